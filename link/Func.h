@@ -1,0 +1,68 @@
+// The link to the module: the communication library's binding, the one
+// process-wide set of link settings, and the register operations.
+//
+// Every operation runs on the user-interface thread and blocks it until the
+// exchange (with its retries) has ended.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+#include "Errors.h"
+#include "Registers.h"
+#include "comm_mb.h"
+
+// ---- The communication library
+
+// Loaded from beside the executable, under the platform's name for
+// "comm_mb" (libcomm_mb.so here, comm_mb.dll on Windows).
+QString CommLibraryPath();
+// Binds the library and resolves init_comm, invoke_modb and EnumParameters in
+// that order. On failure shows the one error box (no owner) and returns false.
+bool LoadCommLibrary();
+bool LoadCommLibraryFrom(const QString& path);
+
+// The three entry-point slots. Tests may put stand-ins here.
+struct CommEntryPoints {
+    init_comm_fn init_comm = nullptr;
+    invoke_modb_fn invoke_modb = nullptr;
+    EnumParameters_fn EnumParameters = nullptr;
+};
+extern CommEntryPoints Comm;
+
+// ---- Link settings
+
+extern QString PortName;
+extern int32_t BaudRate;
+extern uint8_t ParityIndex;   // 0 none, 1 odd, 2 even
+extern uint8_t ModuleAddress; // slave address of every request
+extern QString SerialLetter;   // first character: the serial number's letter
+
+// The settings file: the executable's path with the extension ".ini".
+QString SettingsFilePath();
+// Reads [Port] Name, Baud, Parity and [Alpha] Alpha into the link settings,
+// with their defaults; nothing is written.
+void ReadLinkSettings(const QString& iniPath);
+
+// The status line for the current link settings.
+QString LinkStateText(bool opened);
+// Where ShowLinkState puts the text (the main window's status bar).
+extern std::function<void(const QString&)> LinkStateSink;
+void ShowLinkState(bool opened);
+// init_comm with these values; on failure the box "Невозможно открыть <port>".
+// Refreshes the status line either way; changes no link setting.
+bool OpenPort(const QString& port, int32_t baud, uint8_t parity);
+
+// ---- Register operations (up to three attempts each; ECommError on failure)
+
+constexpr int MaxAttempts = 3;
+
+void ReadRegisters(uint16_t first, uint16_t count, uint16_t* buffer);
+void WriteRegisters(uint16_t first, uint16_t count, const uint16_t* buffer);
+void ReadRegister(uint16_t number, uint16_t& value);
+void WriteRegister(uint16_t number, uint32_t value); // low 16 bits are written
+void WriteRegistersUnlocked(uint16_t first, uint16_t count, const uint16_t* buffer);
+void WriteRegisterUnlocked(uint16_t number, uint32_t value);
+
+constexpr uint16_t UnlockKey = reg::UnlockKey;

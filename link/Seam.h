@@ -1,0 +1,67 @@
+// Everything the tool shows in a box or waits for goes through this seam:
+// message boxes, the input box and fixed pauses. The program installs the real
+// boxes and sleeps; tests install a recorder that answers them and never waits.
+#pragma once
+
+#include <QString>
+#include <exception>
+#include <utility>
+
+class QWidget;
+
+namespace seam {
+
+enum class Icon { None, Information, Warning, Error };
+
+class Ui {
+  public:
+    virtual ~Ui() = default;
+    // A message box with one OK button. `owner` may be null (no owner window).
+    virtual void message(QWidget* owner, const QString& text, const QString& caption,
+                         Icon icon) = 0;
+    // The standard input box: one unmasked edit with `value` as its starting
+    // text, "OK" and "Cancel". Returns the text on OK, the starting text on
+    // Cancel or close.
+    virtual QString input(QWidget* owner, const QString& caption, const QString& prompt,
+                          const QString& value) = 0;
+    // A fixed, blocking pause.
+    virtual void pause(int milliseconds) = 0;
+};
+
+// The seam in force. Before anything is installed, a plain fallback writes
+// messages to standard error, answers input boxes with the starting text and
+// really sleeps.
+Ui& ui();
+// Installs `ui` (not owned); null restores the fallback. Returns the previous one.
+Ui* install(Ui* ui);
+
+// Shorthands.
+inline void message(QWidget* owner, const QString& text, const QString& caption, Icon icon) {
+    ui().message(owner, text, caption, icon);
+}
+inline void pause(int milliseconds) { ui().pause(milliseconds); }
+
+// The application's title, the caption of its standard error box.
+inline const QString AppTitle = QStringLiteral("QS730_View");
+
+// The text the standard error box shows: a full stop is appended when the
+// message's last character has a code above that of ".".
+QString ErrorBoxText(const QString& message);
+
+// Shows an exception in the standard error box (caption "QS730_View",
+// error icon, one OK button, owned by the active window).
+void ShowException(const std::exception& e);
+
+// Runs an event handler and shows whatever it throws in the standard error
+// box, so that no exception ever crosses the toolkit's event loop.
+template <class F> void Guard(F&& handler) noexcept {
+    try {
+        std::forward<F>(handler)();
+    } catch (const std::exception& e) {
+        ShowException(e);
+    } catch (...) {
+        ShowException(std::exception());
+    }
+}
+
+} // namespace seam
