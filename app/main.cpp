@@ -1,0 +1,27 @@
+// QS730_View: the service tool for the QS-730 analog input module.
+#include <QApplication>
+
+#include "Func.h"
+#include "Main.h"
+#include "RealUi.h"
+#include "Seam.h"
+
+int main(int argc, char* argv[]) {
+    // The application object comes first: even the binding's error box needs it.
+    QApplication app(argc, argv);
+    RealUi realUi;
+    seam::install(&realUi);
+
+    if (!LoadCommLibrary())
+        return -1;
+
+    QApplication::setApplicationName(seam::AppTitle);
+    try {
+        TForm1 form;
+        form.show();
+        app.exec();
+    } catch (const std::exception& e) {
+        seam::ShowException(e);
+    }
+    return 0;
+}

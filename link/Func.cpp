@@ -1,0 +1,174 @@
+#include "Func.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
+#include <vector>
+
+#include "Profile.h"
+#include "Seam.h"
+
+CommEntryPoints Comm;
+
+QString PortName;
+int32_t BaudRate = 0;
+uint8_t ParityIndex = 0;
+uint8_t ModuleAddress = 0;
+QString SerialLetter;
+
+std::function<void(const QString&)> LinkStateSink;
+
+namespace {
+
+QString ExecutablePath() {
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationFilePath();
+    return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+}
+
+void LoadError(const QString& text) {
+    seam::message(nullptr, text, QStringLiteral("Ошибка!"), seam::Icon::Error);
+}
+
+} // namespace
+
+// ---- The communication library
+
+QString CommLibraryPath() {
+#if defined(Q_OS_WIN)
+    const QString file = QStringLiteral("comm_mb.dll");
+#elif defined(Q_OS_MACOS)
+    const QString file = QStringLiteral("libcomm_mb.dylib");
+#else
+    const QString file = QStringLiteral("libcomm_mb.so");
+#endif
+    return QFileInfo(ExecutablePath()).absoluteDir().filePath(file);
+}
+
+bool LoadCommLibrary() { return LoadCommLibraryFrom(CommLibraryPath()); }
+
+bool LoadCommLibraryFrom(const QString& path) {
+    // Never unloaded: the library owns the open port for the whole run.
+    auto* library = new QLibrary(path);
+    if (!library->load()) {
+        delete library;
+        LoadError(QStringLiteral("Не найдена comm_mb.dll!"));
+        return false;
+    }
+    CommEntryPoints found;
+    found.init_comm = reinterpret_cast<init_comm_fn>(library->resolve("init_comm"));
+    if (!found.init_comm) {
+        LoadError(QStringLiteral("comm_mb.dll не содержит функции init_comm!"));
+        return false;
+    }
+    found.invoke_modb = reinterpret_cast<invoke_modb_fn>(library->resolve("invoke_modb"));
+    if (!found.invoke_modb) {
+        LoadError(QStringLiteral("comm_mb.dll не содержит функции invoke_modb!"));
+        return false;
+    }
+    found.EnumParameters =
+        reinterpret_cast<EnumParameters_fn>(library->resolve("EnumParameters"));
+    if (!found.EnumParameters) {
+        LoadError(QStringLiteral("comm_mb.dll не содержит функции EnumParameters!"));
+        return false;
+    }
+    Comm = found;
+    return true;
+}
+
+// ---- Link settings
+
+QString SettingsFilePath() {
+    const QFileInfo exe(ExecutablePath());
+    return exe.absoluteDir().filePath(exe.completeBaseName() + QStringLiteral(".ini"));
+}
+
+void ReadLinkSettings(const QString& iniPath) {
+    const ProfileFile ini(iniPath);
+    PortName = ini.readString(QStringLiteral("Port"), QStringLiteral("Name"), QStringLiteral("COM1"));
+    BaudRate = ini.readInteger(QStringLiteral("Port"), QStringLiteral("Baud"), 19200);
+    ParityIndex =
+        static_cast<uint8_t>(ini.readInteger(QStringLiteral("Port"), QStringLiteral("Parity"), 2));
+    SerialLetter = ini.readString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("A"));
+}
+
+QString LinkStateText(bool opened) {
+    static const char* const parityNames[] = {"None", "Odd", "Even"};
+    // A hand-edited file can hold any parity; the line then shows "?".
+    const QString parity =
+        ParityIndex < 3 ? QString::fromLatin1(parityNames[ParityIndex]) : QStringLiteral("?");
+    return (opened ? QStringLiteral("Открыт ") : QStringLiteral("Закрыт ")) + PortName +
+           QStringLiteral("  ") + QString::number(static_cast<uint32_t>(BaudRate)) +
+           QStringLiteral(" бод ") + parity + QStringLiteral(" Адрес ") +
+           QString::number(ModuleAddress);
+}
+
+void ShowLinkState(bool opened) {
+    if (LinkStateSink)
+        LinkStateSink(LinkStateText(opened));
+}
+
+bool OpenPort(const QString& port, int32_t baud, uint8_t parity) {
+    const QByteArray name = port.toLocal8Bit();
+    const int32_t result = Comm.init_comm ? Comm.init_comm(name.constData(), baud, parity) : -1;
+    if (result == 0) {
+        ShowLinkState(true);
+        return true;
+    }
+    seam::message(nullptr, QStringLiteral("Невозможно открыть ") + port, QStringLiteral("Ошибка"),
+                  seam::Icon::Error);
+    ShowLinkState(false);
+    return false;
+}
+
+// ---- Register operations
+
+namespace {
+
+// One exchange, repeated at once (no pause, no reopening) until it succeeds
+// or three attempts have failed.
+void Exchange(uint8_t function, uint16_t first, uint16_t count, uint16_t* buffer) {
+    int32_t code = COMM_NOT_OPEN;
+    for (int attempt = 0; attempt < MaxAttempts; ++attempt) {
+        if (!Comm.invoke_modb)
+            break;
+        code = Comm.invoke_modb(ModuleAddress, function, first, count, buffer);
+        if (code == 0)
+            return;
+    }
+    throw ECommError(code);
+}
+
+} // namespace
+
+void ReadRegisters(uint16_t first, uint16_t count, uint16_t* buffer) {
+    Exchange(3, first, count, buffer);
+}
+
+void WriteRegisters(uint16_t first, uint16_t count, const uint16_t* buffer) {
+    // The library takes a writable buffer; it gets a copy of ours.
+    std::vector<uint16_t> copy(buffer, buffer + (buffer ? count : 0));
+    Exchange(16, first, count, buffer ? copy.data() : nullptr);
+}
+
+void ReadRegister(uint16_t number, uint16_t& value) {
+    uint16_t word = 0;
+    ReadRegisters(number, 1, &word);
+    value = word;
+}
+
+void WriteRegister(uint16_t number, uint32_t value) {
+    const uint16_t word = static_cast<uint16_t>(value & 0xFFFF);
+    WriteRegisters(number, 1, &word);
+}
+
+void WriteRegistersUnlocked(uint16_t first, uint16_t count, const uint16_t* buffer) {
+    WriteRegister(reg::Unlock, UnlockKey);
+    WriteRegisters(first, count, buffer);
+}
+
+void WriteRegisterUnlocked(uint16_t number, uint32_t value) {
+    const uint16_t word = static_cast<uint16_t>(value & 0xFFFF);
+    WriteRegistersUnlocked(number, 1, &word);
+}

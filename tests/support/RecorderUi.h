@@ -1,0 +1,65 @@
+// A stand-in for the seam: records every box that would be shown, answers
+// input boxes from a queue and skips pauses (only recording them).
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+#include "Seam.h"
+
+struct ShownMessage {
+    QWidget* owner = nullptr;
+    QString text;
+    QString caption;
+    seam::Icon icon = seam::Icon::None;
+};
+
+class RecorderUi final : public seam::Ui {
+  public:
+    RecorderUi() { previous_ = seam::install(this); }
+    ~RecorderUi() override { seam::install(previous_); }
+
+    void message(QWidget* owner, const QString& text, const QString& caption,
+                 seam::Icon icon) override {
+        messages.append({owner, text, caption, icon});
+        if (onMessage)
+            onMessage(messages.last());
+    }
+    QString input(QWidget*, const QString& caption, const QString& prompt,
+                  const QString& value) override {
+        inputs.append(caption + QLatin1Char('|') + prompt);
+        if (answers.isEmpty())
+            return value; // as if Cancel was pressed
+        return answers.takeFirst();
+    }
+    void pause(int milliseconds) override {
+        pauses.append(milliseconds);
+        if (onPause)
+            onPause(milliseconds);
+    }
+
+    // Texts of the messages shown so far.
+    QStringList texts() const {
+        QStringList t;
+        for (const auto& m : messages)
+            t << m.text;
+        return t;
+    }
+    void clear() {
+        messages.clear();
+        inputs.clear();
+        pauses.clear();
+    }
+
+    QList<ShownMessage> messages;
+    QStringList inputs;  // "caption|prompt" of each input box
+    QStringList answers; // what the next input boxes answer (OK with this text)
+    QList<int> pauses;
+    std::function<void(const ShownMessage&)> onMessage;
+    std::function<void(int)> onPause; // e.g. to change the simulated signal during a pause
+
+  private:
+    seam::Ui* previous_ = nullptr;
+};
