@@ -6,6 +6,7 @@
 #include "SimModule.h"
 
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
