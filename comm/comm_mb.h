@@ -26,17 +26,17 @@ extern "C" {
 enum {
     COMM_OK = 0,
     /* 1..8: the Modbus exception code the slave answered with */
-    COMM_NO_REPLY = 14,          /* nothing (or not a whole frame) came back in time */
-    COMM_BAD_FUNCTION = 15,      /* a function other than 3 or 16 was asked for */
-    COMM_BAD_BUFFER = 16,        /* null buffer, or a count outside 1..4 */
-    COMM_BAD_CRC = 17,           /* a reply came back with a wrong CRC */
+    COMM_NO_REPLY = 14,     /* nothing (or not a whole frame) came back in time */
+    COMM_BAD_FUNCTION = 15, /* a function other than 3 or 16 was asked for */
+    COMM_BAD_BUFFER = 16,   /* null buffer, or a count outside 1..4 */
+    COMM_BAD_CRC = 17,      /* a reply came back with a wrong CRC */
     /* Codes of this library's own, outside everything above. */
-    COMM_NOT_OPEN = 20,          /* no port is open */
-    COMM_WRONG_SLAVE = 21,       /* the reply came from another slave address */
-    COMM_BAD_REPLY = 22,         /* malformed reply: wrong function, byte count or length */
-    COMM_IO_ERROR = 23,          /* the port failed while sending or receiving */
-    COMM_BAD_PARAMETER = 24,     /* init_comm / EnumParameters: bad speed, parity or address */
-    COMM_OPEN_FAILED = 25        /* init_comm / EnumParameters: the port could not be opened */
+    COMM_NOT_OPEN = 20,      /* no port is open */
+    COMM_WRONG_SLAVE = 21,   /* the reply came from another slave address */
+    COMM_BAD_REPLY = 22,     /* malformed reply: wrong function, byte count or length */
+    COMM_IO_ERROR = 23,      /* the port failed while sending or receiving */
+    COMM_BAD_PARAMETER = 24, /* init_comm / EnumParameters: bad speed, parity or address */
+    COMM_OPEN_FAILED = 25    /* init_comm / EnumParameters: the port could not be opened */
 };
 
 /* Opens the port (replacing any link opened before) at the given speed in
