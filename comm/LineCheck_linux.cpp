@@ -5,6 +5,8 @@
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace comm {
 
@@ -13,6 +15,17 @@ namespace {
 bool closeTo(speed_t actual, int32_t wanted) {
     const long diff = static_cast<long>(actual) - wanted;
     return (diff < 0 ? -diff : diff) * 50 <= wanted; // within 2 %
+}
+
+// Pseudo-terminal slaves (/dev/pts/N, majors 136 to 143) keep no parity: the
+// kernel clears PARENB on every change (PARODD and CSTOPB stay).
+bool isPseudoTerminal(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    const unsigned m = major(st.st_rdev);
+    return m >= 136 && m <= 143;
 }
 
 } // namespace
@@ -40,8 +53,12 @@ bool setAndCheckLine(int fd, int32_t baud, int32_t parity) {
     if (!closeTo(back.c_ospeed, baud) || !closeTo(back.c_ispeed, baud)) {
         return false;
     }
+    tcflag_t mask = CSIZE | CSTOPB | PARENB | PARODD;
+    if (isPseudoTerminal(fd)) {
+        mask &= ~PARENB;
+    }
     const tcflag_t wanted = CS8 | (parity == 0 ? CSTOPB : PARENB | (parity == 1 ? PARODD : 0));
-    return (back.c_cflag & (CSIZE | CSTOPB | PARENB | PARODD)) == wanted;
+    return (back.c_cflag & mask) == (wanted & mask);
 }
 
 } // namespace comm
