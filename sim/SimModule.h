@@ -18,7 +18,7 @@ namespace sim {
 struct Options {
     uint8_t address = 1;
     int baud = 19200;
-    int parity = 2; // 0 none, 1 odd, 2 even
+    int parity = 2;           // 0 none, 1 odd, 2 even
     uint16_t serial = 0x082A; // A0042
     uint16_t typeCode = 17;
     uint16_t version = 0x0203;
@@ -70,10 +70,10 @@ class SimModule {
     void clearInput();
 
     // Fault injection; each counts down per request addressed to the module.
-    void dropNext(int n);                       // no answer at all
-    void corruptCrcNext(int n);                 // answer with a wrong CRC
-    void exceptionNext(int code, int n);        // answer with this exception code
-    void delayNext(int milliseconds, int n);    // answer late
+    void dropNext(int n);                    // no answer at all
+    void corruptCrcNext(int n);              // answer with a wrong CRC
+    void exceptionNext(int code, int n);     // answer with this exception code
+    void delayNext(int milliseconds, int n); // answer late
 
     std::vector<Request> requests() const;
     void clearRequests();
