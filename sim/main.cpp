@@ -6,6 +6,7 @@
 #include "SimModule.h"
 
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +29,8 @@ const char* const Usage =
 unsigned long Number(const std::string& option, const char* text, unsigned long max) {
     char* end = nullptr;
     errno = 0;
-    const unsigned long v = std::strtoul(text, &end, 0);
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned long v = std::strtoul(text, &end, hex ? 16 : 10); // "0042" is decimal
     if (!*text || *end || errno || text[0] == '-' || v > max)
         Fail("bad value for " + option + ": " + text);
     return v;
