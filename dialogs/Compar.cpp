@@ -28,7 +28,8 @@ TParCOM::TParCOM(QWidget* parent)
       ui(new Ui::TParCOM) {
     ui->setupUi(this);
 
-    connect(ui->btOk, &QPushButton::clicked, this, [this] { seam::Guard([this] { btOkClick(); }); });
+    connect(ui->btOk, &QPushButton::clicked, this,
+            [this] { seam::Guard([this] { btOkClick(); }); });
     connect(ui->btCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->Button1, &QPushButton::clicked, this,
             [this] { seam::Guard([this] { Button1Click(); }); });
@@ -53,7 +54,9 @@ TParCOM::TParCOM(QWidget* parent)
     ui->edNumber->clear();
 }
 
-TParCOM::~TParCOM() { delete ui; }
+TParCOM::~TParCOM() {
+    delete ui;
+}
 
 void TParCOM::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
@@ -130,11 +133,10 @@ void TParCOM::btAutoClick() {
     const QByteArray port = ui->cbPort->currentText().toLocal8Bit();
     int32_t foundBaud = 0;
     uint8_t foundParity = 0;
-    const int32_t result =
-        Comm.EnumParameters
-            ? Comm.EnumParameters(port.constData(), ModuleTypeCode, serial, *address, &foundBaud,
-                                  &foundParity)
-            : COMM_NOT_OPEN;
+    const int32_t result = Comm.EnumParameters
+                               ? Comm.EnumParameters(port.constData(), ModuleTypeCode, serial,
+                                                     *address, &foundBaud, &foundParity)
+                               : COMM_NOT_OPEN;
 
     if (result == COMM_OK) {
         const int speed = reg::SpeedIndex(foundBaud);
@@ -143,9 +145,9 @@ void TParCOM::btAutoClick() {
         ui->cbParity->setCurrentIndex(foundParity < ui->cbParity->count() ? foundParity : -1);
         mess.reset();
         OpenPort(PortName, foundBaud, foundParity);
-        seam::message(this,
-                      QStringLiteral("Модуль обнаружен!\nДля установки параметров порта нажмите ОК"),
-                      QString(), seam::Icon::Warning);
+        seam::message(
+            this, QStringLiteral("Модуль обнаружен!\nДля установки параметров порта нажмите ОК"),
+            QString(), seam::Icon::Warning);
         return;
     }
 

@@ -11,7 +11,7 @@
 namespace {
 int instances = 0;
 int constructed = 0;
-}
+} // namespace
 
 TfMess::TfMess(QWidget* owner)
     : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint), ui(new Ui::TfMess) {
@@ -20,23 +20,27 @@ TfMess::TfMess(QWidget* owner)
     ui->setupUi(this);
     setWindowTitle(QString());
 
-    // The client area is fixed at 188 x 49; where the system font is too wide
-    // for the longer line, both lines get a slightly smaller one.
+    // The client area is fixed at 188 x 49. Where the system font is too wide
+    // for the longer line, both lines are set condensed, and only if that is
+    // not enough a little smaller.
+    const auto fits = [this](const QFont& f) {
+        const QFontMetrics fm(f);
+        const int room = width() - 4;
+        return fm.horizontalAdvance(ui->Label1->text()) <= room &&
+               fm.horizontalAdvance(ui->Label2->text()) <= room;
+    };
     QFont font = this->font();
-    const int room = width() - 4;
-    for (int i = 0; i < 4 && font.pointSizeF() > 6; ++i) {
-        const QFontMetrics fm(font);
-        if (fm.horizontalAdvance(ui->Label1->text()) <= room &&
-            fm.horizontalAdvance(ui->Label2->text()) <= room)
-            break;
+    if (!fits(font))
+        font.setStretch(QFont::Condensed);
+    while (!fits(font) && font.pointSizeF() > 6.5)
         font.setPointSizeF(font.pointSizeF() - 0.5);
-    }
     ui->Label1->setFont(font);
     ui->Label2->setFont(font);
 
     if (owner) {
+        // The client area's centre on the owner's.
         const QPoint centre = owner->mapToGlobal(owner->rect().center());
-        move(centre - rect().center());
+        setGeometry(QRect(centre - rect().center(), size()));
     }
     show();
 }
@@ -61,5 +65,9 @@ void TfMess::paintNow() {
     repaint();
 }
 
-int TfMess::alive() { return instances; }
-int TfMess::created() { return constructed; }
+int TfMess::alive() {
+    return instances;
+}
+int TfMess::created() {
+    return constructed;
+}
