@@ -61,6 +61,7 @@ struct EnumCall {
     int32_t address;
     int messAlive;
     bool messVisible;
+    int timerTicks; // ticks of a running timer seen so far
 };
 
 // The scripted library.
@@ -74,6 +75,7 @@ struct Script {
     uint8_t foundParity = 0;
 };
 Script script;
+int timerTicks = 0;
 
 int32_t FakeInit(const char* port, int32_t baud, uint8_t parity) {
     script.inits.append({QString::fromLocal8Bit(port), baud, parity, TfMess::alive()});
@@ -92,8 +94,8 @@ int32_t FakeEnum(const char* port, int32_t typeCode, uint16_t serial, int32_t ad
     for (QWidget* w : QApplication::topLevelWidgets())
         if (qobject_cast<TfMess*>(w) && w->isVisible())
             visible = true;
-    script.enums.append(
-        {QString::fromLocal8Bit(port), typeCode, serial, address, TfMess::alive(), visible});
+    script.enums.append({QString::fromLocal8Bit(port), typeCode, serial, address, TfMess::alive(),
+                         visible, timerTicks});
     if (script.enumResult == 0) {
         *baud = script.foundBaud;
         *parity = script.foundParity;
@@ -516,6 +518,24 @@ class TestCompar : public QObject {
         QCOMPARE(call.messAlive, 1);
         QVERIFY(call.messVisible);
         QCOMPARE(TfMess::alive(), 0);
+    }
+
+    // Getting the window on screen lets no timer (the main window's poll) run.
+    void searchRunsNoTimer() {
+        script.enumResult = 99;
+        RecorderUi rec;
+        TParCOM dlg(nullptr);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        timerTicks = 0;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [] { ++timerTicks; });
+        poll.start(0);
+        searchFor(dlg, 0, QStringLiteral("1"));
+        QCOMPARE(script.enums.size(), 1);
+        QCOMPARE(script.enums[0].timerTicks, 0);
+        QVERIFY(script.enums[0].messVisible);
+        QTRY_VERIFY(timerTicks > 0); // and it still runs afterwards
     }
 
     void searchFound_data() {
