@@ -124,10 +124,12 @@ void TParCOM::btAutoClick() {
     auto mess = std::make_unique<TfMess>(this);
     mess->paintNow();
 
-    const auto address = TryStrToInt(ui->edAddress->text());
-    if (!address) {
+    int32_t address = 0;
+    try {
+        address = StrToInt(ui->edAddress->text());
+    } catch (const EConvertError&) {
         mess.reset();
-        StrToInt(ui->edAddress->text()); // raises the conversion error
+        throw;
     }
 
     const QByteArray port = ui->cbPort->currentText().toLocal8Bit();
@@ -135,7 +137,7 @@ void TParCOM::btAutoClick() {
     uint8_t foundParity = 0;
     const int32_t result = Comm.EnumParameters
                                ? Comm.EnumParameters(port.constData(), ModuleTypeCode, serial,
-                                                     *address, &foundBaud, &foundParity)
+                                                     address, &foundBaud, &foundParity)
                                : COMM_NOT_OPEN;
 
     if (result == COMM_OK) {
