@@ -81,8 +81,6 @@ TCalibr1::TCalibr1(QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint),
       ui(std::make_unique<Ui::TCalibr1>()) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(size());
     connect(ui->btNext, &QPushButton::clicked, this,
             [this] { seam::Guard([this] { btNextClick(); }); });

@@ -82,9 +82,6 @@ TPassword::TPassword(QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint),
       ui(std::make_unique<Ui::TPassword>()) {
     ui->setupUi(this);
-    // setupUi may touch the flags; keep the caption bar without any button.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(size());
     // Every typed character is shown as "*", whatever the style's own mark.
     ui->edPass->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
