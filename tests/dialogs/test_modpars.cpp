@@ -16,6 +16,7 @@
 #include "Func.h"
 #include "Modulparams.h"
 #include "RecorderUi.h"
+#include "SimLink.h"
 
 namespace {
 
@@ -126,6 +127,43 @@ uint16_t WrittenValue(uint16_t reg) {
             return c.value;
     return 0xDEAD;
 }
+
+// Registers to set in the simulated module before a test: number, value.
+using RegValues = QList<QPair<int, int>>;
+
+// The real library's entry points, bound once for all tests against the
+// simulated module.
+CommEntryPoints RealComm;
+
+// Starts a simulated module and opens the link on it through the real
+// library; nothing when that fails.
+std::unique_ptr<SimLink> StartModule(const sim::Options& options = {}) {
+    Comm = RealComm;
+    try {
+        auto link = std::make_unique<SimLink>(options);
+        RealComm = Comm;
+        if (link->opened())
+            return link;
+        qWarning("the link to the simulated module did not open");
+    } catch (const std::exception& e) {
+        qWarning("no simulated module: %s", e.what());
+    }
+    return nullptr;
+}
+
+// What the module received: "R<first>" for reads, "W<first>=<value>" for writes.
+QStringList Received(const sim::SimModule& m) {
+    QStringList r;
+    for (const sim::Request& q : m.requests()) {
+        if (q.function == 3)
+            r << QStringLiteral("R%1").arg(q.first);
+        else
+            r << QStringLiteral("W%1=%2").arg(q.first).arg(q.values.empty() ? -1 : q.values[0]);
+    }
+    return r;
+}
+
+const QString Key = QString::number(reg::UnlockKey);
 
 const QString RangeMessage = QStringLiteral("Адрес должен быть от 1 до 247!");
 const QString NumberMissing = QStringLiteral("Введите  номер модуля!");
@@ -653,6 +691,219 @@ class TestModPars : public QObject {
         QCOMPARE(rec.texts(), QStringList{QStringLiteral("'  .  .  ' is not a valid date.")});
         QCOMPARE(Written(), (std::vector<uint16_t>{257, 258, 259, 1912, 0}));
         QCOMPARE(WrittenValue(0), reg::EncodeSerial(3, 0));
+    }
+
+    // ---- Against the simulated module, through the real library
+
+    void simReadsEveryField_data() {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<RegValues>("regs");
+        QTest::addColumn<QStringList>("shown"); // type, speed, parity, serial, version, dates
+        QTest::addColumn<QString>("message");
+        const QStringList healthy = {"QS-730", "19200",    "Even",    "A0042",
+                                     "02.03",  "15.03.26", "15.03.26"};
+        auto with = [&healthy](int i, const QString& v) {
+            QStringList s = healthy;
+            s[i] = v;
+            return s;
+        };
+        QTest::newRow("healthy QS-730") << 19200 << 2 << RegValues{} << healthy << "";
+        QTest::newRow("type 19") << 19200 << 2 << RegValues{{768, 19}} << with(0, "QS-519") << "";
+        QTest::newRow("type 0") << 19200 << 2 << RegValues{{768, 0}} << with(0, "UNKNOWN") << "";
+        QTest::newRow("type 20") << 19200 << 2 << RegValues{{768, 20}} << with(0, "UNKNOWN") << "";
+        QTest::newRow("type 65535")
+            << 19200 << 2 << RegValues{{768, 65535}} << with(0, "UNKNOWN") << "";
+        QTest::newRow("speed code 96") << 9600 << 2 << RegValues{} << with(1, "9600") << "";
+        QTest::newRow("speed code 100") << 19200 << 2 << RegValues{{258, 100}} << with(1, "") << "";
+        QTest::newRow("parity 0x0102") << 19200 << 2 << RegValues{{259, 0x0102}} << healthy << "";
+        QTest::newRow("odd parity") << 19200 << 1 << RegValues{} << with(2, "Odd") << "";
+        QTest::newRow("serial B0123")
+            << 19200 << 2 << RegValues{{0, 4219}} << with(3, "B0123") << "";
+        QTest::newRow("serial without letter")
+            << 19200 << 2 << RegValues{{0, 0}} << with(3, "0000") << "";
+        QTest::newRow("version 01.05")
+            << 19200 << 2 << RegValues{{769, 0x0105}} << with(4, "01.05") << "";
+        QTest::newRow("date bit 5 clear")
+            << 19200 << 2 << RegValues{{1, 0x9507}} << with(5, "07.05.09") << "";
+        QTest::newRow("29.02.24") << 19200 << 2 << RegValues{{256, reg::PackDate(29, 2, 24)}}
+                                  << with(6, "29.02.24") << "";
+        QTest::newRow("calibration 0")
+            << 19200 << 2 << RegValues{{256, 0}} << with(6, "  .  .  ") << BadCheck;
+        QTest::newRow("calibration 0xFFFF")
+            << 19200 << 2 << RegValues{{256, 0xFFFF}} << with(6, "  .  .  ") << BadCheck;
+        QStringList noDates = with(5, "  .  .  ");
+        noDates[6] = "  .  .  ";
+        QTest::newRow("manufacture year 0")
+            << 19200 << 2 << RegValues{{1, reg::PackDate(1, 6, 0)}} << noDates << BadManuf;
+        QTest::newRow("manufacture 29.02.25")
+            << 19200 << 2 << RegValues{{1, reg::PackDate(29, 2, 25)}} << noDates << BadManuf;
+    }
+    void simReadsEveryField() {
+        QFETCH(int, baud);
+        QFETCH(int, parity);
+        QFETCH(RegValues, regs);
+        QFETCH(QStringList, shown);
+        QFETCH(QString, message);
+        sim::Options o;
+        o.baud = baud;
+        o.parity = parity;
+        auto link = StartModule(o);
+        QVERIFY(link);
+        for (const auto& [r, v] : regs)
+            link->module().setReg(uint16_t(r), uint16_t(v));
+        link->module().clearRequests();
+
+        ScriptedPassword pw(1);
+        RecorderUi rec;
+        TModPars d(nullptr, &pw);
+        Form f(d);
+        f.btRead->click();
+        QCOMPARE(rec.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        const QStringList got = {
+            f.edName->text(),          f.cbSpeed->currentText(),
+            f.cbParity->currentText(), f.cbAlpha->currentText() + f.edNumber->text(),
+            f.edVer->text(),           f.edManuf->displayText(),
+            f.edCheck->displayText()};
+        QCOMPARE(got, shown);
+        QCOMPARE(f.edAdress->displayText(), QStringLiteral("1  "));
+        QStringList order = {"R257", "R258", "R259", "R768", "R0", "R769", "R1", "R256"};
+        if (message == BadManuf)
+            order.removeLast();
+        QCOMPARE(Received(link->module()), order);
+    }
+
+    void simWritesPassportWithUnlocks() {
+        auto link = StartModule();
+        QVERIFY(link);
+        link->module().clearRequests();
+        ScriptedPassword pw(1);
+        RecorderUi rec;
+        TModPars d(nullptr, &pw);
+        Form f(d);
+        f.btDef->click(); // address 1, 19200, Even: the link stays as it is
+        f.cbAlpha->setCurrentIndex(1);
+        f.edNumber->setText(QStringLiteral("7"));
+        f.edManuf->setText(QStringLiteral("07.05.09"));
+        f.btWrite->click();
+        QCOMPARE(rec.texts(), QStringList());
+        QCOMPARE(
+            Received(link->module()),
+            QStringList({"W257=1", "W258=192", "W259=2", "W1912=" + Key, "W0=4103", "W1912=" + Key,
+                         QStringLiteral("W1=%1").arg(reg::PackDate(7, 5, 9))}));
+        QCOMPARE(rec.pauses, (QList<int>{300, 300, 300, 300, 300}));
+        QCOMPARE(link->module().reg(0), uint16_t(4103));
+        QCOMPARE(link->module().reg(1), reg::PackDate(7, 5, 9));
+
+        // Read back, the dialog shows what it wrote.
+        f.btRead->click();
+        QCOMPARE(rec.texts(), QStringList());
+        QCOMPARE(f.cbAlpha->currentText() + f.edNumber->text(), QStringLiteral("B0007"));
+        QCOMPARE(f.edManuf->displayText(), QStringLiteral("07.05.09"));
+    }
+
+    void simReadOnlyPassportChangesLinkParametersOnly() {
+        auto link = StartModule();
+        QVERIFY(link);
+        link->module().clearRequests();
+        ScriptedPassword pw(7);
+        RecorderUi rec;
+        TModPars d(nullptr, &pw);
+        Form f(d);
+        f.edAdress->setText(QStringLiteral("12"));
+        f.cbSpeed->setCurrentIndex(2);  // 9600
+        f.cbParity->setCurrentIndex(1); // Odd
+        f.btWrite->click();
+        QCOMPARE(rec.texts(), QStringList());
+        QCOMPARE(Received(link->module()), QStringList({"W257=12", "W258=96", "W259=1"}));
+        QCOMPARE(rec.pauses, (QList<int>{300, 300, 300}));
+        // The module took its new link; the tool's own settings stay.
+        QCOMPARE(link->module().address(), uint8_t(12));
+        QCOMPARE(link->module().baud(), 9600);
+        QCOMPARE(link->module().parity(), 1);
+        QCOMPARE(ModuleAddress, uint8_t(1));
+        QCOMPARE(BaudRate, 19200);
+        QCOMPARE(ParityIndex, uint8_t(2));
+        QCOMPARE(link->module().reg(0), uint16_t(0x082A));
+    }
+
+    void simRefusalsSendNothingFurther_data() {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("received");
+        const QStringList link = {"W257=1", "W258=192", "W259=2"};
+        QTest::newRow("empty number") << ""
+                                      << "01.02.03" << NumberMissing << link;
+        QTest::newRow("number 2048") << "2048"
+                                     << "01.02.03" << NumberRange << link;
+        QTest::newRow("negative number") << "-5"
+                                         << "01.02.03" << NumberRange << link;
+        const QStringList withSerial = link + QStringList{"W1912=" + Key, "W0=2090"};
+        QTest::newRow("blank date") << "42"
+                                    << ""
+                                    << "'  .  .  ' is not a valid date." << withSerial;
+        QTest::newRow("year 64") << "42"
+                                 << "01.02.64" << YearRange << withSerial;
+        QTest::newRow("year 00") << "42"
+                                 << "01.02.00" << YearRange << withSerial;
+    }
+    void simRefusalsSendNothingFurther() {
+        QFETCH(QString, number);
+        QFETCH(QString, date);
+        QFETCH(QString, message);
+        QFETCH(QStringList, received);
+        auto link = StartModule();
+        QVERIFY(link);
+        link->module().clearRequests();
+        ScriptedPassword pw(1);
+        RecorderUi rec;
+        TModPars d(nullptr, &pw);
+        Form f(d);
+        f.btDef->click();
+        f.edNumber->setText(number);
+        f.edManuf->setText(date);
+        f.btWrite->click();
+        QCOMPARE(rec.texts(), QStringList{message});
+        QCOMPARE(Received(link->module()), received);
+        QCOMPARE(link->module().reg(1), uint16_t(0x68EF));
+    }
+
+    void simChecksInOrderBeforeAnyTraffic() {
+        auto link = StartModule();
+        QVERIFY(link);
+        link->module().clearRequests();
+        ScriptedPassword pw(1);
+        RecorderUi rec;
+        TModPars d(nullptr, &pw);
+        Form f(d);
+        f.btWrite->click();
+        f.cbSpeed->setCurrentIndex(0);
+        f.btWrite->click();
+        f.cbParity->setCurrentIndex(0);
+        f.btWrite->click();
+        f.edAdress->setText(QStringLiteral("248"));
+        f.btWrite->click();
+        f.btDef->click(); // fields only
+        QCOMPARE(rec.texts(), QStringList({"Выберите скорость!", "Выберите паритет!", RangeMessage,
+                                           RangeMessage}));
+        QVERIFY(link->module().requests().empty());
+    }
+
+    void simModuleRefusalStopsTheWrite() {
+        auto link = StartModule();
+        QVERIFY(link);
+        link->module().clearRequests();
+        ScriptedPassword pw(1);
+        RecorderUi rec;
+        TModPars d(nullptr, &pw);
+        Form f(d);
+        f.btDef->click();
+        link->module().exceptionNext(2, 3); // every attempt of the first write
+        f.btWrite->click();
+        QCOMPARE(rec.texts(), QStringList{QStringLiteral("Недопустимый адрес данных.")});
+        QCOMPARE(rec.pauses, QList<int>());
+        QCOMPARE(Received(link->module()), QStringList({"W257=1", "W257=1", "W257=1"}));
     }
 };
 
