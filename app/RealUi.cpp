@@ -5,8 +5,7 @@
 #include <QMessageBox>
 #include <QThread>
 
-void RealUi::message(QWidget* owner, const QString& text, const QString& caption,
-                     seam::Icon icon) {
+void RealUi::message(QWidget* owner, const QString& text, const QString& caption, seam::Icon icon) {
     QMessageBox::Icon qicon = QMessageBox::NoIcon;
     switch (icon) {
     case seam::Icon::Information:

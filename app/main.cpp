@@ -2,7 +2,7 @@
 #include <QApplication>
 
 #include "Func.h"
-#include "Main.h"
+#include "Program.h"
 #include "RealUi.h"
 #include "Seam.h"
 
@@ -11,17 +11,5 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     RealUi realUi;
     seam::install(&realUi);
-
-    if (!LoadCommLibrary())
-        return -1;
-
-    QApplication::setApplicationName(seam::AppTitle);
-    try {
-        TForm1 form;
-        form.show();
-        app.exec();
-    } catch (const std::exception& e) {
-        seam::ShowException(e);
-    }
-    return 0;
+    return RunProgram(app, CommLibraryPath());
 }

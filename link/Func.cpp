@@ -46,7 +46,9 @@ QString CommLibraryPath() {
     return QFileInfo(ExecutablePath()).absoluteDir().filePath(file);
 }
 
-bool LoadCommLibrary() { return LoadCommLibraryFrom(CommLibraryPath()); }
+bool LoadCommLibrary() {
+    return LoadCommLibraryFrom(CommLibraryPath());
+}
 
 bool LoadCommLibraryFrom(const QString& path) {
     // Never unloaded: the library owns the open port for the whole run.
@@ -67,8 +69,7 @@ bool LoadCommLibraryFrom(const QString& path) {
         LoadError(QStringLiteral("comm_mb.dll не содержит функции invoke_modb!"));
         return false;
     }
-    found.EnumParameters =
-        reinterpret_cast<EnumParameters_fn>(library->resolve("EnumParameters"));
+    found.EnumParameters = reinterpret_cast<EnumParameters_fn>(library->resolve("EnumParameters"));
     if (!found.EnumParameters) {
         LoadError(QStringLiteral("comm_mb.dll не содержит функции EnumParameters!"));
         return false;
@@ -86,11 +87,13 @@ QString SettingsFilePath() {
 
 void ReadLinkSettings(const QString& iniPath) {
     const ProfileFile ini(iniPath);
-    PortName = ini.readString(QStringLiteral("Port"), QStringLiteral("Name"), QStringLiteral("COM1"));
+    PortName =
+        ini.readString(QStringLiteral("Port"), QStringLiteral("Name"), QStringLiteral("COM1"));
     BaudRate = ini.readInteger(QStringLiteral("Port"), QStringLiteral("Baud"), 19200);
     ParityIndex =
         static_cast<uint8_t>(ini.readInteger(QStringLiteral("Port"), QStringLiteral("Parity"), 2));
-    SerialLetter = ini.readString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("A"));
+    SerialLetter =
+        ini.readString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("A"));
 }
 
 QString LinkStateText(bool opened) {

@@ -37,7 +37,7 @@ extern QString PortName;
 extern int32_t BaudRate;
 extern uint8_t ParityIndex;   // 0 none, 1 odd, 2 even
 extern uint8_t ModuleAddress; // slave address of every request
-extern QString SerialLetter;   // first character: the serial number's letter
+extern QString SerialLetter;  // first character: the serial number's letter
 
 // The settings file: the executable's path with the extension ".ini".
 QString SettingsFilePath();

@@ -70,9 +70,13 @@ constexpr bool IsProtected(uint16_t r) {
 constexpr uint16_t EncodeSerial(int letterIndex, int number) {
     return static_cast<uint16_t>((number + (letterIndex + 1) * 2048) & 0xFFFF);
 }
-constexpr int SerialNumberPart(uint16_t word) { return word & 0x7FF; }
+constexpr int SerialNumberPart(uint16_t word) {
+    return word & 0x7FF;
+}
 // -1 when the word carries no letter (letter code 0); may exceed 25 for codes 27..31.
-constexpr int SerialLetterIndex(uint16_t word) { return (word & 0xF800) / 2048 - 1; }
+constexpr int SerialLetterIndex(uint16_t word) {
+    return (word & 0xF800) / 2048 - 1;
+}
 constexpr int MaxSerialNumber = 2047;
 
 // ---- PackedDate: day in bits 0-4; bit 5 selects the layout.
@@ -127,7 +131,9 @@ inline std::string DateText(const Date& d) {
 
 constexpr std::array<int, 8> Speeds = {2400, 4800, 9600, 19200, 28800, 38400, 57600, 115200};
 
-constexpr uint16_t SpeedCode(int baud) { return static_cast<uint16_t>(baud / 100); }
+constexpr uint16_t SpeedCode(int baud) {
+    return static_cast<uint16_t>(baud / 100);
+}
 
 // Index into Speeds, or -1 when the code matches no speed.
 constexpr int SpeedIndexOfCode(uint16_t code) {

@@ -28,7 +28,9 @@ Ui* current = &fallback;
 
 } // namespace
 
-Ui& ui() { return *current; }
+Ui& ui() {
+    return *current;
+}
 
 Ui* install(Ui* ui) {
     Ui* previous = current;

@@ -39,7 +39,9 @@ Ui* install(Ui* ui);
 inline void message(QWidget* owner, const QString& text, const QString& caption, Icon icon) {
     ui().message(owner, text, caption, icon);
 }
-inline void pause(int milliseconds) { ui().pause(milliseconds); }
+inline void pause(int milliseconds) {
+    ui().pause(milliseconds);
+}
 
 // The application's title, the caption of its standard error box.
 inline const QString AppTitle = QStringLiteral("QS730_View");

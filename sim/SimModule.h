@@ -5,6 +5,30 @@
 // module's own, serves the module's register map, obeys the unlock key and the
 // apply command, and can be told to misbehave (fault injection).
 //
+// How the module behaves on the line:
+// - Speed and parity are those the master set on the pty. Characters have 11
+//   bits, so parity "none" means two stop bits; a master at 8N1 looks like
+//   one at even parity. A request at other settings is read and discarded.
+// - Requests for another address are ignored; broadcast (address 0) writes
+//   are carried out without an answer.
+// - Function 3 reads, 16 writes; any other function gets exception 1. A count
+//   of 0 or above 125 (123 for writes) gets exception 3. Reading a register
+//   outside the map (also inside a longer range) or the write-only 1911/1912,
+//   and writing a read-only or unmapped register, get exception 2.
+// - Registers 0, 1, 8-15 and 256 take a write only when the write request
+//   just before it was UnlockKey to 1912; otherwise exception 3 (illegal data
+//   value). Every request other than a read uses the unlock up, also a refused one; reads
+//   do not. A value other than UnlockKey to 1911 or 1912 gets exception 3.
+// - Registers 264 and 265 read back what was last written; the measurement
+//   (register 1025) follows them only after UnlockKey goes to 1911. Mode
+//   values other than 1 and 2 get exception 3.
+// - Registers 257-259 (address 1..247, a speed code, parity 0..2 in the low
+//   byte; else exception 3) switch the module's link after the answer.
+//   Register 260 takes only 0 (else exception 3).
+//
+// Construction throws std::invalid_argument for impossible link options and
+// std::runtime_error when the pty cannot be set up.
+//
 // All public members are thread-safe: the slave runs on a thread of its own.
 #pragma once
 
@@ -18,7 +42,7 @@ namespace sim {
 struct Options {
     uint8_t address = 1;
     int baud = 19200;
-    int parity = 2; // 0 none, 1 odd, 2 even
+    int parity = 2;           // 0 none, 1 odd, 2 even
     uint16_t serial = 0x082A; // A0042
     uint16_t typeCode = 17;
     uint16_t version = 0x0203;
@@ -51,7 +75,10 @@ class SimModule {
     // Also reachable through a symbolic link at `path` (removed on destruction).
     bool linkAt(const std::string& path);
 
-    // Registers, as the module holds them.
+    // Registers, as the module holds them (0 for numbers outside the map).
+    // setReg is a back door without value checks: 264/265 count as applied,
+    // 1025 is pinned as by setInput, 257-259 also switch the link when the
+    // word is a valid one, numbers outside the map are ignored.
     uint16_t reg(uint16_t number) const;
     void setReg(uint16_t number, uint16_t value);
 
@@ -60,6 +87,7 @@ class SimModule {
     uint8_t address() const;
     int baud() const;
     int parity() const;
+    // Takes effect at once; throws std::invalid_argument for impossible values.
     void setLink(uint8_t address, int baud, int parity);
 
     // Signals at the inputs. Register 1025 shows the one for the applied mode.
@@ -69,16 +97,26 @@ class SimModule {
     void setInput(uint16_t value);
     void clearInput();
 
-    // Fault injection; each counts down per request addressed to the module.
-    void dropNext(int n);                       // no answer at all
-    void corruptCrcNext(int n);                 // answer with a wrong CRC
-    void exceptionNext(int code, int n);        // answer with this exception code
-    void delayNext(int milliseconds, int n);    // answer late
+    // Fault injection. Each counts down, independently of the others, per
+    // request for the module's own address at its line settings (broadcasts
+    // and other requests do not count); a new call replaces the old count.
+    // A dropped request is logged but neither carried out nor answered, as if
+    // lost on the way. An injected exception replaces the answer and the
+    // request is not carried out. A late or spoiled answer follows a request
+    // that was carried out.
+    void dropNext(int n);                    // no answer at all
+    void corruptCrcNext(int n);              // answer with a wrong CRC
+    void exceptionNext(int code, int n);     // answer with this exception code
+    void delayNext(int milliseconds, int n); // answer late
 
+    // Every request received for the module's address or as a broadcast at
+    // the right line settings, dropped ones included.
     std::vector<Request> requests() const;
     void clearRequests();
 
-    // Simulates a power cycle: counts a start in register 260.
+    // Simulates a power cycle: counts a start in register 260 (1 after
+    // construction), forgets the unlock and measurement parameters written
+    // but not applied.
     void restart();
 
   private:

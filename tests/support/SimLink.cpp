@@ -5,8 +5,7 @@
 
 #include "Func.h"
 
-SimLink::SimLink(const sim::Options& options)
-    : module_(std::make_unique<sim::SimModule>(options)) {
+SimLink::SimLink(const sim::Options& options) : module_(std::make_unique<sim::SimModule>(options)) {
     if (!Comm.invoke_modb && !LoadCommLibrary())
         throw std::runtime_error("the communication library did not bind");
     PortName = port();
@@ -18,4 +17,6 @@ SimLink::SimLink(const sim::Options& options)
 
 SimLink::~SimLink() = default;
 
-QString SimLink::port() const { return QString::fromStdString(module_->devicePath()); }
+QString SimLink::port() const {
+    return QString::fromStdString(module_->devicePath());
+}

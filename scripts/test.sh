@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds the tool and runs every test twice: in a normal
+# build and under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+bash scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export QT_QPA_PLATFORM=offscreen
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+run() { # <build dir> <cmake options...>
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j1
+}
+
+echo "== normal build"
+run build
+echo "== sanitizer build (ASan + UBSan)"
+run build-sanitize -DQS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

@@ -1,0 +1,611 @@
+#include "SimModule.h"
+
+#include "LineSettings.h"
+#include "Registers.h"
+
+#include <modbus/modbus.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+constexpr uint8_t FnRead = 3;
+constexpr uint8_t FnWrite = 16;
+constexpr uint8_t ExIllegalFunction = 1;
+constexpr uint8_t ExIllegalAddress = 2;
+constexpr uint8_t ExIllegalValue = 3;
+constexpr int MaxReadCount = 125;
+constexpr int MaxWriteCount = 123;
+
+// Pause allowed between two bytes of one request before it counts as broken.
+constexpr uint32_t ByteTimeoutUs = 50000;
+
+bool IsReadable(uint16_t r) {
+    return r == 0 || r == 1 || (r >= 8 && r <= 15) || (r >= 256 && r <= 260) || r == 264 ||
+           r == 265 || r == 768 || r == 769 || (r >= 1024 && r <= 1026);
+}
+
+bool IsWritable(uint16_t r) {
+    return reg::IsProtected(r) || (r >= 257 && r <= 260) || r == reg::Mode ||
+           r == reg::IntegrationTime || r == reg::Apply || r == reg::Unlock;
+}
+
+// Whether the module takes this value in this register at all.
+bool IsAcceptable(uint16_t r, uint16_t v) {
+    switch (r) {
+    case reg::OwnAddress:
+        return v >= 1 && v <= 247;
+    case reg::OwnSpeed:
+        return reg::SpeedIndexOfCode(v) >= 0;
+    case reg::OwnParity:
+        return (v & 0xFF) <= 2;
+    case reg::RestartCounter:
+        return v == 0;
+    case reg::Mode:
+        return v == reg::ModeCurrent || v == reg::ModeVoltage;
+    case reg::Apply:
+    case reg::Unlock:
+        return v == reg::UnlockKey;
+    default:
+        return true;
+    }
+}
+
+uint16_t Word(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+void PutWord(std::vector<uint8_t>& out, uint16_t w) {
+    out.push_back(static_cast<uint8_t>(w >> 8));
+    out.push_back(static_cast<uint8_t>(w & 0xFF));
+}
+
+// Only for answers that must go out with a wrong CRC; every good frame gets
+// its CRC from libmodbus.
+uint16_t Crc16(const std::vector<uint8_t>& data) {
+    uint16_t crc = 0xFFFF;
+    for (uint8_t b : data) {
+        crc ^= b;
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+void CheckLink(int address, int baud, int parity) {
+    if (address < 1 || address > 247)
+        throw std::invalid_argument("module address must be 1..247");
+    if (reg::SpeedIndex(baud) < 0)
+        throw std::invalid_argument("unsupported speed");
+    if (parity < 0 || parity > 2)
+        throw std::invalid_argument("parity must be 0, 1 or 2");
+}
+
+// What goes back for one request.
+struct Reply {
+    bool send = false;
+    std::vector<uint8_t> pdu; // address, function, data; no CRC
+    int delayMs = 0;
+    bool corruptCrc = false;
+    bool linkChanged = false; // registers 257-259 written: switch after the answer
+};
+
+} // namespace
+
+struct SimModule::Impl {
+    mutable std::mutex m;
+
+    // Registers as the module holds them; 1025 is computed, 1911/1912 hold nothing.
+    std::map<uint16_t, uint16_t> regs;
+    uint16_t appliedMode = reg::ModeCurrent;
+    uint16_t appliedIntTime = 100;
+    uint32_t currentUa = 0;
+    uint32_t voltageMv = 0;
+    std::optional<uint16_t> pinnedInput;
+    bool unlocked = false;
+
+    uint8_t address = 1;
+    int baud = 19200;
+    int parity = 2;
+
+    int dropLeft = 0;
+    int corruptLeft = 0;
+    int exceptionLeft = 0;
+    int exceptionCode = 0;
+    int delayLeft = 0;
+    int delayMs = 0;
+
+    std::vector<Request> log;
+    std::vector<std::string> links;
+
+    std::string path;
+    int master = -1;
+    int slave = -1; // held open so the pty keeps its settings and never hangs up
+    int wake[2] = {-1, -1};
+    modbus_t* ctx = nullptr;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+
+    ~Impl();
+    void open(const Options& o);
+    void newContext();
+    void run();
+    void drainInput();
+    bool waitStop(int milliseconds);
+    void send(const Reply& reply);
+
+    // Below: called with the mutex held.
+    uint16_t read(uint16_t r) const;
+    void applyLinkFromRegs();
+    Reply handle(const uint8_t* req, int length);
+    uint8_t doRead(uint16_t first, uint16_t count, std::vector<uint8_t>& data) const;
+    uint8_t doWrite(const uint8_t* req, bool& linkChanged);
+};
+
+SimModule::Impl::~Impl() {
+    if (thread.joinable()) {
+        stop = true;
+        const char c = 'q';
+        [[maybe_unused]] ssize_t n = ::write(wake[1], &c, 1);
+        thread.join();
+    }
+    if (ctx)
+        modbus_free(ctx); // leaves the socket alone
+    for (int fd : {master, slave, wake[0], wake[1]})
+        if (fd >= 0)
+            ::close(fd);
+    for (const std::string& link : links) {
+        char target[PATH_MAX];
+        ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, static_cast<size_t>(n)) == path)
+            ::unlink(link.c_str());
+    }
+}
+
+void SimModule::Impl::open(const Options& o) {
+    CheckLink(o.address, o.baud, o.parity);
+    address = o.address;
+    baud = o.baud;
+    parity = o.parity;
+    currentUa = o.appliedCurrentUa;
+    voltageMv = o.appliedVoltageMv;
+    appliedMode = o.mode;
+    appliedIntTime = o.integrationTime;
+
+    regs[reg::SerialNumber] = o.serial;
+    regs[reg::ManufactureDate] = o.manufactureDate;
+    const uint32_t coefficients[4] = {reg::DefaultGainCurrent, reg::DefaultOffsetCurrent,
+                                      reg::DefaultGainVoltage, reg::DefaultOffsetVoltage};
+    for (int i = 0; i < 4; ++i) {
+        const auto words = reg::SplitWords(coefficients[i]);
+        regs[static_cast<uint16_t>(8 + 2 * i)] = words[0];
+        regs[static_cast<uint16_t>(9 + 2 * i)] = words[1];
+    }
+    regs[reg::CalibrationDate] = o.calibrationDate;
+    regs[reg::OwnAddress] = o.address;
+    regs[reg::OwnSpeed] = reg::SpeedCode(o.baud);
+    regs[reg::OwnParity] = static_cast<uint16_t>(o.parity);
+    regs[reg::RestartCounter] = 1;
+    regs[reg::Mode] = o.mode;
+    regs[reg::IntegrationTime] = o.integrationTime;
+    regs[reg::TypeCode] = o.typeCode;
+    regs[reg::Version] = o.version;
+    regs[reg::FlagsA] = 0;
+    regs[reg::InputValue] = 0;
+    regs[reg::FlagsB] = 0;
+
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        throw std::runtime_error("cannot open a pseudo-terminal");
+    char name[128];
+    if (::ptsname_r(master, name, sizeof name) != 0)
+        throw std::runtime_error("cannot name the pseudo-terminal");
+    path = name;
+    // A late answer must never block the slave thread.
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0 || !SetRawLine(slave, static_cast<unsigned>(baud), parity))
+        throw std::runtime_error("cannot set up the pseudo-terminal");
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error("cannot create a pipe");
+    newContext();
+    thread = std::thread([this] { run(); });
+}
+
+// libmodbus frames and checks the requests. A fresh context is taken after a
+// frame for another slave: the RTU context would otherwise take the next frame
+// for that slave's answer and skip it, and here the next frame is always a
+// request.
+void SimModule::Impl::newContext() {
+    if (ctx)
+        modbus_free(ctx);
+    ctx = modbus_new_rtu(path.c_str(), 19200, 'E', 8, 1);
+    if (!ctx)
+        throw std::runtime_error("cannot create a Modbus context");
+    modbus_set_socket(ctx, master);
+    modbus_set_byte_timeout(ctx, 0, ByteTimeoutUs);
+    modbus_set_indication_timeout(ctx, 0, 200000);
+}
+
+void SimModule::Impl::drainInput() {
+    uint8_t junk[256];
+    while (::read(master, junk, sizeof junk) > 0) {
+    }
+}
+
+// Sleeps; true when the slave is being stopped meanwhile.
+bool SimModule::Impl::waitStop(int milliseconds) {
+    pollfd p{wake[0], POLLIN, 0};
+    ::poll(&p, 1, milliseconds);
+    return stop;
+}
+
+void SimModule::Impl::run() {
+    uint8_t req[MODBUS_RTU_MAX_ADU_LENGTH];
+    while (!stop) {
+        pollfd fds[2] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (stop || fds[1].revents)
+            break;
+        if (!(fds[0].revents & POLLIN)) {
+            if (waitStop(20)) // hang-up or error without data: do not spin
+                break;
+            continue;
+        }
+        {
+            std::lock_guard lock(m);
+            modbus_set_slave(ctx, address);
+        }
+        const int n = modbus_receive(ctx, req);
+        if (n < 0) { // broken frame or bad CRC: drop whatever is left of it
+            drainInput();
+            continue;
+        }
+        if (n == 0) { // a frame for another slave
+            newContext();
+            continue;
+        }
+        LineSettings line;
+        if (!ReadLineSettings(master, line))
+            continue;
+        Reply reply;
+        {
+            std::lock_guard lock(m);
+            if (line.baud != static_cast<unsigned>(baud) || line.parity != parity)
+                continue; // the module cannot make sense of it
+            reply = handle(req, n);
+        }
+        if (!reply.send)
+            continue;
+        if (reply.delayMs > 0 && waitStop(reply.delayMs))
+            break;
+        std::lock_guard lock(m);
+        send(reply);
+        if (reply.linkChanged)
+            applyLinkFromRegs();
+    }
+}
+
+void SimModule::Impl::send(const Reply& reply) {
+    if (!reply.corruptCrc) {
+        modbus_send_raw_request(ctx, reply.pdu.data(), static_cast<int>(reply.pdu.size()));
+        return;
+    }
+    std::vector<uint8_t> frame = reply.pdu;
+    const uint16_t crc = Crc16(frame);
+    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<uint8_t>((crc >> 8) ^ 0xFF));
+    [[maybe_unused]] ssize_t n = ::write(master, frame.data(), frame.size());
+}
+
+uint16_t SimModule::Impl::read(uint16_t r) const {
+    if (r == reg::InputValue) {
+        if (pinnedInput)
+            return *pinnedInput;
+        const uint32_t v = appliedMode == reg::ModeVoltage ? voltageMv : currentUa;
+        return static_cast<uint16_t>(std::min<uint32_t>(v, 0xFFFF));
+    }
+    auto it = regs.find(r);
+    return it == regs.end() ? 0 : it->second;
+}
+
+void SimModule::Impl::applyLinkFromRegs() {
+    const uint16_t a = read(reg::OwnAddress);
+    if (a >= 1 && a <= 247)
+        address = static_cast<uint8_t>(a);
+    const int speed = reg::SpeedIndexOfCode(read(reg::OwnSpeed));
+    if (speed >= 0)
+        baud = reg::Speeds[static_cast<size_t>(speed)];
+    const int p = read(reg::OwnParity) & 0xFF;
+    if (p <= 2)
+        parity = p;
+}
+
+Reply SimModule::Impl::handle(const uint8_t* req, int length) {
+    const uint8_t to = req[0];
+    const uint8_t fn = req[1];
+    const bool broadcast = to == 0;
+
+    Request logged;
+    logged.function = fn;
+    if (length >= 8) { // address, function, two words, CRC
+        logged.first = Word(req + 2);
+        logged.count = Word(req + 4);
+    }
+    if (fn == FnWrite && length >= 9) {
+        const int words = std::min<int>(req[6], length - 9) / 2;
+        for (int i = 0; i < words; ++i)
+            logged.values.push_back(Word(req + 7 + 2 * i));
+    }
+    log.push_back(std::move(logged));
+
+    Reply out;
+    bool drop = false;
+    int injected = 0;
+    if (!broadcast) {
+        if (dropLeft > 0) {
+            --dropLeft;
+            drop = true;
+        }
+        if (exceptionLeft > 0) {
+            --exceptionLeft;
+            injected = exceptionCode;
+        }
+        if (delayLeft > 0) {
+            --delayLeft;
+            out.delayMs = delayMs;
+        }
+        if (corruptLeft > 0) {
+            --corruptLeft;
+            out.corruptCrc = true;
+        }
+    }
+    if (drop) // lost on the way: never seen by the module
+        return {};
+
+    std::vector<uint8_t> data;
+    uint8_t code = 0;
+    if (injected) {
+        code = static_cast<uint8_t>(injected);
+        if (fn != FnRead)
+            unlocked = false;
+    } else if (fn == FnRead) {
+        code = doRead(Word(req + 2), Word(req + 4), data);
+    } else if (fn == FnWrite) {
+        code = doWrite(req, out.linkChanged);
+        if (code == 0)
+            data.assign(req + 2, req + 6);
+    } else {
+        code = ExIllegalFunction;
+        unlocked = false;
+    }
+
+    if (broadcast) {
+        if (out.linkChanged)
+            applyLinkFromRegs();
+        return {};
+    }
+    out.send = true;
+    out.pdu = {to, code ? static_cast<uint8_t>(fn | 0x80) : fn};
+    if (code)
+        out.pdu.push_back(code);
+    else
+        out.pdu.insert(out.pdu.end(), data.begin(), data.end());
+    if (code)
+        out.linkChanged = false;
+    return out;
+}
+
+uint8_t SimModule::Impl::doRead(uint16_t first, uint16_t count, std::vector<uint8_t>& data) const {
+    if (count < 1 || count > MaxReadCount)
+        return ExIllegalValue;
+    if (first + count > 0x10000)
+        return ExIllegalAddress;
+    for (int r = first; r < first + count; ++r)
+        if (!IsReadable(static_cast<uint16_t>(r)))
+            return ExIllegalAddress;
+    data.push_back(static_cast<uint8_t>(count * 2));
+    for (int r = first; r < first + count; ++r)
+        PutWord(data, read(static_cast<uint16_t>(r)));
+    return 0;
+}
+
+uint8_t SimModule::Impl::doWrite(const uint8_t* req, bool& linkChanged) {
+    // Whatever comes of it, this write uses up an unlock.
+    const bool wasUnlocked = unlocked;
+    unlocked = false;
+
+    const uint16_t first = Word(req + 2);
+    const uint16_t count = Word(req + 4);
+    const uint8_t bytes = req[6];
+    if (count < 1 || count > MaxWriteCount || bytes != count * 2)
+        return ExIllegalValue;
+    if (first + count > 0x10000)
+        return ExIllegalAddress;
+    for (int i = 0; i < count; ++i)
+        if (!IsWritable(static_cast<uint16_t>(first + i)))
+            return ExIllegalAddress;
+    for (int i = 0; i < count; ++i) {
+        const auto r = static_cast<uint16_t>(first + i);
+        const uint16_t v = Word(req + 7 + 2 * i);
+        if ((reg::IsProtected(r) && !wasUnlocked) || !IsAcceptable(r, v))
+            return ExIllegalValue;
+    }
+
+    bool apply = false;
+    for (int i = 0; i < count; ++i) {
+        const auto r = static_cast<uint16_t>(first + i);
+        const uint16_t v = Word(req + 7 + 2 * i);
+        if (r == reg::Unlock)
+            unlocked = true;
+        else if (r == reg::Apply)
+            apply = true;
+        else
+            regs[r] = v;
+        if (r >= reg::OwnAddress && r <= reg::OwnParity)
+            linkChanged = true;
+    }
+    if (apply) {
+        appliedMode = read(reg::Mode);
+        appliedIntTime = read(reg::IntegrationTime);
+    }
+    return 0;
+}
+
+// ---- Public side
+
+SimModule::SimModule(const Options& options) : d(std::make_unique<Impl>()) {
+    d->open(options);
+}
+
+SimModule::~SimModule() = default;
+
+std::string SimModule::devicePath() const {
+    return d->path;
+}
+
+bool SimModule::linkAt(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode) || ::unlink(path.c_str()) != 0)
+            return false;
+    }
+    if (::symlink(d->path.c_str(), path.c_str()) != 0)
+        return false;
+    std::lock_guard lock(d->m);
+    d->links.push_back(path);
+    return true;
+}
+
+uint16_t SimModule::reg(uint16_t number) const {
+    std::lock_guard lock(d->m);
+    return d->read(number);
+}
+
+void SimModule::setReg(uint16_t number, uint16_t value) {
+    std::lock_guard lock(d->m);
+    if (number == reg::InputValue) {
+        d->pinnedInput = value;
+        return;
+    }
+    if (!IsReadable(number))
+        return;
+    d->regs[number] = value;
+    if (number == reg::Mode)
+        d->appliedMode = value;
+    else if (number == reg::IntegrationTime)
+        d->appliedIntTime = value;
+    else if (number >= reg::OwnAddress && number <= reg::OwnParity)
+        d->applyLinkFromRegs();
+}
+
+uint8_t SimModule::address() const {
+    std::lock_guard lock(d->m);
+    return d->address;
+}
+
+int SimModule::baud() const {
+    std::lock_guard lock(d->m);
+    return d->baud;
+}
+
+int SimModule::parity() const {
+    std::lock_guard lock(d->m);
+    return d->parity;
+}
+
+void SimModule::setLink(uint8_t address, int baud, int parity) {
+    CheckLink(address, baud, parity);
+    std::lock_guard lock(d->m);
+    d->address = address;
+    d->baud = baud;
+    d->parity = parity;
+    d->regs[reg::OwnAddress] = address;
+    d->regs[reg::OwnSpeed] = reg::SpeedCode(baud);
+    d->regs[reg::OwnParity] = static_cast<uint16_t>(parity);
+}
+
+void SimModule::setAppliedCurrent(uint32_t microamperes) {
+    std::lock_guard lock(d->m);
+    d->currentUa = microamperes;
+}
+
+void SimModule::setAppliedVoltage(uint32_t millivolts) {
+    std::lock_guard lock(d->m);
+    d->voltageMv = millivolts;
+}
+
+void SimModule::setInput(uint16_t value) {
+    std::lock_guard lock(d->m);
+    d->pinnedInput = value;
+}
+
+void SimModule::clearInput() {
+    std::lock_guard lock(d->m);
+    d->pinnedInput.reset();
+}
+
+void SimModule::dropNext(int n) {
+    std::lock_guard lock(d->m);
+    d->dropLeft = std::max(n, 0);
+}
+
+void SimModule::corruptCrcNext(int n) {
+    std::lock_guard lock(d->m);
+    d->corruptLeft = std::max(n, 0);
+}
+
+void SimModule::exceptionNext(int code, int n) {
+    std::lock_guard lock(d->m);
+    d->exceptionCode = code & 0xFF;
+    d->exceptionLeft = code & 0xFF ? std::max(n, 0) : 0;
+}
+
+void SimModule::delayNext(int milliseconds, int n) {
+    std::lock_guard lock(d->m);
+    d->delayMs = std::max(milliseconds, 0);
+    d->delayLeft = std::max(n, 0);
+}
+
+std::vector<Request> SimModule::requests() const {
+    std::lock_guard lock(d->m);
+    return d->log;
+}
+
+void SimModule::clearRequests() {
+    std::lock_guard lock(d->m);
+    d->log.clear();
+}
+
+void SimModule::restart() {
+    std::lock_guard lock(d->m);
+    uint16_t& starts = d->regs[reg::RestartCounter];
+    if (starts < 0xFFFF)
+        ++starts;
+    d->unlocked = false;
+    // Parameters written but never applied are lost with the power.
+    d->regs[reg::Mode] = d->appliedMode;
+    d->regs[reg::IntegrationTime] = d->appliedIntTime;
+}
+
+} // namespace sim

@@ -1,0 +1,124 @@
+// qs730-sim: runs one simulated module until SIGINT or SIGTERM.
+//
+// The first line on stdout is the device to open (or the link given with
+// --link), so scripts can read it.
+#include "Registers.h"
+#include "SimModule.h"
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+
+namespace {
+
+const char* const Usage =
+    "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
+    " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--help]\n";
+
+[[noreturn]] void Fail(const std::string& message) {
+    std::fprintf(stderr, "qs730-sim: %s\n%s", message.c_str(), Usage);
+    std::exit(2);
+}
+
+// Whole text as an unsigned number (decimal, or hex with 0x) within max.
+unsigned long Number(const std::string& option, const char* text, unsigned long max) {
+    char* end = nullptr;
+    errno = 0;
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned long v = std::strtoul(text, &end, hex ? 16 : 10); // "0042" is decimal
+    if (!*text || *end || errno || text[0] == '-' || v > max)
+        Fail("bad value for " + option + ": " + text);
+    return v;
+}
+
+int Parity(const char* text) {
+    const std::string t = text;
+    if (t == "none" || t == "0")
+        return 0;
+    if (t == "odd" || t == "1")
+        return 1;
+    if (t == "even" || t == "2")
+        return 2;
+    Fail(std::string("bad parity: ") + text);
+}
+
+// "A0042" (letter and number) or a plain serial-number word.
+uint16_t Serial(const char* text) {
+    if (std::isalpha(static_cast<unsigned char>(text[0]))) {
+        const int letter = std::toupper(static_cast<unsigned char>(text[0])) - 'A';
+        const auto number = Number("--serial", text + 1, reg::MaxSerialNumber);
+        return reg::EncodeSerial(letter, static_cast<int>(number));
+    }
+    return static_cast<uint16_t>(Number("--serial", text, 0xFFFF));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    sim::Options options;
+    std::string link;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc)
+            Fail("missing value for " + option);
+        const char* value = argv[++i];
+        if (option == "--link")
+            link = value;
+        else if (option == "--address")
+            options.address = static_cast<uint8_t>(Number(option, value, 247));
+        else if (option == "--baud")
+            options.baud = static_cast<int>(Number(option, value, 115200));
+        else if (option == "--parity")
+            options.parity = Parity(value);
+        else if (option == "--serial")
+            options.serial = Serial(value);
+        else if (option == "--type")
+            options.typeCode = static_cast<uint16_t>(Number(option, value, 0xFFFF));
+        else if (option == "--current")
+            options.appliedCurrentUa = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
+        else if (option == "--voltage")
+            options.appliedVoltageMv = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
+        else
+            Fail("unknown option " + option);
+    }
+    if (options.address < 1)
+        Fail("bad value for --address");
+    if (reg::SpeedIndex(options.baud) < 0)
+        Fail("unsupported speed " + std::to_string(options.baud));
+
+    // Block the signals before the slave thread starts, so it inherits the mask
+    // and only sigwait below sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    try {
+        sim::SimModule module(options);
+        if (!link.empty() && !module.linkAt(link)) {
+            std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", link.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        std::printf("%s\n", link.empty() ? module.devicePath().c_str() : link.c_str());
+        std::fflush(stdout);
+        std::fprintf(stderr, "qs730-sim: %s, address %d, %d bit/s, parity %d; stop with Ctrl+C\n",
+                     module.devicePath().c_str(), module.address(), module.baud(), module.parity());
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qs730-sim: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
