@@ -67,6 +67,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->btWrite, &QPushButton::clicked, this, guarded(&TForm1::btWriteClick));
     connect(ui->miReadCountRes, &QAction::triggered, this, guarded(&TForm1::miReadCountResClick));
     connect(ui->miNullCountRes, &QAction::triggered, this, guarded(&TForm1::miNullCountResClick));
+    // The items that open dialogs (miModPars, miCalib, miComPars, miAbout) connect here too.
 
     ReadLinkSettings(SettingsFilePath());
     ModuleAddress = 1;
@@ -75,6 +76,7 @@ TForm1::TForm1(QWidget* parent)
 
 TForm1::~TForm1() {
     LinkStateSink = nullptr;
+    ui->edPoll->removeEventFilter(this);
     delete ui;
 }
 
