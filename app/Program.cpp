@@ -4,6 +4,7 @@
 
 #include "Func.h"
 #include "Main.h"
+#include "Passw.h"
 #include "Seam.h"
 
 int RunProgram(QApplication& app, const QString& libraryPath) {
@@ -13,8 +14,12 @@ int RunProgram(QApplication& app, const QString& libraryPath) {
     QApplication::setApplicationName(seam::AppTitle);
     try {
         TForm1 form;
+        // The password dialog lives, hidden, for the whole run.
+        TPassword password(&form);
+        Password = &password;
         form.show();
         app.exec();
+        Password = nullptr;
     } catch (const std::exception& e) {
         seam::ShowException(e);
     }

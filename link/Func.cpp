@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
+#include <memory>
 #include <vector>
 
 #include "Profile.h"
@@ -51,10 +52,12 @@ bool LoadCommLibrary() {
 }
 
 bool LoadCommLibraryFrom(const QString& path) {
-    // Never unloaded: the library owns the open port for the whole run.
-    auto* library = new QLibrary(path);
+    // Never unloaded: the library owns the open port for the whole run (a
+    // QLibrary going away leaves its library loaded).
+    static std::vector<std::unique_ptr<QLibrary>> libraries;
+    auto* library = libraries.emplace_back(std::make_unique<QLibrary>(path)).get();
     if (!library->load()) {
-        delete library;
+        libraries.pop_back();
         LoadError(QStringLiteral("Не найдена comm_mb.dll!"));
         return false;
     }

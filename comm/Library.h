@@ -1,0 +1,42 @@
+// The state behind the three entry points: the one open link, guarded so that
+// calls from several threads take turns.
+#pragma once
+
+#include "Link.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <utility>
+
+namespace comm {
+
+class Library {
+  public:
+    // `iniFile`: the settings file with the COM name mapping.
+    explicit Library(std::filesystem::path iniFile) : iniFile_(std::move(iniFile)) {}
+
+    // init_comm: always closes the link opened before, then opens the new one.
+    // A failed call leaves no link open.
+    int32_t initComm(const char* port, int32_t baud, uint8_t parity);
+
+    // invoke_modb.
+    int32_t invoke(uint8_t address, uint8_t function, uint16_t first, uint16_t count,
+                   uint16_t* data);
+
+    // EnumParameters: checks its arguments (COMM_BAD_BUFFER for missing
+    // outputs, COMM_BAD_PARAMETER for an address outside 1..247 or a type code
+    // outside 0..65535, COMM_OPEN_FAILED for a name that is no port) without
+    // touching the link; then closes the link, since the search needs the port
+    // for itself, and searches. Afterwards no link is open until the next
+    // init_comm.
+    int32_t enumParameters(const char* port, int32_t typeCode, uint16_t serial, int32_t address,
+                           int32_t* baud, uint8_t* parity);
+
+  private:
+    std::mutex mutex_;
+    std::filesystem::path iniFile_;
+    Link link_;
+};
+
+} // namespace comm

@@ -1,0 +1,39 @@
+// Port names as the tool passes them, and the library's own settings file
+// that maps COM names to devices.
+//
+// comm_mb.ini lies in the folder of the loaded library:
+//
+//     [Ports]
+//     COM1=/dev/ttyUSB0
+//     COM2=/dev/ttyACM0
+//
+// Section and keys are case-insensitive; lines starting with ';' or '#' are
+// comments. The file is read anew for every port name, so edits take effect
+// at the next init_comm or EnumParameters.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace comm {
+
+// The device to open for `name`, or nothing when the name is no port:
+// - a path (starting with '/', or "\\.\" on Windows) is taken as it is;
+// - "COMn" (any case, n from 1 to 255) is looked up in [Ports] of `iniFile`;
+//   without an entry it becomes /dev/ttyS<n-1> (Linux) or \\.\COMn (Windows);
+// - everything else (empty text, other words, COM0) is no port.
+std::optional<std::string> resolvePort(std::string_view name, const std::filesystem::path& iniFile);
+
+// The value of `key` in `section` of an INI file, both matched without regard
+// to case; nothing when the file, the section or the key is missing. Leading
+// and trailing blanks of the value are dropped.
+std::optional<std::string> readIniValue(const std::filesystem::path& iniFile,
+                                        std::string_view section, std::string_view key);
+
+// comm_mb.ini in the folder of the module (library or executable) that holds
+// this code; empty when that folder cannot be found.
+std::filesystem::path defaultIniFile();
+
+} // namespace comm

@@ -1,0 +1,162 @@
+#include "Compar.h"
+
+#include <QKeyEvent>
+#include <QPushButton>
+#include <memory>
+
+#include "Convert.h"
+#include "Func.h"
+#include "Mess.h"
+#include "Profile.h"
+#include "Seam.h"
+#include "ui_Compar.h"
+
+namespace {
+
+// Module addresses a Modbus slave can have.
+constexpr int MinAddress = 1;
+constexpr int MaxAddress = 247;
+
+// The module type the search asks the library for.
+constexpr int32_t ModuleTypeCode = 17;
+
+} // namespace
+
+TParCOM::TParCOM(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      ui(new Ui::TParCOM) {
+    ui->setupUi(this);
+
+    connect(ui->btOk, &QPushButton::clicked, this,
+            [this] { seam::Guard([this] { btOkClick(); }); });
+    connect(ui->btCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->Button1, &QPushButton::clicked, this,
+            [this] { seam::Guard([this] { Button1Click(); }); });
+    connect(ui->btAuto, &QPushButton::clicked, this,
+            [this] { seam::Guard([this] { btAutoClick(); }); });
+
+    // Port: the exact name, case included; any other name selects nothing.
+    ui->cbPort->setCurrentIndex(-1);
+    for (int i = 0; i < ui->cbPort->count(); ++i)
+        if (ui->cbPort->itemText(i) == PortName)
+            ui->cbPort->setCurrentIndex(i);
+
+    ui->cbSpeed->setCurrentIndex(reg::SpeedIndex(BaudRate));
+    ui->cbParity->setCurrentIndex(ParityIndex < ui->cbParity->count() ? ParityIndex : -1);
+    ui->edAddress->setText(QString::number(ModuleAddress));
+
+    // The letter: the first character of SerialLetter in upper case, "A" to "Z".
+    const QString letter = SerialLetter.left(1).toUpper();
+    const bool isLetter =
+        letter.size() == 1 && letter[0] >= QLatin1Char('A') && letter[0] <= QLatin1Char('Z');
+    ui->cbSerNumAlpha->setCurrentIndex(isLetter ? letter[0].unicode() - u'A' : -1);
+    ui->edNumber->clear();
+}
+
+TParCOM::~TParCOM() {
+    delete ui;
+}
+
+void TParCOM::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept(); // no button is bound to Escape
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TParCOM::btOkClick() {
+    const int parity = ui->cbParity->currentIndex();
+    const int32_t baud = StrToInt(ui->cbSpeed->currentText());
+    const QString port = ui->cbPort->currentText();
+    // Only none, odd and even exist; without a choice nothing is opened.
+    if (parity < 0)
+        throw Exception(QStringLiteral("Выберите паритет!"));
+
+    if (!OpenPort(port, baud, static_cast<uint8_t>(parity)))
+        return;
+
+    const int32_t address = StrToInt(ui->edAddress->text());
+    // Every request carries the address in one byte; 0 is the broadcast
+    // address, which no module answers, and 248-255 are reserved.
+    if (address < MinAddress || address > MaxAddress)
+        throw Exception(QStringLiteral("Адрес должен быть от 1 до 247!"));
+
+    PortName = port;
+    BaudRate = StrToInt(ui->cbSpeed->currentText());
+    ParityIndex = static_cast<uint8_t>(parity);
+    ModuleAddress = static_cast<uint8_t>(address);
+    ShowLinkState(true);
+
+    ProfileFile ini(SettingsFilePath());
+    ini.writeString(QStringLiteral("Port"), QStringLiteral("Name"), PortName);
+    ini.writeInteger(QStringLiteral("Port"), QStringLiteral("Baud"), BaudRate);
+    ini.writeInteger(QStringLiteral("Port"), QStringLiteral("Parity"), ParityIndex);
+    ini.writeInteger(QStringLiteral("Station"), QStringLiteral("Address"), ModuleAddress);
+    if (ui->cbSerNumAlpha->currentIndex() >= 0) {
+        SerialLetter = ui->cbSerNumAlpha->currentText();
+        ini.writeString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), SerialLetter);
+    }
+    done(QDialog::Accepted);
+}
+
+void TParCOM::Button1Click() {
+    ui->cbPort->setCurrentIndex(0);   // COM1
+    ui->cbSpeed->setCurrentIndex(3);  // 19200
+    ui->cbParity->setCurrentIndex(2); // Even
+    ui->edAddress->setText(QStringLiteral("1"));
+}
+
+void TParCOM::btAutoClick() {
+    const int letterIndex = ui->cbSerNumAlpha->currentIndex();
+    if (ui->edNumber->text().isEmpty() || letterIndex < 0)
+        throw Exception(QStringLiteral("Введите  номер модуля!"));
+    const int32_t number = StrToInt(ui->edNumber->text());
+    // A larger or negative number would spill into the letter bits and look
+    // for another module.
+    if (number < 0 || number > reg::MaxSerialNumber)
+        throw Exception(QStringLiteral("Номер модуля должен быть от 0 до 2047!"));
+    const uint16_t serial = reg::EncodeSerial(letterIndex, number);
+
+    // The window goes before anything else is shown or the link is reopened,
+    // on every way out of here.
+    auto mess = std::make_unique<TfMess>(this);
+    mess->paintNow();
+
+    int32_t address = 0;
+    try {
+        address = StrToInt(ui->edAddress->text());
+    } catch (const EConvertError&) {
+        mess.reset();
+        throw;
+    }
+
+    const QByteArray port = ui->cbPort->currentText().toLocal8Bit();
+    int32_t foundBaud = 0;
+    uint8_t foundParity = 0;
+    const int32_t result = Comm.EnumParameters
+                               ? Comm.EnumParameters(port.constData(), ModuleTypeCode, serial,
+                                                     address, &foundBaud, &foundParity)
+                               : COMM_NOT_OPEN;
+
+    if (result == COMM_OK) {
+        const int speed = reg::SpeedIndex(foundBaud);
+        if (speed >= 0)
+            ui->cbSpeed->setCurrentIndex(speed);
+        ui->cbParity->setCurrentIndex(foundParity < ui->cbParity->count() ? foundParity : -1);
+        mess.reset();
+        OpenPort(PortName, foundBaud, foundParity);
+        seam::message(
+            this, QStringLiteral("Модуль обнаружен!\nДля установки параметров порта нажмите ОК"),
+            QString(), seam::Icon::Warning);
+        return;
+    }
+
+    mess.reset();
+    OpenPort(PortName, BaudRate, ParityIndex); // back to the link in force
+    if (result == COMM_NO_REPLY)
+        throw Exception(QStringLiteral("Модуль не найден!"));
+    if (result == COMM_BAD_CRC)
+        throw Exception(QStringLiteral("Ошибка CRC!\n Возможно просто сбой!\nПовторите попытку!"));
+}

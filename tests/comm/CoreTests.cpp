@@ -1,0 +1,303 @@
+// The library's pieces without a simulated module: time-out rule, error
+// mapping, port names, argument checks, line settings on a bare pty, and
+// replies no module should send, scripted on the master side of a pty.
+#include "Library.h"
+#include "Link.h"
+#include "PortName.h"
+#include "Pty.h"
+#include "Search.h"
+#include "comm_mb.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <modbus.h>
+#include <set>
+#include <unistd.h>
+
+using namespace std::chrono;
+using commtest::Bytes;
+using commtest::Pty;
+
+namespace {
+
+double ms(microseconds us) {
+    return us.count() / 1000.0;
+}
+
+// A scratch folder removed with all it holds.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        char tmpl[] = "/tmp/comm_test_XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::filesystem::path write(const std::string& name, const std::string& text) const {
+        std::ofstream(path / name, std::ios::binary) << text;
+        return path / name;
+    }
+};
+
+} // namespace
+
+TEST(TimeoutRule, FitsLineSpeedAndRequestLength) {
+    // Read request (8 bytes) and write of four registers (17 bytes).
+    const auto r2400 = comm::timeoutsFor(2400, comm::requestBytes(3, 4));
+    const auto w2400 = comm::timeoutsFor(2400, comm::requestBytes(16, 4));
+    const auto r115 = comm::timeoutsFor(115200, comm::requestBytes(3, 4));
+    const auto w115 = comm::timeoutsFor(115200, comm::requestBytes(16, 4));
+    EXPECT_NEAR(ms(r2400.response), 152.7, 0.5);
+    EXPECT_NEAR(ms(w2400.response), 194.0, 0.5);
+    EXPECT_NEAR(ms(r2400.byte), 33.7, 0.5);
+    EXPECT_NEAR(ms(r115.response), 101.1, 0.5);
+    EXPECT_NEAR(ms(w115.response), 102.0, 0.5);
+    EXPECT_NEAR(ms(r115.byte), 20.3, 0.5);
+    EXPECT_EQ(comm::requestBytes(16, 1), 11);
+
+    // Sending the longest request and the whole longest reply (13 bytes)
+    // fits into response + byte time-outs at every speed, and the byte
+    // time-out always allows several characters of pause.
+    for (int32_t baud : {1200, 2400, 4800, 9600, 19200, 28800, 38400, 57600, 115200}) {
+        const double charMs = 11000.0 / baud;
+        const auto t = comm::timeoutsFor(baud, 17);
+        EXPECT_GT(ms(t.response), 20.5 * charMs + 50) << baud;
+        EXPECT_GE(ms(t.byte), std::max(20.0, 3 * charMs)) << baud;
+    }
+}
+
+TEST(TimeoutRule, SearchWithoutModuleFitsFifteenSeconds) {
+    // Two passes, one read of register 768 per setting, plus opening the port
+    // (a few ms each).
+    double total = 0;
+    for (const auto& s : comm::searchOrder()) {
+        total += 2 * (ms(comm::timeoutsFor(s.baud, 8).response) + 10);
+    }
+    EXPECT_LT(total, 15000);
+}
+
+TEST(SearchOrder, EverySpeedAndParityOnceFactorySettingFirst) {
+    const auto& order = comm::searchOrder();
+    ASSERT_EQ(order.size(), 24u);
+    EXPECT_EQ(order.front().baud, 19200);
+    EXPECT_EQ(order.front().parity, 2);
+    std::set<std::pair<int32_t, int>> seen;
+    for (const auto& s : order) {
+        EXPECT_TRUE(comm::isSupportedSpeed(s.baud));
+        EXPECT_LE(s.parity, 2);
+        seen.insert({s.baud, s.parity});
+    }
+    EXPECT_EQ(seen.size(), 24u);
+    EXPECT_EQ(seen.count({1200, 0}), 0u);
+}
+
+TEST(ErrnoMapping, ModbusErrorsBecomeResultCodes) {
+    EXPECT_EQ(comm::codeForModbusErrno(EMBXILFUN), 1);
+    EXPECT_EQ(comm::codeForModbusErrno(EMBXILADD), 2);
+    EXPECT_EQ(comm::codeForModbusErrno(EMBXMEMPAR), 8);
+    EXPECT_EQ(comm::codeForModbusErrno(EMBXGTAR), 11);
+    EXPECT_EQ(comm::codeForModbusErrno(ETIMEDOUT), COMM_NO_REPLY);
+    EXPECT_EQ(comm::codeForModbusErrno(EMBBADCRC), COMM_BAD_CRC);
+    EXPECT_EQ(comm::codeForModbusErrno(EMBBADSLAVE), COMM_WRONG_SLAVE);
+    for (int e : {EMBBADDATA, EMBMDATA, EMBBADEXC, EMBUNKEXC}) {
+        EXPECT_EQ(comm::codeForModbusErrno(e), COMM_BAD_REPLY) << e;
+    }
+    for (int e : {EIO, EBADF, 0}) {
+        EXPECT_EQ(comm::codeForModbusErrno(e), COMM_IO_ERROR) << e;
+    }
+}
+
+TEST(PortNames, PathsComNamesAndGarbage) {
+    TempDir dir;
+    const auto ini = dir.write("comm_mb.ini", "\xEF\xBB\xBF; ports of this PC\n"
+                                              "[Other]\r\nCOM1=/dev/wrong\r\n"
+                                              "[ ports ]\r\n"
+                                              "  com1 = /dev/ttyUSB0  \r\n"
+                                              "# COM2=/dev/commented\n"
+                                              "COM3=\n"
+                                              "Com12=/dev/ttyACM1\n");
+    EXPECT_EQ(comm::resolvePort("/dev/pts/4", ini), "/dev/pts/4");
+    EXPECT_EQ(comm::resolvePort("COM1", ini), "/dev/ttyUSB0");
+    EXPECT_EQ(comm::resolvePort("cOm1", ini), "/dev/ttyUSB0");
+    EXPECT_EQ(comm::resolvePort("COM12", ini), "/dev/ttyACM1");
+    EXPECT_EQ(comm::resolvePort("COM2", ini), "/dev/ttyS1");
+    EXPECT_EQ(comm::resolvePort("COM3", ini), "/dev/ttyS2"); // empty entry: the default
+    EXPECT_EQ(comm::resolvePort("COM4", dir.path / "missing.ini"), "/dev/ttyS3");
+    EXPECT_EQ(comm::resolvePort("COM5", {}), "/dev/ttyS4");
+    for (const char* bad :
+         {"", "COM", "COM0", "COM256", "COM1x", "xCOM1", "COM 1", "ttyS0", "dev/ttyS0", "LPT1"}) {
+        EXPECT_FALSE(comm::resolvePort(bad, ini)) << bad;
+    }
+
+    // The file is read anew each time.
+    dir.write("comm_mb.ini", "[Ports]\nCOM1=/dev/ttyUSB7\n");
+    EXPECT_EQ(comm::resolvePort("COM1", ini), "/dev/ttyUSB7");
+}
+
+TEST(PortNames, SettingsFileLiesBesideTheModule) {
+    // Linked statically here, so the module is this test program.
+    const auto file = comm::defaultIniFile();
+    EXPECT_EQ(file.filename(), "comm_mb.ini");
+    EXPECT_EQ(file.parent_path(), std::filesystem::canonical("/proc/self/exe").parent_path());
+}
+
+TEST(LinkArguments, CheckedBeforeThePortInFixedOrder) {
+    comm::Link link; // not open
+    uint16_t data[4] = {};
+    EXPECT_EQ(link.exchange(1, 6, 0, 1, nullptr), COMM_BAD_FUNCTION);
+    EXPECT_EQ(link.exchange(1, 4, 0, 0, data), COMM_BAD_FUNCTION);
+    EXPECT_EQ(link.exchange(1, 3, 0, 1, nullptr), COMM_BAD_BUFFER);
+    EXPECT_EQ(link.exchange(1, 16, 0, 0, data), COMM_BAD_BUFFER);
+    EXPECT_EQ(link.exchange(1, 3, 0, 5, data), COMM_BAD_BUFFER);
+    EXPECT_EQ(link.exchange(0, 3, 0, 1, data), COMM_BAD_PARAMETER);
+    EXPECT_EQ(link.exchange(248, 3, 0, 1, data), COMM_BAD_PARAMETER);
+    EXPECT_EQ(link.exchange(1, 3, 0, 4, data), COMM_NOT_OPEN);
+    EXPECT_EQ(link.exchange(247, 16, 0, 1, data), COMM_NOT_OPEN);
+}
+
+TEST(LinkOpen, SetsExactlySpeedParityAndStopBits) {
+    Pty pty;
+    comm::Link link;
+    for (int32_t baud : {1200, 2400, 4800, 9600, 19200, 28800, 38400, 57600, 115200}) {
+        for (int parity : {0, 1, 2}) {
+            ASSERT_EQ(link.open(pty.path(), baud, parity), COMM_OK) << baud << " " << parity;
+            const auto line = commtest::probeLine(pty.path());
+            EXPECT_EQ(line.ospeed, static_cast<unsigned>(baud));
+            EXPECT_EQ(line.ispeed, static_cast<unsigned>(baud));
+            EXPECT_TRUE(line.cs8);
+            // A pty clears PARENB whatever is asked; odd parity shows in PARODD.
+            EXPECT_EQ(line.odd, parity == 1);
+            EXPECT_EQ(line.twoStopBits, parity == 0);
+        }
+    }
+}
+
+TEST(LinkOpen, RefusesBadSettingsAndMissingDevices) {
+    Pty pty;
+    comm::Link link;
+    ASSERT_EQ(link.open(pty.path(), 19200, 2), COMM_OK);
+    // Every failure leaves the link closed, also the one opened before.
+    EXPECT_EQ(link.open(pty.path(), 19200, 3), COMM_BAD_PARAMETER);
+    EXPECT_FALSE(link.isOpen());
+    for (int32_t baud : {0, -9600, 300, 14400, 56000, 230400}) {
+        EXPECT_EQ(link.open(pty.path(), baud, 0), COMM_BAD_PARAMETER) << baud;
+    }
+    EXPECT_EQ(link.open("/dev/no_such_port", 9600, 0), COMM_OPEN_FAILED);
+    EXPECT_EQ(link.open("", 9600, 0), COMM_OPEN_FAILED);
+    EXPECT_EQ(link.open("/etc/hostname", 9600, 0), COMM_OPEN_FAILED); // not a tty
+    EXPECT_FALSE(link.isOpen());
+}
+
+TEST(LibraryState, FailedInitClosesTheLinkButRejectedSearchDoesNot) {
+    Pty pty;
+    pty.respond([](const Bytes& req) { return commtest::withCrc({req[0], 3, 2, 0x12, 0x34}); });
+    comm::Library lib({});
+    uint16_t word = 0;
+    ASSERT_EQ(lib.initComm(pty.path().c_str(), 115200, 1), COMM_OK);
+    ASSERT_EQ(lib.invoke(1, 3, 768, 1, &word), COMM_OK);
+    EXPECT_EQ(word, 0x1234);
+
+    int32_t baud = 0;
+    uint8_t parity = 0;
+    EXPECT_EQ(lib.enumParameters(pty.path().c_str(), 17, 1, 1, nullptr, &parity), COMM_BAD_BUFFER);
+    EXPECT_EQ(lib.enumParameters(pty.path().c_str(), 17, 1, 1, &baud, nullptr), COMM_BAD_BUFFER);
+    EXPECT_EQ(lib.enumParameters(pty.path().c_str(), 17, 1, 0, &baud, &parity), COMM_BAD_PARAMETER);
+    EXPECT_EQ(lib.enumParameters(pty.path().c_str(), 17, 1, 248, &baud, &parity),
+              COMM_BAD_PARAMETER);
+    EXPECT_EQ(lib.enumParameters(pty.path().c_str(), 70000, 1, 1, &baud, &parity),
+              COMM_BAD_PARAMETER);
+    EXPECT_EQ(lib.enumParameters("", 17, 1, 1, &baud, &parity), COMM_OPEN_FAILED);
+    EXPECT_EQ(lib.enumParameters(nullptr, 17, 1, 1, &baud, &parity), COMM_OPEN_FAILED);
+    EXPECT_EQ(lib.invoke(1, 3, 768, 1, &word), COMM_OK) << "a rejected search keeps the link";
+
+    EXPECT_EQ(lib.enumParameters("/dev/no_such_port", 17, 1, 1, &baud, &parity), COMM_OPEN_FAILED);
+    EXPECT_EQ(lib.invoke(1, 3, 768, 1, &word), COMM_NOT_OPEN) << "a search takes the port";
+
+    ASSERT_EQ(lib.initComm(pty.path().c_str(), 115200, 1), COMM_OK);
+    EXPECT_EQ(lib.initComm(pty.path().c_str(), 115200, 3), COMM_BAD_PARAMETER);
+    EXPECT_EQ(lib.invoke(1, 3, 768, 1, &word), COMM_NOT_OPEN);
+    ASSERT_EQ(lib.initComm(pty.path().c_str(), 115200, 1), COMM_OK);
+    EXPECT_EQ(lib.initComm(pty.path().c_str(), 28000, 1), COMM_BAD_PARAMETER);
+    EXPECT_EQ(lib.invoke(1, 3, 768, 1, &word), COMM_NOT_OPEN);
+    ASSERT_EQ(lib.initComm(pty.path().c_str(), 115200, 1), COMM_OK);
+    EXPECT_EQ(lib.initComm("garbage", 115200, 1), COMM_OPEN_FAILED);
+    EXPECT_EQ(lib.invoke(1, 3, 768, 1, &word), COMM_NOT_OPEN);
+}
+
+TEST(OddReplies, EachGetsItsOwnCode) {
+    Pty pty;
+    comm::Link link;
+    ASSERT_EQ(link.open(pty.path(), 115200, 2), COMM_OK);
+    uint16_t data[4] = {};
+    struct Case {
+        const char* what;
+        commtest::Pty::Responder reply;
+        int32_t code;
+    };
+    const Case cases[] = {
+        {"reply from another address",
+         [](const Bytes& r) {
+             return commtest::withCrc({uint8_t(r[0] + 1), 3, 2, 0, 1});
+         },
+         COMM_WRONG_SLAVE},
+        {"wrong byte count",
+         [](const Bytes& r) {
+             return commtest::withCrc({r[0], 3, 4, 0, 1, 0, 2});
+         },
+         COMM_BAD_REPLY},
+        {"other function",
+         [](const Bytes& r) {
+             return commtest::withCrc({r[0], 4, 2, 0, 1});
+         },
+         COMM_BAD_REPLY},
+        {"gateway exception",
+         [](const Bytes& r) {
+             return commtest::withCrc({r[0], 0x83, 10});
+         },
+         10},
+        {"unknown exception",
+         [](const Bytes& r) {
+             return commtest::withCrc({r[0], 0x83, 40});
+         },
+         COMM_BAD_REPLY},
+        {"bad CRC",
+         [](const Bytes& r) {
+             auto b = commtest::withCrc({r[0], 3, 2, 0, 1});
+             b.back() ^= 0x55;
+             return b;
+         },
+         COMM_BAD_CRC},
+        {"reply stopping halfway",
+         [](const Bytes& r) {
+             return Bytes{r[0], 3, 2, 0};
+         },
+         COMM_NO_REPLY},
+    };
+    for (const auto& c : cases) {
+        pty.respond(c.reply);
+        EXPECT_EQ(link.exchange(1, 3, 1024, 1, data), c.code) << c.what;
+    }
+}
+
+TEST(Exchange, StaleInputIsDroppedBeforeTheRequest) {
+    Pty pty;
+    comm::Link link;
+    ASSERT_EQ(link.open(pty.path(), 115200, 0), COMM_OK);
+    // The first reply comes too late for its request; the second request must
+    // not take it for its own answer.
+    int calls = 0;
+    pty.respond([&calls](const Bytes& r) {
+        if (++calls == 1) {
+            usleep(150'000);
+            return commtest::withCrc({r[0], 3, 2, 0xDE, 0xAD});
+        }
+        return commtest::withCrc({r[0], 3, 2, 0x00, 0x07});
+    });
+    uint16_t value = 0;
+    EXPECT_EQ(link.exchange(1, 3, 0, 1, &value), COMM_NO_REPLY);
+    usleep(100'000); // the late reply is in the input queue now
+    EXPECT_EQ(link.exchange(1, 3, 0, 1, &value), COMM_OK);
+    EXPECT_EQ(value, 7);
+}

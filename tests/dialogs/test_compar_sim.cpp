@@ -1,0 +1,204 @@
+// The port settings dialog and the automatic search through the real
+// communication library against a simulated module. The dialog only offers
+// COM1..COM6, so COM1 is mapped to the simulator's device through the
+// library's own comm_mb.ini beside it.
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "Compar.h"
+#include "Func.h"
+#include "Mess.h"
+#include "RecorderUi.h"
+#include "SimLink.h"
+
+namespace {
+
+template <class T> T* control(QWidget& w, const char* name) {
+    T* c = w.findChild<T*>(QLatin1String(name));
+    if (!c)
+        qFatal("no control %s", name);
+    return c;
+}
+
+QString ReadFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.readAll());
+}
+
+// The library's port map, in the library's folder.
+QString PortMapPath() {
+    return QFileInfo(CommLibraryPath()).absoluteDir().filePath(QStringLiteral("comm_mb.ini"));
+}
+
+bool MapPorts(const QString& text) {
+    QFile f(PortMapPath());
+    return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) == text.toUtf8().size();
+}
+
+// The module of these tests: A0042 at address 5, 9600 bit/s, odd parity.
+sim::Options Module() {
+    sim::Options o;
+    o.address = 5;
+    o.baud = 9600;
+    o.parity = 1;
+    o.serial = reg::EncodeSerial(0, 42);
+    return o;
+}
+
+const QString Found =
+    QStringLiteral("Модуль обнаружен!\nДля установки параметров порта нажмите ОК");
+
+} // namespace
+
+class TestComparSim : public QObject {
+    Q_OBJECT
+
+    QString statusLine;
+    QList<int> messAliveAtBox;
+    // The real library, bound here so that this test owns the loader object
+    // (SimLink then uses the entry points as they are).
+    QLibrary library{CommLibraryPath()};
+
+    void search(TParCOM& dlg, const QString& number, const QString& address) {
+        control<QComboBox>(dlg, "cbSerNumAlpha")->setCurrentIndex(0); // "A"
+        control<QLineEdit>(dlg, "edNumber")->setText(number);
+        control<QLineEdit>(dlg, "edAddress")->setText(address);
+        control<QPushButton>(dlg, "btAuto")->click();
+    }
+
+  private slots:
+    void initTestCase() {
+        QVERIFY2(library.load(), qPrintable(library.errorString()));
+        Comm.init_comm = reinterpret_cast<init_comm_fn>(library.resolve("init_comm"));
+        Comm.invoke_modb = reinterpret_cast<invoke_modb_fn>(library.resolve("invoke_modb"));
+        Comm.EnumParameters =
+            reinterpret_cast<EnumParameters_fn>(library.resolve("EnumParameters"));
+        QVERIFY(Comm.init_comm && Comm.invoke_modb && Comm.EnumParameters);
+    }
+    void cleanupTestCase() { Comm = CommEntryPoints(); }
+
+    void init() {
+        QFile::remove(SettingsFilePath());
+        QFile::remove(PortMapPath());
+        statusLine.clear();
+        messAliveAtBox.clear();
+        LinkStateSink = [this](const QString& text) { statusLine = text; };
+    }
+    void cleanup() {
+        QFile::remove(SettingsFilePath());
+        QFile::remove(PortMapPath());
+        LinkStateSink = nullptr;
+    }
+
+    // Found by its serial number, applied with "OK", then polled at its address.
+    void searchFindsModuleAndOkTakesItOver() {
+        SimLink link(Module());
+        QVERIFY(link.opened());
+        QVERIFY(MapPorts(QStringLiteral("[Ports]\nCOM1=%1\n").arg(link.port())));
+        // What the tool had stored: the factory setting on COM1.
+        PortName = QStringLiteral("COM1");
+        BaudRate = 19200;
+        ParityIndex = 2;
+        ModuleAddress = 1;
+        SerialLetter = QStringLiteral("A");
+
+        RecorderUi rec;
+        rec.onMessage = [this](const ShownMessage&) { messAliveAtBox << TfMess::alive(); };
+        TParCOM dlg(nullptr);
+        dlg.show();
+        QCOMPARE(control<QComboBox>(dlg, "cbPort")->currentText(), QStringLiteral("COM1"));
+        search(dlg, QStringLiteral("42"), QStringLiteral("5"));
+
+        QCOMPARE(rec.texts(), QStringList{Found});
+        QCOMPARE(messAliveAtBox, QList<int>{0});
+        QCOMPARE(control<QComboBox>(dlg, "cbSpeed")->currentText(), QStringLiteral("9600"));
+        QCOMPARE(control<QComboBox>(dlg, "cbParity")->currentText(), QStringLiteral("Odd"));
+        // The search took nothing over.
+        QCOMPARE(statusLine, QStringLiteral("Открыт COM1  19200 бод Even Адрес 1"));
+        QCOMPARE(BaudRate, 19200);
+        QVERIFY(!QFile::exists(SettingsFilePath()));
+
+        control<QPushButton>(dlg, "btOk")->click();
+        QCOMPARE(rec.texts(), QStringList{Found});
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(PortName, QStringLiteral("COM1"));
+        QCOMPARE(BaudRate, 9600);
+        QCOMPARE(ParityIndex, uint8_t(1));
+        QCOMPARE(ModuleAddress, uint8_t(5));
+        QCOMPARE(statusLine, QStringLiteral("Открыт COM1  9600 бод Odd Адрес 5"));
+        QCOMPARE(ReadFile(SettingsFilePath()),
+                 QStringLiteral("[Port]\nName=COM1\nBaud=9600\nParity=1\n\n[Station]\nAddress=5\n"
+                                "\n[Alpha]\nAlpha=A\n"));
+
+        link.module().clearRequests();
+        uint16_t values[3] = {};
+        ReadRegisters(1024, 3, values);
+        const auto requests = link.module().requests();
+        QCOMPARE(requests.size(), std::size_t(1));
+        QCOMPARE(requests[0].function, uint8_t(3));
+        QCOMPARE(requests[0].first, uint16_t(1024));
+        QCOMPARE(requests[0].count, uint16_t(3));
+        QCOMPARE(values[1], link.module().reg(1025));
+    }
+
+    // No module with that serial number: the message, and the link in force
+    // before the search is open again.
+    void searchWithoutModuleReopensTheLink() {
+        SimLink link(Module());
+        QVERIFY(MapPorts(QStringLiteral("[Ports]\nCOM1=%1\n").arg(link.port())));
+        PortName = QStringLiteral("COM1");
+        BaudRate = 9600;
+        ParityIndex = 1;
+        ModuleAddress = 5;
+
+        RecorderUi rec;
+        rec.onMessage = [this](const ShownMessage&) { messAliveAtBox << TfMess::alive(); };
+        TParCOM dlg(nullptr);
+        search(dlg, QStringLiteral("43"), QStringLiteral("5"));
+
+        QCOMPARE(rec.texts(), QStringList{QStringLiteral("Модуль не найден!")});
+        QCOMPARE(messAliveAtBox, QList<int>{0});
+        QCOMPARE(statusLine, QStringLiteral("Открыт COM1  9600 бод Odd Адрес 5"));
+        uint16_t value = 0;
+        ReadRegister(0, value); // answers again at the stored setting
+        QCOMPARE(value, reg::EncodeSerial(0, 42));
+        QVERIFY(!QFile::exists(SettingsFilePath()));
+    }
+
+    // "OK" on a port the library cannot open changes nothing.
+    void okOnPortThatDoesNotOpen() {
+        SimLink link(Module());
+        QVERIFY(
+            MapPorts(QStringLiteral("[Ports]\nCOM1=%1\nCOM2=/nonexistent/tty\n").arg(link.port())));
+        PortName = QStringLiteral("COM1");
+        BaudRate = 9600;
+        ParityIndex = 1;
+        ModuleAddress = 5;
+        SerialLetter = QStringLiteral("A");
+
+        RecorderUi rec;
+        TParCOM dlg(nullptr);
+        dlg.show();
+        control<QComboBox>(dlg, "cbPort")->setCurrentIndex(1);
+        control<QComboBox>(dlg, "cbSerNumAlpha")->setCurrentIndex(3);
+        control<QPushButton>(dlg, "btOk")->click();
+
+        QCOMPARE(rec.texts(), QStringList{QStringLiteral("Невозможно открыть COM2")});
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(PortName, QStringLiteral("COM1"));
+        QCOMPARE(SerialLetter, QStringLiteral("A"));
+        QCOMPARE(statusLine, QStringLiteral("Закрыт COM1  9600 бод Odd Адрес 5"));
+        QVERIFY(!QFile::exists(SettingsFilePath()));
+    }
+};
+
+QTEST_MAIN(TestComparSim)
+#include "test_compar_sim.moc"
