@@ -1,18 +1,73 @@
 #include "Main.h"
 
+#include <QButtonGroup>
+#include <QColor>
+#include <QEvent>
+#include <QFocusEvent>
 #include <QLabel>
+#include <QPalette>
 #include <QStatusBar>
+#include <QTimer>
+#include <algorithm>
 
+#include "Convert.h"
 #include "Func.h"
+#include "Seam.h"
 #include "ui_Main.h"
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(new Ui::TForm1) {
+namespace {
+
+// Font colours of the flag labels: a raised flag is red, a clear one gray.
+const QColor FlagRaised(255, 0, 0);
+const QColor FlagClear(128, 128, 128);
+
+void ShowFlag(QLabel* label, bool raised) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, raised ? FlagRaised : FlagClear);
+    label->setPalette(palette);
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent), tmPoll(new QTimer(this)), ui(new Ui::TForm1),
+      rgModeGroup_(new QButtonGroup(this)) {
     ui->setupUi(this);
 
     auto* linkState = new QLabel(ui->StatusBar1);
     linkState->setObjectName(QStringLiteral("StatusPanel1"));
     ui->StatusBar1->addWidget(linkState, 1);
     LinkStateSink = [linkState](const QString& text) { linkState->setText(text); };
+
+    for (QLabel* label : {ui->lbErrInRAM, ui->lbErrFLASH, ui->lbErrKS, ui->lbErrTS,
+                          ui->lbErrOutOfRange, ui->lbUpdate})
+        ShowFlag(label, false);
+
+    // The mode group starts with no item selected; the group keeps at most one.
+    rgModeGroup_->setObjectName(QStringLiteral("rgModeGroup"));
+    rgModeGroup_->addButton(ui->rgMode_0, 0);
+    rgModeGroup_->addButton(ui->rgMode_1, 1);
+    setRgModeItemIndex(-1);
+
+    // Switched off at start, period 1000 ms, like the text of edPoll.
+    tmPoll->setObjectName(QStringLiteral("tmPoll"));
+    tmPoll->setInterval(pollInterval_);
+
+    auto guarded = [this](void (TForm1::*handler)()) {
+        return [this, handler] { seam::Guard([this, handler] { (this->*handler)(); }); };
+    };
+    connect(ui->btPoll, &QPushButton::clicked, this, guarded(&TForm1::btPollClick));
+    // toggled, not clicked: the box also switches the timer when the program clears it.
+    connect(ui->chbPoll, &QCheckBox::toggled, this, guarded(&TForm1::chbPollClick));
+    connect(tmPoll, &QTimer::timeout, this, guarded(&TForm1::tmPollTimer));
+    connect(ui->edPoll, &QLineEdit::returnPressed, this,
+            [this] { seam::Guard([this] { edPollKeyPress(u'\r'); }); });
+    ui->edPoll->installEventFilter(this);
+    connect(ui->btRead, &QPushButton::clicked, this, guarded(&TForm1::btReadClick));
+    connect(ui->btWrite, &QPushButton::clicked, this, guarded(&TForm1::btWriteClick));
+    connect(ui->miReadCountRes, &QAction::triggered, this, guarded(&TForm1::miReadCountResClick));
+    connect(ui->miNullCountRes, &QAction::triggered, this, guarded(&TForm1::miNullCountResClick));
+    // The items that open dialogs (miModPars, miCalib, miComPars, miAbout) connect here too.
 
     ReadLinkSettings(SettingsFilePath());
     ModuleAddress = 1;
@@ -21,5 +76,145 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(new Ui::TForm1) {
 
 TForm1::~TForm1() {
     LinkStateSink = nullptr;
+    ui->edPoll->removeEventFilter(this);
     delete ui;
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    // The period is applied when the focus moves on to another control of the
+    // window; switching to another window or opening a menu does not count.
+    if (watched == ui->edPoll && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            seam::Guard([this] { edPollExit(); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Polling
+
+// One block read of the flags and the value; on failure nothing on screen changes.
+void TForm1::Poll() {
+    uint16_t words[3] = {};
+    ReadRegisters(reg::FlagsA, 3, words);
+    const uint16_t flagsA = words[0];
+    const uint16_t value = words[1];
+    const uint16_t flagsB = words[2];
+
+    ui->edValue->setText(QString::number(value));
+    ShowFlag(ui->lbErrInRAM, flagsA & reg::FlagInRAM);
+    ShowFlag(ui->lbErrFLASH, flagsA & reg::FlagFLASH);
+    ShowFlag(ui->lbErrKS, flagsA & reg::FlagParamsChecksum);
+    ShowFlag(ui->lbErrTS, flagsA & reg::FlagADC);
+    ShowFlag(ui->lbErrOutOfRange, flagsB & reg::FlagOutOfRange);
+    ShowFlag(ui->lbUpdate, flagsB & reg::FlagDataInvalid);
+}
+
+void TForm1::btPollClick() {
+    Poll();
+}
+
+void TForm1::chbPollClick() {
+    setTmPollEnabled(ui->chbPoll->isChecked());
+}
+
+void TForm1::tmPollTimer() {
+    try {
+        Poll();
+    } catch (const ECommError&) {
+        // Switch polling off first, so that no tick comes while the error is shown.
+        ui->chbPoll->setChecked(false);
+        throw;
+    }
+}
+
+void TForm1::edPollExit() {
+    setTmPollInterval(StrToInt(ui->edPoll->text()));
+}
+
+void TForm1::edPollKeyPress(char16_t key) {
+    if (key == u'\r')
+        edPollExit();
+}
+
+void TForm1::setTmPollEnabled(bool enabled) {
+    if (enabled == pollEnabled_)
+        return;
+    pollEnabled_ = enabled;
+    updatePollTimer();
+}
+
+void TForm1::setTmPollInterval(int milliseconds) {
+    if (milliseconds == pollInterval_)
+        return;
+    pollInterval_ = milliseconds;
+    // A period of 0 never fires; a negative one is taken the same way.
+    if (milliseconds > 0)
+        tmPoll->setInterval(milliseconds); // restarts a running count
+    updatePollTimer();
+}
+
+void TForm1::updatePollTimer() {
+    const bool run = pollEnabled_ && pollInterval_ > 0;
+    if (run && !tmPoll->isActive())
+        tmPoll->start();
+    else if (!run && tmPoll->isActive())
+        tmPoll->stop();
+}
+
+// ---- Measurement parameters
+
+int TForm1::rgModeItemIndex() const {
+    return rgModeGroup_->checkedId();
+}
+
+void TForm1::setRgModeItemIndex(int index) {
+    QAbstractButton* button = rgModeGroup_->button(index);
+    if (button) {
+        button->setChecked(true);
+        return;
+    }
+    // An exclusive group does not let its checked button go; clear it outside.
+    rgModeGroup_->setExclusive(false);
+    for (QAbstractButton* b : rgModeGroup_->buttons())
+        b->setChecked(false);
+    rgModeGroup_->setExclusive(true);
+}
+
+void TForm1::btReadClick() {
+    uint16_t words[2] = {};
+    ReadRegisters(reg::Mode, 2, words);
+    const uint16_t mode = words[0];
+    const uint16_t integrationTime = words[1];
+
+    // Mode 1 is the first item, 2 the second, anything above the last; 0 is none.
+    const int last = static_cast<int>(rgModeGroup_->buttons().size()) - 1;
+    setRgModeItemIndex(std::min(static_cast<int>(mode) - 1, last));
+    ui->edIntTime->setText(QString::number(integrationTime));
+}
+
+void TForm1::btWriteClick() {
+    const int index = rgModeItemIndex();
+    if (index < 0)
+        throw Exception(QStringLiteral("Выберите режим измерения!"));
+    const uint16_t words[2] = {static_cast<uint16_t>(index + 1),
+                               ParseWord(ui->edIntTime->text(), 1)};
+    WriteRegisters(reg::Mode, 2, words);
+    WriteRegister(reg::Apply, UnlockKey);
+}
+
+// ---- Restart counter
+
+void TForm1::miReadCountResClick() {
+    uint16_t count = 0;
+    ReadRegister(reg::RestartCounter, count);
+    seam::message(this,
+                  QStringLiteral("Значение счетчика\nрестартов равно ") + QString::number(count),
+                  QString(), seam::Icon::Information);
+}
+
+void TForm1::miNullCountResClick() {
+    WriteRegister(reg::RestartCounter, 0);
+    seam::message(this, QStringLiteral("Операция завершена успешно!"), QString(),
+                  seam::Icon::Information);
 }

@@ -4,6 +4,9 @@
 
 #include <QMainWindow>
 
+class QButtonGroup;
+class QTimer;
+
 namespace Ui {
 class TForm1;
 }
@@ -15,6 +18,46 @@ class TForm1 : public QMainWindow {
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
+    // The poll timer. Its QTimer runs only while polling is switched on and
+    // the period is above 0; the switch and the period live in this window.
+    QTimer* tmPoll;
+
+    // ---- Polling of the value and the error flags
+    void btPollClick();
+    void chbPollClick();
+    void tmPollTimer();
+    void edPollExit();
+    void edPollKeyPress(char16_t key); // Enter (13) applies the period
+
+    // ---- Measurement parameters and restart counter
+    void btReadClick();
+    void btWriteClick();
+    void miReadCountResClick();
+    void miNullCountResClick();
+
+    // The measurement-mode radio group: 0 "Ток", 1 "Напряжение", -1 none.
+    int rgModeItemIndex() const;
+    void setRgModeItemIndex(int index);
+
+    // The poll timer's switch and period (milliseconds). Switching it on or
+    // off again, or setting the period it already has, changes nothing; a new
+    // period restarts the count of a running timer. A period of 0 or below
+    // never fires.
+    bool tmPollEnabled() const { return pollEnabled_; }
+    void setTmPollEnabled(bool enabled);
+    int tmPollInterval() const { return pollInterval_; }
+    void setTmPollInterval(int milliseconds);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    void Poll();
+
     Ui::TForm1* ui;
+    void updatePollTimer();
+
+    QButtonGroup* rgModeGroup_;
+    bool pollEnabled_ = false;
+    int pollInterval_ = 1000;
 };
