@@ -10,8 +10,13 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "About.h"
+#include "Calib.h"
+#include "Compar.h"
 #include "Convert.h"
 #include "Func.h"
+#include "Modulparams.h"
+#include "Passw.h"
 #include "Seam.h"
 #include "ui_Main.h"
 
@@ -67,7 +72,10 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->btWrite, &QPushButton::clicked, this, guarded(&TForm1::btWriteClick));
     connect(ui->miReadCountRes, &QAction::triggered, this, guarded(&TForm1::miReadCountResClick));
     connect(ui->miNullCountRes, &QAction::triggered, this, guarded(&TForm1::miNullCountResClick));
-    // The items that open dialogs (miModPars, miCalib, miComPars, miAbout) connect here too.
+    connect(ui->miModPars, &QAction::triggered, this, guarded(&TForm1::miModParsClick));
+    connect(ui->miCalib, &QAction::triggered, this, guarded(&TForm1::miCalibClick));
+    connect(ui->miComPars, &QAction::triggered, this, guarded(&TForm1::miComParsClick));
+    connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
 
     ReadLinkSettings(SettingsFilePath());
     ModuleAddress = 1;
@@ -217,4 +225,30 @@ void TForm1::miNullCountResClick() {
     WriteRegister(reg::RestartCounter, 0);
     seam::message(this, QStringLiteral("Операция завершена успешно!"), QString(),
                   seam::Icon::Information);
+}
+
+// ---- Menu items that open the dialogs. Each dialog is made anew, shown
+// modally and destroyed; polling goes on behind it.
+
+void TForm1::miModParsClick() {
+    TModPars dialog(this, Password); // asks for the passport password first
+    dialog.exec();
+}
+
+void TForm1::miCalibClick() {
+    if (!CalibrationPasswordAccepted(this))
+        return;
+    auto* wizard = new TCalibr1(this); // reads the mode and time it restores at the end
+    wizard->exec();
+    wizard->deleteLater();
+}
+
+void TForm1::miComParsClick() {
+    TParCOM dialog(this);
+    dialog.exec();
+}
+
+void TForm1::miAboutClick() {
+    TAboutBox box(this);
+    box.exec();
 }

@@ -35,6 +35,12 @@ class TForm1 : public QMainWindow {
     void miReadCountResClick();
     void miNullCountResClick();
 
+    // ---- Menu items that open the dialogs
+    void miModParsClick();
+    void miCalibClick();
+    void miComParsClick();
+    void miAboutClick();
+
     // The measurement-mode radio group: 0 "Ток", 1 "Напряжение", -1 none.
     int rgModeItemIndex() const;
     void setRgModeItemIndex(int index);
