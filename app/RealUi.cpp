@@ -5,7 +5,8 @@
 #include <QMessageBox>
 #include <QThread>
 
-void RealUi::message(QWidget* owner, const QString& text, const QString& caption, seam::Icon icon) {
+std::unique_ptr<QMessageBox> RealUi::makeMessageBox(QWidget* owner, const QString& text,
+                                                    const QString& caption, seam::Icon icon) {
     QMessageBox::Icon qicon = QMessageBox::NoIcon;
     switch (icon) {
     case seam::Icon::Information:
@@ -20,21 +21,30 @@ void RealUi::message(QWidget* owner, const QString& text, const QString& caption
     case seam::Icon::None:
         break;
     }
-    QMessageBox box(qicon, caption, text, QMessageBox::Ok, owner);
-    box.exec();
+    return std::make_unique<QMessageBox>(qicon, caption, text, QMessageBox::Ok, owner);
+}
+
+void RealUi::message(QWidget* owner, const QString& text, const QString& caption, seam::Icon icon) {
+    makeMessageBox(owner, text, caption, icon)->exec();
+}
+
+std::unique_ptr<QInputDialog> RealUi::makeInputBox(QWidget* owner, const QString& caption,
+                                                   const QString& prompt, const QString& value) {
+    auto dialog = std::make_unique<QInputDialog>(owner);
+    dialog->setWindowTitle(caption);
+    dialog->setLabelText(prompt);
+    dialog->setTextValue(value);
+    dialog->setOkButtonText(QStringLiteral("OK"));
+    dialog->setCancelButtonText(QStringLiteral("Cancel"));
+    if (auto* edit = dialog->findChild<QLineEdit*>())
+        edit->setMaxLength(255);
+    return dialog;
 }
 
 QString RealUi::input(QWidget* owner, const QString& caption, const QString& prompt,
                       const QString& value) {
-    QInputDialog dialog(owner);
-    dialog.setWindowTitle(caption);
-    dialog.setLabelText(prompt);
-    dialog.setTextValue(value);
-    dialog.setOkButtonText(QStringLiteral("OK"));
-    dialog.setCancelButtonText(QStringLiteral("Cancel"));
-    if (auto* edit = dialog.findChild<QLineEdit*>())
-        edit->setMaxLength(255);
-    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : value;
+    const auto dialog = makeInputBox(owner, caption, prompt, value);
+    return dialog->exec() == QDialog::Accepted ? dialog->textValue() : value;
 }
 
 void RealUi::pause(int milliseconds) {

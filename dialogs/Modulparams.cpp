@@ -20,12 +20,17 @@ constexpr int MaxAddress = 247;
 
 const QColor Silver(192, 192, 192);
 const QColor Gray(128, 128, 128);
+const QColor DisabledText(48, 48, 48);
 
 void Paint(QWidget* w, const QColor& background) {
     QPalette pal = w->palette();
     // Every colour group: the fields are mostly disabled.
     pal.setColor(QPalette::Base, background);
     pal.setColor(QPalette::Button, background);
+    // The style's gray for disabled text all but vanishes on these
+    // backgrounds; the type, version and dates must stay readable.
+    pal.setColor(QPalette::Disabled, QPalette::Text, DisabledText);
+    pal.setColor(QPalette::Disabled, QPalette::ButtonText, DisabledText);
     w->setPalette(pal);
 }
 

@@ -1,0 +1,146 @@
+// Takes a picture of each window of the tool: the real windows, bound to the
+// real communication library, talking to a simulated module reached as COM1.
+//
+//   qs730-screenshots <output folder>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTimer>
+#include <cstdio>
+
+#include "About.h"
+#include "Calib.h"
+#include "Compar.h"
+#include "Func.h"
+#include "Main.h"
+#include "Mess.h"
+#include "Modulparams.h"
+#include "Passw.h"
+#include "RealUi.h"
+#include "RecorderUi.h"
+#include "SimModule.h"
+
+namespace {
+
+QDir out;
+
+void Save(QWidget* w, const char* name) {
+    QApplication::processEvents();
+    const QString path = out.filePath(QString::fromLatin1(name) + QStringLiteral(".png"));
+    if (!w->grab().save(path))
+        std::fprintf(stderr, "could not write %s\n", qUtf8Printable(path));
+    else
+        std::printf("%s\n", qUtf8Printable(path));
+}
+
+// Answers the service dialog's password question with "granted".
+class Granted : public QDialog {
+  public:
+    int exec() override { return 1; }
+};
+
+// The library's port map beside it, for the length of the run: COM1 is the
+// simulated module.
+class PortMap {
+  public:
+    explicit PortMap(const std::string& device)
+        : path_(QCoreApplication::applicationDirPath() + QStringLiteral("/comm_mb.ini")) {
+        QFile f(path_);
+        if (f.exists() && f.open(QIODevice::ReadOnly))
+            saved_ = f.readAll();
+        f.close();
+        had_ = !saved_.isNull();
+        QFile w(path_);
+        if (w.open(QIODevice::WriteOnly))
+            w.write("[Ports]\nCOM1=" + QByteArray::fromStdString(device) + "\n");
+    }
+    ~PortMap() {
+        QFile f(path_);
+        if (!had_) {
+            f.remove();
+        } else if (f.open(QIODevice::WriteOnly)) {
+            f.write(saved_);
+        }
+    }
+
+  private:
+    QString path_;
+    QByteArray saved_;
+    bool had_ = false;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("QS730_View"));
+    out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
+    out.mkpath(QStringLiteral("."));
+
+    RecorderUi boxes; // no box waits for a click here
+    sim::SimModule module;
+    module.setReg(reg::FlagsB, reg::FlagOutOfRange);
+    PortMap map(module.devicePath());
+    QFile::remove(SettingsFilePath()); // the tool's defaults: COM1, 19200, even
+    if (!LoadCommLibrary())
+        return 1;
+
+    TForm1 form;
+    form.show();
+    form.btPollClick();
+    form.btReadClick();
+    Save(&form, "main");
+
+    TPassword password(&form);
+    password.show();
+    Save(&password, "password");
+    password.hide();
+
+    Granted granted;
+    {
+        TModPars pars(&form, &granted);
+        pars.show();
+        pars.btReadClick();
+        Save(&pars, "service");
+    }
+    {
+        TParCOM port(&form);
+        port.show();
+        Save(&port, "port");
+        if (auto* number = port.findChild<QLineEdit*>(QStringLiteral("edNumber")))
+            number->setText(QStringLiteral("42"));
+        TfMess search(&port);
+        Save(&search, "search");
+    }
+    {
+        const auto gate = RealUi::makeInputBox(
+            &form, QStringLiteral("Внимание!"),
+            QStringLiteral("Параметры работы модуля будут изменены!\nТребуется пароль!"),
+            QString());
+        gate->show();
+        Save(gate.get(), "calibration-password");
+    }
+    {
+        TCalibr1 wizard(&form);
+        wizard.show();
+        Save(&wizard, "calibration-0");
+        wizard.btNextClick();
+        Save(&wizard, "calibration-1");
+        wizard.reject();
+    }
+    {
+        TAboutBox about(&form);
+        about.show();
+        Save(&about, "about");
+    }
+    {
+        const auto box =
+            RealUi::makeMessageBox(&form, QStringLiteral("Значение счетчика\nрестартов равно 1"),
+                                   QString(), seam::Icon::Information);
+        box->show();
+        Save(box.get(), "restart-counter");
+    }
+    form.close();
+    return 0;
+}
