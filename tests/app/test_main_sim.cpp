@@ -10,6 +10,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "Controls.h"
 #include "Func.h"
 #include "Main.h"
 #include "Profile.h"
@@ -31,12 +32,7 @@ class TestMainSim : public QObject {
     std::unique_ptr<TForm1> form;
 
     sim::SimModule& module() { return link->module(); }
-    template <class T = QWidget> T* w(const char* name) {
-        T* found = form->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
+    template <class T = QWidget> T* w(const char* name) { return Control<T>(form.get(), name); }
     QLineEdit* edValue() { return w<QLineEdit>("edValue"); }
     QLineEdit* edPoll() { return w<QLineEdit>("edPoll"); }
     QLineEdit* edIntTime() { return w<QLineEdit>("edIntTime"); }

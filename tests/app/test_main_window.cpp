@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "Controls.h"
 #include "Func.h"
 #include "Main.h"
 #include "RecorderUi.h"
@@ -72,12 +73,7 @@ class TestMainWindow : public QObject {
     CommEntryPoints savedComm;
 
     // The window's controls, found by their names.
-    template <class T = QWidget> T* w(const char* name) {
-        T* found = form->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
+    template <class T = QWidget> T* w(const char* name) { return Control<T>(form.get(), name); }
     QLineEdit* edValue() { return w<QLineEdit>("edValue"); }
     QLineEdit* edPoll() { return w<QLineEdit>("edPoll"); }
     QLineEdit* edIntTime() { return w<QLineEdit>("edIntTime"); }

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "About.h"
+#include "Controls.h"
 #include "Seam.h"
 #include "VersionInfo.h"
 
@@ -19,10 +20,7 @@ QString Path(const QString& key) {
 }
 
 QLabel* Label(QDialog& box, const char* name) {
-    auto* l = box.findChild<QLabel*>(QLatin1String(name));
-    if (!l)
-        qFatal("no label %s", name);
-    return l;
+    return Control<QLabel>(box, name);
 }
 
 QStringList Labels(QDialog& box) {

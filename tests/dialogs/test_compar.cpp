@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "Compar.h"
+#include "Controls.h"
 #include "Func.h"
 #include "Mess.h"
 #include "RecorderUi.h"
@@ -24,12 +25,7 @@ struct Controls {
           Button1(find<QPushButton>(dlg, "Button1")), GroupBox1(find<QGroupBox>(dlg, "GroupBox1")),
           Label6(find<QLabel>(dlg, "Label6")), cbSerNumAlpha(find<QComboBox>(dlg, "cbSerNumAlpha")),
           edNumber(find<QLineEdit>(dlg, "edNumber")), btAuto(find<QPushButton>(dlg, "btAuto")) {}
-    template <class T> static T* find(QWidget& w, const char* name) {
-        T* c = w.findChild<T*>(QLatin1String(name));
-        if (!c)
-            qFatal("no control %s", name);
-        return c;
-    }
+    template <class T> static T* find(QWidget& w, const char* name) { return Control<T>(w, name); }
     QComboBox* cbPort;
     QComboBox* cbSpeed;
     QComboBox* cbParity;

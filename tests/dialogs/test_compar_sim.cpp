@@ -12,35 +12,20 @@
 #include <QtTest>
 
 #include "Compar.h"
+#include "Controls.h"
 #include "Func.h"
 #include "Mess.h"
+#include "PortMap.h"
 #include "RecorderUi.h"
 #include "SimLink.h"
 
 namespace {
-
-template <class T> T* control(QWidget& w, const char* name) {
-    T* c = w.findChild<T*>(QLatin1String(name));
-    if (!c)
-        qFatal("no control %s", name);
-    return c;
-}
 
 QString ReadFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(f.readAll());
-}
-
-// The library's port map, in the library's folder.
-QString PortMapPath() {
-    return QFileInfo(CommLibraryPath()).absoluteDir().filePath(QStringLiteral("comm_mb.ini"));
-}
-
-bool MapPorts(const QString& text) {
-    QFile f(PortMapPath());
-    return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) == text.toUtf8().size();
 }
 
 // The module of these tests: A0042 at address 5, 9600 bit/s, odd parity.
@@ -68,10 +53,10 @@ class TestComparSim : public QObject {
     QLibrary library{CommLibraryPath()};
 
     void search(TParCOM& dlg, const QString& number, const QString& address) {
-        control<QComboBox>(dlg, "cbSerNumAlpha")->setCurrentIndex(0); // "A"
-        control<QLineEdit>(dlg, "edNumber")->setText(number);
-        control<QLineEdit>(dlg, "edAddress")->setText(address);
-        control<QPushButton>(dlg, "btAuto")->click();
+        Control<QComboBox>(dlg, "cbSerNumAlpha")->setCurrentIndex(0); // "A"
+        Control<QLineEdit>(dlg, "edNumber")->setText(number);
+        Control<QLineEdit>(dlg, "edAddress")->setText(address);
+        Control<QPushButton>(dlg, "btAuto")->click();
     }
 
   private slots:
@@ -102,7 +87,7 @@ class TestComparSim : public QObject {
     void searchFindsModuleAndOkTakesItOver() {
         SimLink link(Module());
         QVERIFY(link.opened());
-        QVERIFY(MapPorts(QStringLiteral("[Ports]\nCOM1=%1\n").arg(link.port())));
+        QVERIFY(WritePortMap(QStringLiteral("[Ports]\nCOM1=%1\n").arg(link.port())));
         // What the tool had stored: the factory setting on COM1.
         PortName = QStringLiteral("COM1");
         BaudRate = 19200;
@@ -114,19 +99,19 @@ class TestComparSim : public QObject {
         rec.onMessage = [this](const ShownMessage&) { messAliveAtBox << TfMess::alive(); };
         TParCOM dlg(nullptr);
         dlg.show();
-        QCOMPARE(control<QComboBox>(dlg, "cbPort")->currentText(), QStringLiteral("COM1"));
+        QCOMPARE(Control<QComboBox>(dlg, "cbPort")->currentText(), QStringLiteral("COM1"));
         search(dlg, QStringLiteral("42"), QStringLiteral("5"));
 
         QCOMPARE(rec.texts(), QStringList{Found});
         QCOMPARE(messAliveAtBox, QList<int>{0});
-        QCOMPARE(control<QComboBox>(dlg, "cbSpeed")->currentText(), QStringLiteral("9600"));
-        QCOMPARE(control<QComboBox>(dlg, "cbParity")->currentText(), QStringLiteral("Odd"));
+        QCOMPARE(Control<QComboBox>(dlg, "cbSpeed")->currentText(), QStringLiteral("9600"));
+        QCOMPARE(Control<QComboBox>(dlg, "cbParity")->currentText(), QStringLiteral("Odd"));
         // The search took nothing over.
         QCOMPARE(statusLine, QStringLiteral("Открыт COM1  19200 бод Even Адрес 1"));
         QCOMPARE(BaudRate, 19200);
         QVERIFY(!QFile::exists(SettingsFilePath()));
 
-        control<QPushButton>(dlg, "btOk")->click();
+        Control<QPushButton>(dlg, "btOk")->click();
         QCOMPARE(rec.texts(), QStringList{Found});
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QCOMPARE(PortName, QStringLiteral("COM1"));
@@ -153,7 +138,7 @@ class TestComparSim : public QObject {
     // before the search is open again.
     void searchWithoutModuleReopensTheLink() {
         SimLink link(Module());
-        QVERIFY(MapPorts(QStringLiteral("[Ports]\nCOM1=%1\n").arg(link.port())));
+        QVERIFY(WritePortMap(QStringLiteral("[Ports]\nCOM1=%1\n").arg(link.port())));
         PortName = QStringLiteral("COM1");
         BaudRate = 9600;
         ParityIndex = 1;
@@ -176,8 +161,8 @@ class TestComparSim : public QObject {
     // "OK" on a port the library cannot open changes nothing.
     void okOnPortThatDoesNotOpen() {
         SimLink link(Module());
-        QVERIFY(
-            MapPorts(QStringLiteral("[Ports]\nCOM1=%1\nCOM2=/nonexistent/tty\n").arg(link.port())));
+        QVERIFY(WritePortMap(
+            QStringLiteral("[Ports]\nCOM1=%1\nCOM2=/nonexistent/tty\n").arg(link.port())));
         PortName = QStringLiteral("COM1");
         BaudRate = 9600;
         ParityIndex = 1;
@@ -187,9 +172,9 @@ class TestComparSim : public QObject {
         RecorderUi rec;
         TParCOM dlg(nullptr);
         dlg.show();
-        control<QComboBox>(dlg, "cbPort")->setCurrentIndex(1);
-        control<QComboBox>(dlg, "cbSerNumAlpha")->setCurrentIndex(3);
-        control<QPushButton>(dlg, "btOk")->click();
+        Control<QComboBox>(dlg, "cbPort")->setCurrentIndex(1);
+        Control<QComboBox>(dlg, "cbSerNumAlpha")->setCurrentIndex(3);
+        Control<QPushButton>(dlg, "btOk")->click();
 
         QCOMPARE(rec.texts(), QStringList{QStringLiteral("Невозможно открыть COM2")});
         QVERIFY(dlg.isVisible());

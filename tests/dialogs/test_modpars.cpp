@@ -13,6 +13,7 @@
 #include <map>
 #include <vector>
 
+#include "Controls.h"
 #include "Convert.h"
 #include "Func.h"
 #include "Modulparams.h"
@@ -35,24 +36,16 @@ class ScriptedPassword : public QDialog {
     int result_;
 };
 
-// The dialog's controls, found by name.
-template <class T> T* Child(QObject& parent, const char* name) {
-    T* w = parent.findChild<T*>(QLatin1String(name));
-    if (!w)
-        qFatal("no control %s", name);
-    return w;
-}
-
 struct Form {
     explicit Form(QDialog& d)
-        : edAdress(Child<QLineEdit>(d, "edAdress")), cbSpeed(Child<QComboBox>(d, "cbSpeed")),
-          cbParity(Child<QComboBox>(d, "cbParity")), edName(Child<QLineEdit>(d, "edName")),
-          cbAlpha(Child<QComboBox>(d, "cbAlpha")), edNumber(Child<QLineEdit>(d, "edNumber")),
-          edVer(Child<QLineEdit>(d, "edVer")), edManuf(Child<QLineEdit>(d, "edManuf")),
-          edCheck(Child<QLineEdit>(d, "edCheck")), btWrite(Child<QPushButton>(d, "btWrite")),
-          btRead(Child<QPushButton>(d, "btRead")), btDef(Child<QPushButton>(d, "btDef")),
-          gbModbPars(Child<QGroupBox>(d, "gbModbPars")),
-          gbPassport(Child<QGroupBox>(d, "gbPassport")), lbCheck(Child<QLabel>(d, "lbCheck")) {}
+        : edAdress(Control<QLineEdit>(d, "edAdress")), cbSpeed(Control<QComboBox>(d, "cbSpeed")),
+          cbParity(Control<QComboBox>(d, "cbParity")), edName(Control<QLineEdit>(d, "edName")),
+          cbAlpha(Control<QComboBox>(d, "cbAlpha")), edNumber(Control<QLineEdit>(d, "edNumber")),
+          edVer(Control<QLineEdit>(d, "edVer")), edManuf(Control<QLineEdit>(d, "edManuf")),
+          edCheck(Control<QLineEdit>(d, "edCheck")), btWrite(Control<QPushButton>(d, "btWrite")),
+          btRead(Control<QPushButton>(d, "btRead")), btDef(Control<QPushButton>(d, "btDef")),
+          gbModbPars(Control<QGroupBox>(d, "gbModbPars")),
+          gbPassport(Control<QGroupBox>(d, "gbPassport")), lbCheck(Control<QLabel>(d, "lbCheck")) {}
     QLineEdit* edAdress;
     QComboBox* cbSpeed;
     QComboBox* cbParity;

@@ -17,29 +17,20 @@
 #include "About.h"
 #include "Calib.h"
 #include "Compar.h"
+#include "Controls.h"
 #include "Convert.h"
 #include "Func.h"
 #include "Main.h"
 #include "Modulparams.h"
 #include "Passw.h"
+#include "PortMap.h"
 #include "RecorderUi.h"
 #include "SimModule.h"
 
 namespace {
 
-QString Beside(const QString& file) {
-    return QFileInfo(CommLibraryPath()).absoluteDir().filePath(file);
-}
-
-template <class T> T* Child(QObject* parent, const char* name) {
-    auto* child = parent->findChild<T*>(QString::fromLatin1(name));
-    if (!child)
-        qFatal("no control %s", name);
-    return child;
-}
-
 void Click(QObject* parent, const char* button) {
-    QTest::mouseClick(Child<QPushButton>(parent, button), Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(parent, button), Qt::LeftButton);
 }
 
 // Runs `act` on the modal window of type T as soon as it is shown (from
@@ -59,7 +50,7 @@ template <class T> void WhenShown(std::function<void(T*)> act) {
 }
 
 void Trigger(TForm1& form, const char* item) {
-    Child<QAction>(&form, item)->trigger();
+    Control<QAction>(&form, item)->trigger();
 }
 
 QString Status(TForm1& form) {
@@ -74,18 +65,15 @@ class TestSession : public QObject {
   private slots:
     void init() {
         QFile::remove(SettingsFilePath());
-        QFile::remove(Beside(QStringLiteral("comm_mb.ini")));
+        QFile::remove(PortMapPath());
     }
     void cleanup() { init(); }
 
     void wholeSession() {
         RecorderUi rec;
         sim::SimModule module; // factory settings: address 1, 19200 bit/s, even, A0042
-        {
-            QFile map(Beside(QStringLiteral("comm_mb.ini")));
-            QVERIFY(map.open(QIODevice::WriteOnly));
-            map.write("[Ports]\nCOM1=" + QByteArray::fromStdString(module.devicePath()) + "\n");
-        }
+        QVERIFY(WritePortMap(
+            QStringLiteral("[Ports]\nCOM1=%1\n").arg(QString::fromStdString(module.devicePath()))));
         QVERIFY(LoadCommLibrary());
 
         // Start: the defaults reach the module as COM1.
@@ -98,17 +86,17 @@ class TestSession : public QObject {
         // Poll once.
         module.setAppliedCurrent(12000);
         Click(&form, "btPoll");
-        QCOMPARE(Child<QLineEdit>(&form, "edValue")->text(), QStringLiteral("12000"));
+        QCOMPARE(Control<QLineEdit>(&form, "edValue")->text(), QStringLiteral("12000"));
 
         // Switch to voltage, 200 ms, and poll again.
-        Child<QRadioButton>(&form, "rgMode_1")->setChecked(true);
-        Child<QLineEdit>(&form, "edIntTime")->setText(QStringLiteral("200"));
+        Control<QRadioButton>(&form, "rgMode_1")->setChecked(true);
+        Control<QLineEdit>(&form, "edIntTime")->setText(QStringLiteral("200"));
         Click(&form, "btWrite");
         QCOMPARE(module.reg(reg::Mode), 2);
         QCOMPARE(module.reg(reg::IntegrationTime), 200);
         module.setAppliedVoltage(7500);
         Click(&form, "btPoll");
-        QCOMPARE(Child<QLineEdit>(&form, "edValue")->text(), QStringLiteral("7500"));
+        QCOMPARE(Control<QLineEdit>(&form, "edValue")->text(), QStringLiteral("7500"));
         QVERIFY(rec.messages.isEmpty());
 
         // Somebody set the module to 9600 bit/s, odd parity: it no longer answers.
@@ -119,11 +107,11 @@ class TestSession : public QObject {
 
         // Find it by its serial number A0042 and take the result over.
         WhenShown<TParCOM>([&](TParCOM* dialog) {
-            Child<QComboBox>(dialog, "cbSerNumAlpha")->setCurrentIndex(0);
-            Child<QLineEdit>(dialog, "edNumber")->setText(QStringLiteral("42"));
+            Control<QComboBox>(dialog, "cbSerNumAlpha")->setCurrentIndex(0);
+            Control<QLineEdit>(dialog, "edNumber")->setText(QStringLiteral("42"));
             Click(dialog, "btAuto");
-            QCOMPARE(Child<QComboBox>(dialog, "cbSpeed")->currentText(), QStringLiteral("9600"));
-            QCOMPARE(Child<QComboBox>(dialog, "cbParity")->currentText(), QStringLiteral("Odd"));
+            QCOMPARE(Control<QComboBox>(dialog, "cbSpeed")->currentText(), QStringLiteral("9600"));
+            QCOMPARE(Control<QComboBox>(dialog, "cbParity")->currentText(), QStringLiteral("Odd"));
             Click(dialog, "btOk");
         });
         Trigger(form, "miComPars");
@@ -140,12 +128,12 @@ class TestSession : public QObject {
         WhenShown<TPassword>([&](TPassword* dialog) {
             WhenShown<TModPars>([&](TModPars* pars) {
                 Click(pars, "btRead");
-                QCOMPARE(Child<QLineEdit>(pars, "edAdress")->text(), QStringLiteral("1"));
-                Child<QLineEdit>(pars, "edAdress")->setText(QStringLiteral("5"));
+                QCOMPARE(Control<QLineEdit>(pars, "edAdress")->text(), QStringLiteral("1"));
+                Control<QLineEdit>(pars, "edAdress")->setText(QStringLiteral("5"));
                 Click(pars, "btWrite");
                 pars->reject();
             });
-            Child<QLineEdit>(dialog, "edPass")->setText(QStringLiteral("7301"));
+            Control<QLineEdit>(dialog, "edPass")->setText(QStringLiteral("7301"));
             Click(dialog, "btOK");
         });
         Trigger(form, "miModPars");
@@ -155,7 +143,7 @@ class TestSession : public QObject {
 
         // Follow it in the port settings.
         WhenShown<TParCOM>([&](TParCOM* dialog) {
-            Child<QLineEdit>(dialog, "edAddress")->setText(QStringLiteral("5"));
+            Control<QLineEdit>(dialog, "edAddress")->setText(QStringLiteral("5"));
             Click(dialog, "btOk");
         });
         Trigger(form, "miComPars");
@@ -193,13 +181,13 @@ class TestSession : public QObject {
         WhenShown<TPassword>([&](TPassword* dialog) {
             WhenShown<TModPars>([&](TModPars* pars) {
                 Click(pars, "btRead");
-                QCOMPARE(Child<QLineEdit>(pars, "edName")->text(), QStringLiteral("QS-730"));
-                QCOMPARE(Child<QLineEdit>(pars, "edNumber")->text(), QStringLiteral("0042"));
-                QCOMPARE(Child<QLineEdit>(pars, "edCheck")->displayText(), today);
-                QVERIFY(Child<QLineEdit>(pars, "edNumber")->isEnabled());
+                QCOMPARE(Control<QLineEdit>(pars, "edName")->text(), QStringLiteral("QS-730"));
+                QCOMPARE(Control<QLineEdit>(pars, "edNumber")->text(), QStringLiteral("0042"));
+                QCOMPARE(Control<QLineEdit>(pars, "edCheck")->displayText(), today);
+                QVERIFY(Control<QLineEdit>(pars, "edNumber")->isEnabled());
                 pars->reject();
             });
-            QCOMPARE(Child<QLineEdit>(dialog, "edPass")->text(), QStringLiteral("7301"));
+            QCOMPARE(Control<QLineEdit>(dialog, "edPass")->text(), QStringLiteral("7301"));
             Click(dialog, "btOK");
         });
         Trigger(form, "miModPars");
@@ -207,7 +195,7 @@ class TestSession : public QObject {
         // The about box.
         QString product;
         WhenShown<TAboutBox>([&](TAboutBox* box) {
-            product = Child<QLabel>(box, "ProductName")->text();
+            product = Control<QLabel>(box, "ProductName")->text();
             Click(box, "OKButton");
         });
         Trigger(form, "miAbout");

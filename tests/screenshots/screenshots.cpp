@@ -17,6 +17,7 @@
 #include "Mess.h"
 #include "Modulparams.h"
 #include "Passw.h"
+#include "PortMap.h"
 #include "RealUi.h"
 #include "RecorderUi.h"
 #include "SimModule.h"
@@ -44,8 +45,7 @@ class Granted : public QDialog {
 // simulated module.
 class PortMap {
   public:
-    explicit PortMap(const std::string& device)
-        : path_(QCoreApplication::applicationDirPath() + QStringLiteral("/comm_mb.ini")) {
+    explicit PortMap(const std::string& device) : path_(PortMapPath()) {
         QFile f(path_);
         if (f.exists() && f.open(QIODevice::ReadOnly))
             saved_ = f.readAll();
