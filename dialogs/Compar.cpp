@@ -46,11 +46,7 @@ TParCOM::TParCOM(QWidget* parent)
     ui->cbParity->setCurrentIndex(ParityIndex < ui->cbParity->count() ? ParityIndex : -1);
     ui->edAddress->setText(QString::number(ModuleAddress));
 
-    // The letter: the first character of SerialLetter in upper case, "A" to "Z".
-    const QString letter = SerialLetter.left(1).toUpper();
-    const bool isLetter =
-        letter.size() == 1 && letter[0] >= QLatin1Char('A') && letter[0] <= QLatin1Char('Z');
-    ui->cbSerNumAlpha->setCurrentIndex(isLetter ? letter[0].unicode() - u'A' : -1);
+    ui->cbSerNumAlpha->setCurrentIndex(SerialLetterIndexSetting());
     ui->edNumber->clear();
 }
 

@@ -99,11 +99,7 @@ void TModPars::makePassportReadOnly() {
 }
 
 void TModPars::presetLetter() {
-    const QString letter = SerialLetter.toUpper();
-    if (!letter.isEmpty() && letter[0] >= QLatin1Char('A') && letter[0] <= QLatin1Char('Z'))
-        ui->cbAlpha->setCurrentIndex(letter[0].unicode() - u'A');
-    else
-        ui->cbAlpha->setCurrentIndex(-1);
+    ui->cbAlpha->setCurrentIndex(SerialLetterIndexSetting());
 }
 
 void TModPars::btReadClick() {

@@ -99,6 +99,13 @@ void ReadLinkSettings(const QString& iniPath) {
         ini.readString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("A"));
 }
 
+int SerialLetterIndexSetting() {
+    const QString letter = SerialLetter.left(1).toUpper();
+    if (letter.size() == 1 && letter[0] >= QLatin1Char('A') && letter[0] <= QLatin1Char('Z'))
+        return letter[0].unicode() - u'A';
+    return -1;
+}
+
 QString LinkStateText(bool opened) {
     static const char* const parityNames[] = {"None", "Odd", "Even"};
     // A hand-edited file can hold any parity; the line then shows "?".

@@ -39,6 +39,10 @@ extern uint8_t ParityIndex;   // 0 none, 1 odd, 2 even
 extern uint8_t ModuleAddress; // slave address of every request
 extern QString SerialLetter;  // first character: the serial number's letter
 
+// The letter of SerialLetter as an index, 0 for "A" to 25 for "Z" (its first
+// character, in upper case), or -1 when it holds no such letter.
+int SerialLetterIndexSetting();
+
 // The settings file: the executable's path with the extension ".ini".
 QString SettingsFilePath();
 // Reads [Port] Name, Baud, Parity and [Alpha] Alpha into the link settings,
