@@ -13,12 +13,8 @@
 
 namespace {
 
-// Module addresses a Modbus slave can have.
-constexpr int MinAddress = 1;
-constexpr int MaxAddress = 247;
-
 // The module type the search asks the library for.
-constexpr int32_t ModuleTypeCode = 17;
+constexpr int32_t ModuleTypeCode = reg::TypeQS730;
 
 } // namespace
 
@@ -74,10 +70,9 @@ void TParCOM::btOkClick() {
         return;
 
     const int32_t address = StrToInt(ui->edAddress->text());
-    // Every request carries the address in one byte; 0 is the broadcast
-    // address, which no module answers, and 248-255 are reserved.
-    if (address < MinAddress || address > MaxAddress)
-        throw Exception(QStringLiteral("Адрес должен быть от 1 до 247!"));
+    // Every request carries the address in one byte; a typo must not reach
+    // the broadcast address or another module.
+    CheckModuleAddress(address);
 
     PortName = port;
     BaudRate = StrToInt(ui->cbSpeed->currentText());
@@ -109,10 +104,8 @@ void TParCOM::btAutoClick() {
     if (ui->edNumber->text().isEmpty() || letterIndex < 0)
         throw Exception(QStringLiteral("Введите  номер модуля!"));
     const int32_t number = StrToInt(ui->edNumber->text());
-    // A larger or negative number would spill into the letter bits and look
-    // for another module.
-    if (number < 0 || number > reg::MaxSerialNumber)
-        throw Exception(QStringLiteral("Номер модуля должен быть от 0 до 2047!"));
+    // A larger or negative number would look for another module.
+    CheckSerialNumber(number);
     const uint16_t serial = reg::EncodeSerial(letterIndex, number);
 
     // The window goes before anything else is shown or the link is reopened,

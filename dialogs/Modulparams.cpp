@@ -16,7 +16,6 @@ namespace {
 
 constexpr int PasswordGranted = 1;
 constexpr int PauseAfterWrite = 300; // ms, after every write of "Записать"
-constexpr int MaxAddress = 247;
 
 const QColor Silver(192, 192, 192);
 const QColor Gray(128, 128, 128);
@@ -149,13 +148,9 @@ void TModPars::btWriteClick() {
     if (parity < 0)
         throw Exception(QStringLiteral("Выберите паритет!"));
     const QString addressText = MaskedText(ui->edAdress).trimmed();
-    const QString addressRange = QStringLiteral("Адрес должен быть от 1 до 247!");
-    if (addressText.isEmpty())
-        throw Exception(addressRange);
-    const int32_t address = StrToInt(addressText);
-    // A negative number is no Modbus address either.
-    if (address < 1 || address > MaxAddress)
-        throw Exception(addressRange);
+    // An empty field is refused like 0, before any conversion.
+    const int32_t address = addressText.isEmpty() ? 0 : StrToInt(addressText);
+    CheckModuleAddress(address);
 
     WriteRegister(reg::OwnAddress, static_cast<uint32_t>(address));
     seam::pause(PauseAfterWrite);
@@ -172,9 +167,7 @@ void TModPars::btWriteClick() {
     if (numberText.isEmpty() || letter < 0)
         throw Exception(QStringLiteral("Введите  номер модуля!"));
     const int32_t number = StrToInt(numberText);
-    // The word has 11 bits for the number: anything else would change the letter.
-    if (number < 0 || number > reg::MaxSerialNumber)
-        throw Exception(QStringLiteral("Номер модуля должен быть от 0 до 2047!"));
+    CheckSerialNumber(number); // anything else would change the letter
     WriteRegisterUnlocked(reg::SerialNumber, reg::EncodeSerial(letter, number));
     seam::pause(PauseAfterWrite);
 

@@ -116,6 +116,16 @@ reg::Date Today() {
     return reg::Date{d.day(), d.month(), d.year() % 100};
 }
 
+void CheckModuleAddress(int32_t address) {
+    if (address < reg::MinAddress || address > reg::MaxAddress)
+        throw Exception(QStringLiteral("Адрес должен быть от 1 до 247!"));
+}
+
+void CheckSerialNumber(int32_t number) {
+    if (number < 0 || number > reg::MaxSerialNumber)
+        throw Exception(QStringLiteral("Номер модуля должен быть от 0 до 2047!"));
+}
+
 uint16_t ParseWord(const QString& text, uint8_t kind) {
     const bool hex = kind == 3;
     qsizetype i = 0;

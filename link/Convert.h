@@ -23,6 +23,13 @@ reg::Date StrToDate(const QString& text);
 // Today's date as a PackedDate-ready Date (year within the century).
 reg::Date Today();
 
+// Checks of typed values, each raising Exception with its message:
+// an address outside 1..247 ("Адрес должен быть от 1 до 247!"), a serial
+// number outside 0..2047, which would spill into the letter bits
+// ("Номер модуля должен быть от 0 до 2047!").
+void CheckModuleAddress(int32_t address);
+void CheckSerialNumber(int32_t number);
+
 // Typed number to a register word with a range check.
 // kind 2: signed decimal (-32768..32767); kind 3: hexadecimal; any other
 // kind: unsigned decimal (0..65535). Reads one number from the start of the

@@ -23,7 +23,7 @@ constexpr uint16_t GainVoltage = 12;
 constexpr uint16_t OffsetVoltage = 14;
 constexpr uint16_t CalibrationDate = 256; // PackedDate
 // The module's own link parameters
-constexpr uint16_t OwnAddress = 257; // 1..247
+constexpr uint16_t OwnAddress = 257; // MinAddress..MaxAddress
 constexpr uint16_t OwnSpeed = 258;   // speed code (bit/s / 100)
 constexpr uint16_t OwnParity = 259;  // low byte: 0 none, 1 odd, 2 even
 constexpr uint16_t RestartCounter = 260;
@@ -42,6 +42,11 @@ constexpr uint16_t Apply = 1911;  // takes UnlockKey: apply the measurement para
 constexpr uint16_t Unlock = 1912; // takes UnlockKey: unlock the next protected write
 
 constexpr uint16_t UnlockKey = 0x5A3C;
+
+// Modbus slave addresses a module may have (0 is the broadcast address,
+// 248..255 are reserved).
+constexpr int MinAddress = 1;
+constexpr int MaxAddress = 247;
 
 constexpr uint16_t ModeCurrent = 1;
 constexpr uint16_t ModeVoltage = 2;

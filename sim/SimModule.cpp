@@ -49,7 +49,7 @@ bool IsWritable(uint16_t r) {
 bool IsAcceptable(uint16_t r, uint16_t v) {
     switch (r) {
     case reg::OwnAddress:
-        return v >= 1 && v <= 247;
+        return v >= reg::MinAddress && v <= reg::MaxAddress;
     case reg::OwnSpeed:
         return reg::SpeedIndexOfCode(v) >= 0;
     case reg::OwnParity:
@@ -89,7 +89,7 @@ uint16_t Crc16(const std::vector<uint8_t>& data) {
 }
 
 void CheckLink(int address, int baud, int parity) {
-    if (address < 1 || address > 247)
+    if (address < reg::MinAddress || address > reg::MaxAddress)
         throw std::invalid_argument("module address must be 1..247");
     if (reg::SpeedIndex(baud) < 0)
         throw std::invalid_argument("unsupported speed");
