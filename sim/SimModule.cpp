@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -128,10 +130,10 @@ struct SimModule::Impl {
     int corruptLeft = 0;
     int exceptionLeft = 0;
     int exceptionCode = 0;
-    int delayLeft = 0;
+    int delayLeft = 0; // below 0: every request
     int delayMs = 0;
 
-    std::vector<Request> log;
+    std::deque<Request> log;
     std::vector<std::string> links;
 
     std::string path;
@@ -142,12 +144,19 @@ struct SimModule::Impl {
     std::atomic<bool> stop{false};
     std::thread thread;
 
+    // Late answers waiting for their time, earliest first: each goes out its
+    // delay after its own request, whatever comes in meanwhile.
+    using Clock = std::chrono::steady_clock;
+    std::multimap<Clock::time_point, Reply> due;
+
     ~Impl();
     void open(const Options& o);
     void newContext();
     void run();
     void drainInput();
     bool waitStop(int milliseconds);
+    int msToNextDue() const;
+    void sendDue();
     void send(const Reply& reply);
 
     // Below: called with the mutex held.
@@ -256,19 +265,40 @@ bool SimModule::Impl::waitStop(int milliseconds) {
     return stop;
 }
 
+// Milliseconds until the next late answer is due (-1: none waits).
+int SimModule::Impl::msToNextDue() const {
+    if (due.empty())
+        return -1;
+    const auto left = due.begin()->first - Clock::now();
+    return static_cast<int>(
+        std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+}
+
+void SimModule::Impl::sendDue() {
+    while (!due.empty() && due.begin()->first <= Clock::now()) {
+        const Reply reply = due.begin()->second;
+        due.erase(due.begin());
+        std::lock_guard lock(m);
+        send(reply);
+        if (reply.linkChanged)
+            applyLinkFromRegs();
+    }
+}
+
 void SimModule::Impl::run() {
     uint8_t req[MODBUS_RTU_MAX_ADU_LENGTH];
     while (!stop) {
         pollfd fds[2] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        if (::poll(fds, 2, msToNextDue()) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
         if (stop || fds[1].revents)
             break;
+        sendDue();
         if (!(fds[0].revents & POLLIN)) {
-            if (waitStop(20)) // hang-up or error without data: do not spin
+            if (fds[0].revents && waitStop(20)) // hang-up or error without data: do not spin
                 break;
             continue;
         }
@@ -297,8 +327,10 @@ void SimModule::Impl::run() {
         }
         if (!reply.send)
             continue;
-        if (reply.delayMs > 0 && waitStop(reply.delayMs))
-            break;
+        if (reply.delayMs > 0) {
+            due.emplace(Clock::now() + std::chrono::milliseconds(reply.delayMs), reply);
+            continue;
+        }
         std::lock_guard lock(m);
         send(reply);
         if (reply.linkChanged)
@@ -358,6 +390,8 @@ Reply SimModule::Impl::handle(const uint8_t* req, int length) {
             logged.values.push_back(Word(req + 7 + 2 * i));
     }
     log.push_back(std::move(logged));
+    if (log.size() > RequestLogWindow)
+        log.pop_front();
 
     Reply out;
     bool drop = false;
@@ -371,8 +405,9 @@ Reply SimModule::Impl::handle(const uint8_t* req, int length) {
             --exceptionLeft;
             injected = exceptionCode;
         }
-        if (delayLeft > 0) {
-            --delayLeft;
+        if (delayLeft != 0) {
+            if (delayLeft > 0)
+                --delayLeft;
             out.delayMs = delayMs;
         }
         if (corruptLeft > 0) {
@@ -587,9 +622,15 @@ void SimModule::delayNext(int milliseconds, int n) {
     d->delayLeft = std::max(n, 0);
 }
 
+void SimModule::delayAll(int milliseconds) {
+    std::lock_guard lock(d->m);
+    d->delayMs = std::max(milliseconds, 0);
+    d->delayLeft = d->delayMs > 0 ? -1 : 0;
+}
+
 std::vector<Request> SimModule::requests() const {
     std::lock_guard lock(d->m);
-    return d->log;
+    return {d->log.begin(), d->log.end()};
 }
 
 void SimModule::clearRequests() {

@@ -32,6 +32,7 @@
 // All public members are thread-safe: the slave runs on a thread of its own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -103,14 +104,20 @@ class SimModule {
     // A dropped request is logged but neither carried out nor answered, as if
     // lost on the way. An injected exception replaces the answer and the
     // request is not carried out. A late or spoiled answer follows a request
-    // that was carried out.
+    // that was carried out; a late one goes out its delay after its own
+    // request, while the requests that come meanwhile are served as usual.
     void dropNext(int n);                    // no answer at all
     void corruptCrcNext(int n);              // answer with a wrong CRC
     void exceptionNext(int code, int n);     // answer with this exception code
     void delayNext(int milliseconds, int n); // answer late
+    // Answers every request this late from now on (a slow module); 0 ends it.
+    // Replaces a count of delayNext.
+    void delayAll(int milliseconds);
 
-    // Every request received for the module's address or as a broadcast at
-    // the right line settings, dropped ones included.
+    // The requests received for the module's address or as a broadcast at the
+    // right line settings, dropped ones included: the last RequestLogWindow of
+    // them, so that a simulator polled for days keeps a bounded memory.
+    static constexpr std::size_t RequestLogWindow = 10000;
     std::vector<Request> requests() const;
     void clearRequests();
 

@@ -18,7 +18,7 @@ namespace {
 
 const char* const Usage =
     "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
-    " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--help]\n";
+    " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--help]\n";
 
 [[noreturn]] void Fail(const std::string& message) {
     std::fprintf(stderr, "qs730-sim: %s\n%s", message.c_str(), Usage);
@@ -62,6 +62,7 @@ uint16_t Serial(const char* text) {
 int main(int argc, char** argv) {
     sim::Options options;
     std::string link;
+    int delayMs = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -85,6 +86,8 @@ int main(int argc, char** argv) {
             options.typeCode = static_cast<uint16_t>(Number(option, value, 0xFFFF));
         else if (option == "--current")
             options.appliedCurrentUa = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
+        else if (option == "--delay")
+            delayMs = static_cast<int>(Number(option, value, 60000));
         else if (option == "--voltage")
             options.appliedVoltageMv = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
         else
@@ -105,6 +108,7 @@ int main(int argc, char** argv) {
 
     try {
         sim::SimModule module(options);
+        module.delayAll(delayMs);
         if (!link.empty() && !module.linkAt(link)) {
             std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", link.c_str(),
                          std::strerror(errno));
