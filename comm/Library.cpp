@@ -4,19 +4,42 @@
 #include "Search.h"
 #include "comm_mb.h"
 
+#include <cerrno>
+#include <charconv>
+
 namespace comm {
+
+std::chrono::milliseconds Library::responseAllowance() const {
+    const auto text = readIniValue(iniFile_, "Link", "ResponseTimeout");
+    if (!text) {
+        return DefaultResponseAllowance;
+    }
+    long ms = 0;
+    const char* end = text->data() + text->size();
+    const auto [at, error] = std::from_chars(text->data(), end, ms);
+    if (error != std::errc() || at != end || ms < MinResponseAllowance.count() ||
+        ms > MaxResponseAllowance.count()) {
+        return DefaultResponseAllowance; // a typo must not leave the tool deaf or frozen
+    }
+    return std::chrono::milliseconds(ms);
+}
 
 int32_t Library::initComm(const char* port, int32_t baud, uint8_t parity) {
     std::lock_guard lock(mutex_);
     link_.close();
     if (!isSupportedParity(parity) || !isSupportedSpeed(baud)) {
+        errno = EINVAL;
         return COMM_BAD_PARAMETER;
     }
     const auto device = resolvePort(port != nullptr ? port : "", iniFile_);
     if (!device) {
+        errno = ENOENT;
         return COMM_OPEN_FAILED;
     }
-    return link_.open(*device, baud, parity);
+    link_.setResponseAllowance(responseAllowance());
+    const int32_t rc = link_.open(*device, baud, parity);
+    errno = rc == COMM_OK ? 0 : link_.openError();
+    return rc;
 }
 
 int32_t Library::invoke(uint8_t address, uint8_t function, uint16_t first, uint16_t count,
@@ -36,11 +59,17 @@ int32_t Library::enumParameters(const char* port, int32_t typeCode, uint16_t ser
     }
     const auto device = resolvePort(port != nullptr ? port : "", iniFile_);
     if (!device) {
+        errno = ENOENT;
         return COMM_OPEN_FAILED;
     }
     link_.close();
-    return searchModule(*device, static_cast<uint16_t>(typeCode), serial,
-                        static_cast<uint8_t>(address), baud, parity);
+    link_.setResponseAllowance(responseAllowance());
+    const int32_t rc = searchModule(link_, *device, static_cast<uint16_t>(typeCode), serial,
+                                    static_cast<uint8_t>(address), baud, parity);
+    const int error = link_.openError();
+    link_.close();
+    errno = rc == COMM_OPEN_FAILED ? error : 0;
+    return rc;
 }
 
 } // namespace comm

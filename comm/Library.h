@@ -4,6 +4,7 @@
 
 #include "Link.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -13,11 +14,12 @@ namespace comm {
 
 class Library {
   public:
-    // `iniFile`: the settings file with the COM name mapping.
+    // `iniFile`: the library's settings file (port names, response time-out).
     explicit Library(std::filesystem::path iniFile) : iniFile_(std::move(iniFile)) {}
 
     // init_comm: always closes the link opened before, then opens the new one.
-    // A failed call leaves no link open.
+    // A failed call leaves no link open; errno then tells why the port did not
+    // open (see claimPort).
     int32_t initComm(const char* port, int32_t baud, uint8_t parity);
 
     // invoke_modb.
@@ -34,6 +36,9 @@ class Library {
                            int32_t* baud, uint8_t* parity);
 
   private:
+    // [Link] ResponseTimeout of the settings file, read anew at every open.
+    std::chrono::milliseconds responseAllowance() const;
+
     std::mutex mutex_;
     std::filesystem::path iniFile_;
     Link link_;

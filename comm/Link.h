@@ -5,10 +5,13 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct _modbus;
 
 namespace comm {
+
+using Clock = std::chrono::steady_clock;
 
 // Line speeds init_comm accepts, in bit/s. 1200 is not offered by the tool's
 // speed list, but a search result or a hand-edited settings file may bring it.
@@ -18,6 +21,27 @@ bool isSupportedSpeed(int32_t baud);
 // (one stop bit each).
 bool isSupportedParity(int32_t parity);
 
+// How long the module (with the adapter and the driver in between) gets to
+// start its reply once the request is on the line. comm_mb.ini [Link]
+// ResponseTimeout sets it in milliseconds, within the bounds below; anything
+// else means the default.
+//
+// The default is 250 ms: a module answers within a few milliseconds, but
+// takes longer while it stores settings in its flash memory; a USB adapter
+// holds received bytes up to its latency timer (16 ms on FTDI chips) in each
+// direction, and a busy PC adds scheduling delays. 250 ms meets all of that
+// with a wide margin and keeps the freeze of an exchange that gets no answer
+// (three attempts) under 0.8 s at 19200 bit/s.
+constexpr std::chrono::milliseconds DefaultResponseAllowance{250};
+constexpr std::chrono::milliseconds MinResponseAllowance{20};
+constexpr std::chrono::milliseconds MaxResponseAllowance{5000};
+
+// How late a reply may come and still be told apart from the answer to a
+// later request: until this long after its request, a late reply is waited
+// for and thrown away before a different request goes out (see
+// Link::exchange). A longer response allowance widens it.
+constexpr std::chrono::milliseconds LateReplyWindow{1000};
+
 // Time-outs of one exchange on an RTU line.
 //
 // Every character is 11 bits on the line whatever the parity (start, 8 data,
@@ -25,15 +49,11 @@ bool isSupportedParity(int32_t parity);
 //
 // The response time-out runs from the moment the request is handed to the
 // port driver until the first byte of the reply arrives. write() returns as
-// soon as the request sits in the driver's buffer, so the time-out must cover
+// soon as the request sits in the driver's buffer, so the time-out covers
 // sending the request itself (its length plus the 3.5-character silence that
-// closes an RTU frame), the module's turnaround, and the latency of USB
-// adapters and the driver (an FTDI adapter holds received bytes up to 16 ms):
+// closes an RTU frame) and then the response allowance:
 //
-//     response = (request bytes + 3.5) * char time + 100 ms
-//
-// The 100 ms hold about 50 ms of module turnaround plus twice the adapter
-// latency and some slack for a busy PC.
+//     response = (request bytes + 3.5) * char time + allowance
 //
 // The byte time-out is the longest allowed pause between two pieces of one
 // reply. The module sends its reply in one go, so the pause is a few character
@@ -41,18 +61,17 @@ bool isSupportedParity(int32_t parity);
 //
 //     byte = 3 * char time + 20 ms
 //
-// Resulting numbers:
-//     2400 bit/s:   char 4.58 ms; read request (8 bytes) 153 ms, write of 4
-//                   registers (17 bytes) 194 ms; byte 34 ms
-//     115200 bit/s: char 0.095 ms; read 101 ms, write 102 ms; byte 20.3 ms
-//
-// A module that is gone costs one response time-out per call, so the tool's
-// three attempts freeze its window for 0.3 s (115200) to 0.6 s (2400).
+// With the default allowance:
+//     2400 bit/s:   char 4.58 ms; read request (8 bytes) 303 ms, write of 4
+//                   registers (17 bytes) 344 ms; byte 34 ms
+//     19200 bit/s:  read 257 ms
+//     115200 bit/s: char 0.095 ms; read 251 ms, write 252 ms; byte 20.3 ms
 struct Timeouts {
     std::chrono::microseconds response;
     std::chrono::microseconds byte;
 };
-Timeouts timeoutsFor(int32_t baud, int requestBytes);
+Timeouts timeoutsFor(int32_t baud, int requestBytes,
+                     std::chrono::microseconds allowance = DefaultResponseAllowance);
 
 // Length in bytes of the RTU request for `function` (3 or 16) and `count`.
 int requestBytes(uint8_t function, uint16_t count);
@@ -69,25 +88,75 @@ class Link {
     Link& operator=(const Link&) = delete;
 
     // Opens `device` (a device path) at `baud` and `parity`, closing whatever
-    // was open before. Returns COMM_OK only when the line is verified to run at
-    // exactly these settings; COMM_BAD_PARAMETER for an unsupported speed or
-    // parity; COMM_OPEN_FAILED when the device cannot be opened or set.
+    // was open before. Returns COMM_OK only when the port is this process's
+    // alone and the line is verified to run at exactly these settings;
+    // COMM_BAD_PARAMETER for an unsupported speed or parity; COMM_OPEN_FAILED
+    // when the device cannot be claimed, opened or set, with the reason in
+    // openError() (an errno value).
     int32_t open(const std::string& device, int32_t baud, int32_t parity);
     void close();
     bool isOpen() const { return ctx_ != nullptr; }
     int32_t baud() const { return baud_; }
+    int openError() const { return openError_; }
+
+    // The response allowance of the following exchanges (clamped to the
+    // bounds above).
+    void setResponseAllowance(std::chrono::microseconds allowance);
+    std::chrono::microseconds responseAllowance() const { return allowance_; }
+
+    // Whether a request that went out may still be answered (it got no reply,
+    // or a damaged one, less than a late-reply window ago).
+    enum class Guard {
+        Settle, // a different request first waits until no late reply can come
+        Sweep,  // the search: no waiting; it settles itself before it trusts a find
+    };
 
     // One exchange: function 3 reads `count` registers from `first` into
     // `data`, function 16 writes them from `data`. Arguments are checked in
     // this order: function (COMM_BAD_FUNCTION), buffer and count
     // (COMM_BAD_BUFFER), address 1..247 (COMM_BAD_PARAMETER), then the port
-    // (COMM_NOT_OPEN). Stale input is dropped before the request goes out.
+    // (COMM_NOT_OPEN).
+    //
+    // A reply can never be taken for the answer to another request: after a
+    // request went unanswered (or got a damaged reply), the next request that
+    // differs from it goes out only once its late reply has come and been
+    // thrown away, or its late-reply window has passed (settle). A repeat of
+    // the very same request goes out at once, as the tool's retries do: a
+    // late reply to the earlier one answers it as well. A healthy line never
+    // waits.
+    //
+    // When the device goes away (an I/O error, as when a USB adapter is
+    // unplugged) the port is closed, so the system can give the adapter its
+    // name again when it comes back, and each later exchange first tries once
+    // to open it again with the same device, speed and parity. Until that
+    // succeeds the exchange fails with COMM_IO_ERROR.
     int32_t exchange(uint8_t address, uint8_t function, uint16_t first, uint16_t count,
-                     uint16_t* data);
+                     uint16_t* data, Guard guard = Guard::Settle);
+
+    // Waits until no reply to an earlier request can come any more, throwing
+    // away whatever arrives meanwhile; returns at once when nothing is
+    // outstanding.
+    void settle();
+    // Requests whose replies may still come.
+    int unanswered() const { return unanswered_; }
 
   private:
+    void closePort();
+    void lose(); // the device went away
+    void noteUnanswered(Clock::time_point sent, const Timeouts& t);
+
     _modbus* ctx_ = nullptr;
+    int claim_ = -1; // see claimPort
+    std::string device_;
     int32_t baud_ = 0;
+    int32_t parity_ = 0;
+    bool lost_ = false; // device_ went away; reopen before the next exchange
+    int openError_ = 0;
+    std::chrono::microseconds allowance_ = DefaultResponseAllowance;
+
+    int unanswered_ = 0;
+    Clock::time_point quietAfter_{}; // no late reply can come after this
+    std::vector<uint16_t> lastRequest_;
 };
 
 } // namespace comm

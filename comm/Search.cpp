@@ -9,7 +9,6 @@ namespace {
 
 constexpr uint16_t TypeRegister = 768;
 constexpr uint16_t SerialRegister = 0;
-constexpr int Passes = 2;
 constexpr int TriesOnCorruption = 3;
 
 // What came back for one register at one setting.
@@ -31,15 +30,16 @@ Answer classify(int32_t code) {
 }
 
 struct Sweep {
-    Link link;
+    Link& link;
+    uint8_t address;
     bool sawClean = false;     // some reply came through intact
     bool sawCorrupted = false; // some reply came back damaged
 
     // Reads one register, repeating the request while the replies are damaged.
-    Answer read(uint8_t address, uint16_t reg, uint16_t& value, int32_t& code) {
+    Answer read(uint16_t reg, uint16_t& value, int32_t& code, Link::Guard guard) {
         Answer answer = Answer::Silence;
         for (int i = 0; i < TriesOnCorruption; ++i) {
-            code = link.exchange(address, 3, reg, 1, &value);
+            code = link.exchange(address, 3, reg, 1, &value, guard);
             answer = classify(code);
             if (answer == Answer::Corrupted) {
                 sawCorrupted = true;
@@ -51,6 +51,23 @@ struct Sweep {
             break;
         }
         return answer;
+    }
+
+    // Whether the module of that type and serial number answers at the open
+    // setting. Stops the search (returns the code) on a port failure.
+    bool matches(uint16_t typeCode, uint16_t serial, Link::Guard guard, int32_t& failure) {
+        uint16_t value = 0;
+        int32_t code = COMM_OK;
+        Answer answer = read(TypeRegister, value, code, guard);
+        if (answer == Answer::Other && code == COMM_IO_ERROR) {
+            failure = code;
+            return false;
+        }
+        if (answer != Answer::Value || value != typeCode) {
+            return false;
+        }
+        answer = read(SerialRegister, value, code, guard);
+        return answer == Answer::Value && value == serial;
     }
 };
 
@@ -69,32 +86,41 @@ const std::vector<LineSetting>& searchOrder() {
     return order;
 }
 
-int32_t searchModule(const std::string& device, uint16_t typeCode, uint16_t serial, uint8_t address,
-                     int32_t* baud, uint8_t* parity) {
-    Sweep sweep;
-    for (int pass = 0; pass < Passes; ++pass) {
-        for (const LineSetting& s : searchOrder()) {
-            if (const int32_t rc = sweep.link.open(device, s.baud, s.parity); rc != COMM_OK) {
-                return rc;
-            }
-            uint16_t value = 0;
-            int32_t code = COMM_OK;
-            Answer answer = sweep.read(address, TypeRegister, value, code);
-            if (answer == Answer::Other && code == COMM_IO_ERROR) {
-                return COMM_IO_ERROR;
-            }
-            if (answer != Answer::Value || value != typeCode) {
-                continue;
-            }
-            answer = sweep.read(address, SerialRegister, value, code);
-            if (answer == Answer::Value && value == serial) {
-                *baud = s.baud;
-                *parity = s.parity;
-                return COMM_OK;
+int32_t searchModule(Link& link, const std::string& device, uint16_t typeCode, uint16_t serial,
+                     uint8_t address, int32_t* baud, uint8_t* parity) {
+    const auto fullAllowance = link.responseAllowance();
+    Sweep sweep{link, address};
+    const int32_t result = [&]() -> int32_t {
+        for (const auto allowance :
+             {std::chrono::microseconds(QuickPassAllowance), fullAllowance}) {
+            link.setResponseAllowance(allowance);
+            for (const LineSetting& s : searchOrder()) {
+                if (const int32_t rc = link.open(device, s.baud, s.parity); rc != COMM_OK) {
+                    return rc;
+                }
+                int32_t failure = COMM_OK;
+                bool found = sweep.matches(typeCode, serial, Link::Guard::Sweep, failure);
+                if (found && link.unanswered() > 0) {
+                    // The replies may have been late ones from another
+                    // setting: ask again once none of those can come any more.
+                    link.settle();
+                    found = sweep.matches(typeCode, serial, Link::Guard::Settle, failure);
+                }
+                if (failure != COMM_OK) {
+                    return failure;
+                }
+                if (found) {
+                    *baud = s.baud;
+                    *parity = s.parity;
+                    return COMM_OK;
+                }
             }
         }
-    }
-    return sweep.sawCorrupted && !sweep.sawClean ? COMM_BAD_CRC : COMM_NO_REPLY;
+        return sweep.sawCorrupted && !sweep.sawClean ? COMM_BAD_CRC : COMM_NO_REPLY;
+    }();
+    link.setResponseAllowance(fullAllowance);
+    link.close();
+    return result;
 }
 
 } // namespace comm

@@ -1,12 +1,17 @@
-// Linux: the termios2 interface sets any speed (BOTHER) and reports the one
-// the driver really uses. <asm/termbits.h> clashes with <termios.h>, so this
-// file includes nothing that pulls the latter in.
-#include "LineCheck.h"
+// Linux: an advisory lock and TIOCEXCL keep a port to one opener; the
+// termios2 interface sets any speed (BOTHER) and reports the one the driver
+// really uses. <asm/termbits.h> clashes with <termios.h>, so this file
+// includes nothing that pulls the latter in.
+#include "SerialPort.h"
 
 #include <asm/termbits.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace comm {
 
@@ -29,6 +34,44 @@ bool isPseudoTerminal(int fd) {
 }
 
 } // namespace
+
+int claimPort(const std::string& device) {
+    // Non-blocking, so that a modem line without carrier does not hang here;
+    // libmodbus opens its own descriptor for the exchanges.
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct termios2 tio {};
+    if (ioctl(fd, TCGETS2, &tio) != 0) {
+        ::close(fd);
+        errno = ENOTTY;
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+void makeExclusive(int claim) {
+    if (claim >= 0) {
+        ioctl(claim, TIOCEXCL);
+    }
+}
+
+void releasePort(int claim) {
+    if (claim < 0) {
+        return;
+    }
+    // The flag belongs to the terminal, not to a descriptor: it would outlive
+    // this link while anything else (a simulated module) keeps it open.
+    ioctl(claim, TIOCNXCL);
+    ::close(claim); // drops the lock
+}
 
 bool setAndCheckLine(int fd, int32_t baud, int32_t parity) {
     if (fd < 0 || baud <= 0) {

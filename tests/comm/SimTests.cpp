@@ -2,12 +2,17 @@
 // line setting, each result code the module can provoke, the time a missing
 // reply costs, and the search for a module's speed and parity.
 #include "Link.h"
+#include "PortName.h"
 #include "SimModule.h"
 #include "comm_mb.h"
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
 
@@ -20,6 +25,23 @@ double msSince(Clock::time_point start) {
 double responseTimeoutMs(int32_t baud, uint8_t function, uint16_t count) {
     return comm::timeoutsFor(baud, comm::requestBytes(function, count)).response.count() / 1000.0;
 }
+
+// The tool's register read: up to three calls of the library.
+int32_t readWithRetries(uint8_t address, uint16_t reg, uint16_t& value) {
+    int32_t rc = COMM_NO_REPLY;
+    for (int attempt = 0; attempt < 3 && rc != COMM_OK; ++attempt) {
+        rc = invoke_modb(address, 3, reg, 1, &value);
+    }
+    return rc;
+}
+
+// The library's settings file beside it; removed again at the end.
+struct LibrarySettings {
+    std::filesystem::path path = comm::defaultIniFile();
+    explicit LibrarySettings(const std::string& text) { write(text); }
+    void write(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
+    ~LibrarySettings() { std::filesystem::remove(path); }
+};
 
 sim::SimModule* makeSim(int baud, int parity, uint8_t address = 1, uint16_t serial = 0x082A) {
     sim::Options o;
@@ -224,4 +246,81 @@ TEST(Search, OnlyCorruptedRepliesMeanCrcError) {
     uint8_t parity = 0;
     EXPECT_EQ(EnumParameters(module.devicePath().c_str(), 17, 0x082A, 1, &baud, &parity),
               COMM_BAD_CRC);
+}
+
+TEST(LateReplies, NeverAnswerAnotherRegister) {
+    // Each register holds a value of its own, so a reply taken for the answer
+    // to another request shows.
+    sim::Options o;
+    o.address = 5;
+    o.calibrationDate = 0x60EF;
+    const std::pair<uint16_t, uint16_t> registers[] = {
+        {257, 5}, {258, 192}, {259, 2}, {768, 17}, {0, 0x082A}, {769, 0x0203}, {1, 0x68EF}};
+    const double timeout = responseTimeoutMs(19200, 3, 1);
+    // Around the time-out, and up to the latest reply the library must tell
+    // apart (each reply comes that long after its own request).
+    for (const int delay : {static_cast<int>(timeout) - 40, static_cast<int>(timeout) + 30,
+                            static_cast<int>(2.2 * timeout), 980}) {
+        sim::SimModule module(o);
+        ASSERT_EQ(init_comm(module.devicePath().c_str(), 19200, 2), COMM_OK);
+        module.delayAll(delay);
+        int answered = 0;
+        for (const auto& [reg, expected] : registers) {
+            uint16_t value = 0xFFFF;
+            if (readWithRetries(5, reg, value) == COMM_OK) {
+                ++answered;
+                EXPECT_EQ(value, expected) << "register " << reg << ", " << delay << " ms late";
+            }
+        }
+        // Within the three attempts' time the module is heard at all.
+        if (delay < 3 * timeout) {
+            EXPECT_GT(answered, 0) << delay;
+        }
+    }
+}
+
+TEST(Adapter, UnpluggedAndBackWhilePolling) {
+    const auto link =
+        std::filesystem::temp_directory_path() / ("qs730-replug-" + std::to_string(::getpid()));
+    auto module = std::make_unique<sim::SimModule>();
+    ASSERT_TRUE(module->linkAt(link.string()));
+    ASSERT_EQ(init_comm(link.c_str(), 19200, 2), COMM_OK);
+    uint16_t words[3] = {};
+    ASSERT_EQ(invoke_modb(1, 3, 1024, 3, words), COMM_OK);
+
+    module.reset(); // the adapter goes: its device and the link to it vanish
+    EXPECT_EQ(invoke_modb(1, 3, 1024, 3, words), COMM_IO_ERROR);
+    EXPECT_EQ(invoke_modb(1, 3, 1024, 3, words), COMM_IO_ERROR) << "still away";
+
+    module = std::make_unique<sim::SimModule>(); // back, under the same name
+    module->setInput(4321);
+    ASSERT_TRUE(module->linkAt(link.string()));
+    EXPECT_EQ(invoke_modb(1, 3, 1024, 3, words), COMM_OK);
+    EXPECT_EQ(words[1], 4321);
+    EXPECT_EQ(invoke_modb(1, 3, 1024, 3, words), COMM_OK);
+}
+
+TEST(Settings, ResponseTimeoutFromTheLibrarysFile) {
+    struct Case {
+        const char* value;
+        int delay;
+        int32_t expected;
+    };
+    // The default (250 ms) hears a module 150 ms late; 100 ms does not; values
+    // that are no number or outside 20..5000 mean the default.
+    const Case cases[] = {
+        {nullptr, 150, COMM_OK}, {"100", 150, COMM_NO_REPLY}, {"600", 450, COMM_OK},
+        {"10", 150, COMM_OK},    {"abc", 150, COMM_OK},       {"100ms", 150, COMM_OK},
+        {"99999", 150, COMM_OK}, {"", 150, COMM_OK},
+    };
+    LibrarySettings settings("");
+    for (const Case& c : cases) {
+        settings.write(c.value ? std::string("[Link]\nResponseTimeout=") + c.value + "\n"
+                               : std::string("[Ports]\n"));
+        sim::SimModule module;
+        ASSERT_EQ(init_comm(module.devicePath().c_str(), 19200, 2), COMM_OK);
+        module.delayAll(c.delay);
+        uint16_t word = 0;
+        EXPECT_EQ(invoke_modb(1, 3, 768, 1, &word), c.expected) << (c.value ? c.value : "none");
+    }
 }
