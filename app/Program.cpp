@@ -5,9 +5,13 @@
 #include "Func.h"
 #include "Main.h"
 #include "Passw.h"
+#include "Profile.h"
 #include "Seam.h"
 
 int RunProgram(QApplication& app, const QString& libraryPath) {
+    // What a save cut short by a crash or a kill left beside the settings file.
+    ProfileFile::removeSaveLeftovers(SettingsFilePath());
+
     if (!LoadCommLibraryFrom(libraryPath))
         return -1;
 

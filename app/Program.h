@@ -5,6 +5,7 @@
 
 class QApplication;
 
-// Binds the communication library at `libraryPath` (on failure: its one error
-// box and -1, no window), then runs the main window until it is closed (0).
+// Removes what a killed save left beside the settings file, binds the
+// communication library at `libraryPath` (on failure: its one error box and
+// -1, no window), then runs the main window until it is closed (0).
 int RunProgram(QApplication& app, const QString& libraryPath);

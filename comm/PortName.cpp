@@ -1,7 +1,9 @@
 #include "PortName.h"
 
-#include <cctype>
 #include <fstream>
+#include <iterator>
+
+#include "IniText.h"
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -16,32 +18,9 @@ namespace comm {
 
 namespace {
 
-std::string_view trim(std::string_view s) {
-    const char* blanks = " \t\r\n";
-    const auto begin = s.find_first_not_of(blanks);
-    if (begin == std::string_view::npos) {
-        return {};
-    }
-    const auto end = s.find_last_not_of(blanks);
-    return s.substr(begin, end - begin + 1);
-}
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // n of "COMn", or 0 when `name` is not such a name.
 int comNumber(std::string_view name) {
-    if (name.size() < 4 || name.size() > 6 || !equalNoCase(name.substr(0, 3), "COM")) {
+    if (name.size() < 4 || name.size() > 6 || !ini::sameName(name.substr(0, 3), "COM")) {
         return 0;
     }
     int n = 0;
@@ -61,36 +40,19 @@ std::optional<std::string> readIniValue(const std::filesystem::path& iniFile,
     if (iniFile.empty()) {
         return std::nullopt;
     }
-    std::ifstream in(iniFile);
+    std::ifstream in(iniFile, std::ios::binary);
     if (!in) {
         return std::nullopt;
     }
-    bool inSection = false;
-    bool firstLine = true;
-    std::string raw;
-    while (std::getline(in, raw)) {
-        std::string_view line = raw;
-        if (firstLine && line.substr(0, 3) == "\xEF\xBB\xBF") {
-            line.remove_prefix(3); // UTF-8 byte order mark of some editors
-        }
-        firstLine = false;
-        line = trim(line);
-        if (line.empty() || line.front() == ';' || line.front() == '#') {
-            continue;
-        }
-        if (line.front() == '[') {
-            const auto close = line.find(']');
-            inSection = close != std::string_view::npos &&
-                        equalNoCase(trim(line.substr(1, close - 1)), section);
-            continue;
-        }
-        const auto eq = line.find('=');
-        if (inSection && eq != std::string_view::npos &&
-            equalNoCase(trim(line.substr(0, eq)), key)) {
-            return std::string(trim(line.substr(eq + 1)));
-        }
+    const std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    const auto value = ini::findValue(data, section, key);
+    if (!value) {
+        return std::nullopt;
+    }
+    return std::string(*value);
 }
 
 std::optional<std::string> resolvePort(std::string_view name,
@@ -113,6 +75,17 @@ std::optional<std::string> resolvePort(std::string_view name,
     }
     const std::string key = "COM" + std::to_string(n);
     if (auto mapped = readIniValue(iniFile, "Ports", key); mapped && !mapped->empty()) {
+#if defined(_WIN32)
+        if (const int m = comNumber(*mapped); m > 0) {
+            return "\\\\.\\COM" + std::to_string(m);
+        }
+#endif
+        // A relative path means a file beside this settings file, wherever
+        // the program was started from.
+        const std::filesystem::path device(*mapped);
+        if (device.is_relative() && !iniFile.parent_path().empty()) {
+            return (iniFile.parent_path() / device).string();
+        }
         return mapped;
     }
 #if defined(_WIN32)

@@ -7,9 +7,11 @@
 //     COM1=/dev/ttyUSB0
 //     COM2=/dev/ttyACM0
 //
-// Section and keys are case-insensitive; lines starting with ';' or '#' are
-// comments. The file is read anew for every port name, so edits take effect
-// at the next init_comm or EnumParameters.
+// It reads as a Windows profile file (IniText.h): section and keys
+// case-insensitive, lines starting with ';' or '#' are comments, a ';' after
+// a value is part of the value, one pair of quotes around a value is dropped.
+// The file is read anew for every port name, so edits take effect at the next
+// init_comm or EnumParameters.
 #pragma once
 
 #include <filesystem>
@@ -22,13 +24,14 @@ namespace comm {
 // The device to open for `name`, or nothing when the name is no port:
 // - a path (starting with '/', or "\\.\" on Windows) is taken as it is;
 // - "COMn" (any case, n from 1 to 255) is looked up in [Ports] of `iniFile`;
-//   without an entry it becomes /dev/ttyS<n-1> (Linux) or \\.\COMn (Windows);
+//   a relative path found there lies in the folder of `iniFile` (on Windows,
+//   a value "COMm" is the port \\.\COMm); without an entry the name becomes
+//   /dev/ttyS<n-1> (Linux) or \\.\COMn (Windows);
 // - everything else (empty text, other words, COM0) is no port.
 std::optional<std::string> resolvePort(std::string_view name, const std::filesystem::path& iniFile);
 
-// The value of `key` in `section` of an INI file, both matched without regard
-// to case; nothing when the file, the section or the key is missing. Leading
-// and trailing blanks of the value are dropped.
+// The value of `key` in `section` of an INI file, read by the rules of
+// IniText.h; nothing when the file, the section or the key is missing.
 std::optional<std::string> readIniValue(const std::filesystem::path& iniFile,
                                         std::string_view section, std::string_view key);
 

@@ -80,15 +80,19 @@ void TParCOM::btOkClick() {
     ModuleAddress = static_cast<uint8_t>(address);
     ShowLinkState(true);
 
-    ProfileFile ini(SettingsFilePath());
-    ini.writeString(QStringLiteral("Port"), QStringLiteral("Name"), PortName);
-    ini.writeInteger(QStringLiteral("Port"), QStringLiteral("Baud"), BaudRate);
-    ini.writeInteger(QStringLiteral("Port"), QStringLiteral("Parity"), ParityIndex);
-    ini.writeInteger(QStringLiteral("Station"), QStringLiteral("Address"), ModuleAddress);
-    if (ui->cbSerNumAlpha->currentIndex() >= 0) {
-        SerialLetter = ui->cbSerNumAlpha->currentText();
-        ini.writeString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), SerialLetter);
-    }
+    // One save of all the keys: a crash leaves the old settings or the new.
+    QList<ProfileFile::Entry> entries{
+        {QStringLiteral("Port"), QStringLiteral("Name"), PortName},
+        {QStringLiteral("Port"), QStringLiteral("Baud"), QString::number(BaudRate)},
+        {QStringLiteral("Port"), QStringLiteral("Parity"), QString::number(ParityIndex)},
+        {QStringLiteral("Station"), QStringLiteral("Address"), QString::number(ModuleAddress)}};
+    const bool letterChosen = ui->cbSerNumAlpha->currentIndex() >= 0;
+    const QString letter = ui->cbSerNumAlpha->currentText();
+    if (letterChosen)
+        entries.append({QStringLiteral("Alpha"), QStringLiteral("Alpha"), letter});
+    ProfileFile(SettingsFilePath()).write(entries);
+    if (letterChosen)
+        SerialLetter = letter;
     done(QDialog::Accepted);
 }
 

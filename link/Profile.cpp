@@ -1,69 +1,178 @@
 #include "Profile.h"
 
+#include <QDir>
 #include <QFile>
-#include <QSaveFile>
-#include <QStringList>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <string_view>
 
 #include "Convert.h"
 #include "Errors.h"
+#include "IniText.h"
+
+#if defined(Q_OS_WIN)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+#else
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace ini = comm::ini;
 
 namespace {
 
-struct Lines {
-    QStringList lines;
-    QString eol = QStringLiteral("\n");
-};
+const QString SaveMark = QStringLiteral(".saving-");
+constexpr int SaveTagLength = 6;
 
-Lines Load(const QString& path) {
-    Lines result;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return result;
-    const QString text = QString::fromUtf8(f.readAll());
-    if (text.contains(QStringLiteral("\r\n")))
-        result.eol = QStringLiteral("\r\n");
-    result.lines = text.split(QLatin1Char('\n'));
-    for (QString& l : result.lines)
-        if (l.endsWith(QLatin1Char('\r')))
-            l.chop(1);
-    // A file that ends with a line break leaves one empty piece behind it.
-    if (!result.lines.isEmpty() && result.lines.last().isEmpty())
-        result.lines.removeLast();
-    return result;
+std::string_view View(const QByteArray& bytes) {
+    return {bytes.constData(), static_cast<size_t>(bytes.size())};
 }
 
-// The name of a section header line, or a null string for any other line.
-QString SectionName(const QString& line) {
-    const QString t = line.trimmed();
-    if (t.startsWith(QLatin1Char('[')) && t.endsWith(QLatin1Char(']')))
-        return t.mid(1, t.size() - 2).trimmed();
-    return QString();
+qsizetype At(size_t offset) {
+    return static_cast<qsizetype>(offset);
 }
 
-bool IsKeyLine(const QString& line, const QString& key, QString* value) {
-    const qsizetype eq = line.indexOf(QLatin1Char('='));
-    if (eq < 0)
+// The file a save replaces: a symbolic link is followed to its target, so
+// the link stays a link.
+QString FinalPath(const QString& path) {
+    QFileInfo info(path);
+    for (int depth = 0; depth < 32 && info.isSymbolicLink(); ++depth)
+        info.setFile(info.symLinkTarget());
+    return info.isSymbolicLink() ? path : info.filePath();
+}
+
+bool IsSaveLeftover(const QString& name, const QString& prefix) {
+    if (name.size() != prefix.size() + SaveTagLength ||
+        !name.startsWith(prefix, Qt::CaseInsensitive))
         return false;
-    if (line.left(eq).trimmed().compare(key, Qt::CaseInsensitive) != 0)
-        return false;
-    if (value)
-        *value = line.mid(eq + 1).trimmed();
+    for (qsizetype i = prefix.size(); i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')))
+            return false;
+    }
     return true;
 }
 
-// [begin, end) of the lines in the first section of that name; begin is the
-// header line. begin = -1 when the section is missing.
-std::pair<qsizetype, qsizetype> FindSection(const QStringList& lines, const QString& section) {
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString name = SectionName(lines[i]);
-        if (name.isNull() || name.compare(section, Qt::CaseInsensitive) != 0)
-            continue;
-        qsizetype end = i + 1;
-        while (end < lines.size() && SectionName(lines[end]).isNull())
-            ++end;
-        return {i, end};
+// The line break a file uses: that of its first line, "\n" when it has none
+// yet (a new file), "\r\n" for a new file on Windows.
+QByteArray LineBreakOf(const QByteArray& data) {
+    const qsizetype nl = data.indexOf('\n');
+    if (nl > 0 && data[nl - 1] == '\r')
+        return QByteArrayLiteral("\r\n");
+    if (nl >= 0)
+        return QByteArrayLiteral("\n");
+#if defined(Q_OS_WIN)
+    return QByteArrayLiteral("\r\n");
+#else
+    return QByteArrayLiteral("\n");
+#endif
+}
+
+// `data` with the line of one key set to key=value; every other byte stays.
+QByteArray SetKey(const QByteArray& data, const QByteArray& section, const QByteArray& key,
+                  const QByteArray& value, const QByteArray& eol) {
+    const std::string_view text = View(data);
+    const auto lines = ini::splitLines(text);
+    const QByteArray entry = key + '=' + value;
+    const auto blank = [&](size_t i) { return ini::trim(ini::lineText(text, lines[i])).empty(); };
+    const auto unbroken = [&](size_t i) { return lines[i].textEnd == lines[i].end; };
+
+    const auto found = ini::findSection(text, lines, View(section));
+    if (!found) {
+        QByteArray out = data;
+        if (!lines.empty()) {
+            if (unbroken(lines.size() - 1))
+                out += eol;
+            if (!blank(lines.size() - 1))
+                out += eol; // one blank line between sections
+        }
+        return out + '[' + section + ']' + eol + entry + eol;
     }
-    return {-1, -1};
+    if (const auto at = ini::findKey(text, lines, *found, View(key))) {
+        const ini::LineSpan& line = lines[*at];
+        return data.left(At(line.begin)) + entry + data.mid(At(line.textEnd));
+    }
+    // A new key goes after the last line of the section that is not blank.
+    size_t after = found->end;
+    while (after > found->header + 1 && blank(after - 1))
+        --after;
+    const ini::LineSpan& prev = lines[after - 1];
+    const QByteArray insert = (unbroken(after - 1) ? eol : QByteArray()) + entry + eol;
+    return data.left(At(prev.end)) + insert + data.mid(At(prev.end));
+}
+
+bool SyncToDisk(QFile& file) {
+    if (!file.flush())
+        return false;
+#if defined(Q_OS_WIN)
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
+#else
+    return ::fsync(file.handle()) == 0 || errno == EINVAL; // EINVAL: nothing to sync
+#endif
+}
+
+bool RenameOver(const QString& from, const QString& to) {
+#if defined(Q_OS_WIN)
+    const QString src = QDir::toNativeSeparators(from);
+    const QString dst = QDir::toNativeSeparators(to);
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(src.utf16()),
+                       reinterpret_cast<const wchar_t*>(dst.utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return false;
+    // The new name reaches the disk with the folder. The file is whole
+    // either way, so a folder that cannot be synced is no failure.
+    const int dir = ::open(QFile::encodeName(QFileInfo(to).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+#endif
+}
+
+// Writes `data` to a new file beside `target` and renames it over `target`.
+// False, with nothing left behind, on any failure.
+bool ReplaceFile(const QString& target, const QByteArray& data) {
+    static const char tagChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QFile temp;
+    for (int attempt = 0; attempt < 16 && !temp.isOpen(); ++attempt) {
+        QString name = target + SaveMark;
+        for (int i = 0; i < SaveTagLength; ++i)
+            name += QLatin1Char(tagChars[QRandomGenerator::global()->bounded(62)]);
+        temp.setFileName(name);
+        if (!temp.open(QIODevice::WriteOnly | QIODevice::NewOnly) && !temp.exists())
+            return false;
+    }
+    if (!temp.isOpen())
+        return false;
+    const bool written =
+        (!QFile::exists(target) || temp.setPermissions(QFile::permissions(target))) &&
+        temp.write(data) == data.size() && SyncToDisk(temp);
+    temp.close();
+    if (written && temp.error() == QFileDevice::NoError && RenameOver(temp.fileName(), target))
+        return true;
+    temp.remove();
+    return false;
+}
+
+// An integer key: decimal with an optional sign, or hexadecimal digits after
+// "0x"/"0X". Neither "$" nor a sign before "0x" makes a number here.
+std::optional<int32_t> ProfileInteger(const QString& text) {
+    if (text.size() > 2 && text[0] == QLatin1Char('0') &&
+        (text[1] == QLatin1Char('x') || text[1] == QLatin1Char('X')))
+        return TryStrToInt(QLatin1Char('$') + text.mid(2));
+    if (text.contains(QLatin1Char('$')) || text.contains(QLatin1Char('x'), Qt::CaseInsensitive))
+        return std::nullopt;
+    return TryStrToInt(text);
 }
 
 } // namespace
@@ -72,57 +181,55 @@ ProfileFile::ProfileFile(QString path) : path_(std::move(path)) {}
 
 QString ProfileFile::readString(const QString& section, const QString& key,
                                 const QString& def) const {
-    const Lines file = Load(path_);
-    const auto [begin, end] = FindSection(file.lines, section);
-    if (begin < 0)
+    QFile f(path_);
+    if (!f.open(QIODevice::ReadOnly))
         return def;
-    QString value;
-    for (qsizetype i = begin + 1; i < end; ++i)
-        if (IsKeyLine(file.lines[i], key, &value))
-            return value;
-    return def;
+    const QByteArray data = f.readAll();
+    const auto value =
+        ini::findValue(View(data), View(section.toLocal8Bit()), View(key.toLocal8Bit()));
+    if (!value)
+        return def;
+    return QString::fromLocal8Bit(value->data(), static_cast<qsizetype>(value->size()));
 }
 
 int32_t ProfileFile::readInteger(const QString& section, const QString& key, int32_t def) const {
-    QString text = readString(section, key, QString());
-    if (text.size() > 2 && text[0] == QLatin1Char('0') &&
-        (text[1] == QLatin1Char('x') || text[1] == QLatin1Char('X')))
-        text = QLatin1Char('$') + text.mid(2);
-    return TryStrToInt(text).value_or(def);
+    return ProfileInteger(readString(section, key, QString())).value_or(def);
+}
+
+void ProfileFile::write(const QList<Entry>& entries) {
+    const Exception failed(QStringLiteral("Unable to write to %1").arg(path_));
+    const QString target = FinalPath(path_);
+    QByteArray data;
+    if (QFileInfo::exists(target)) {
+        // A file that cannot be read would be replaced by the new keys alone.
+        QFile in(target);
+        if (!QFileInfo(target).isWritable() || !in.open(QIODevice::ReadOnly))
+            throw failed;
+        data = in.readAll();
+        if (in.error() != QFileDevice::NoError)
+            throw failed;
+    }
+    const QByteArray eol = LineBreakOf(data);
+    for (const Entry& e : entries)
+        data =
+            SetKey(data, e.section.toLocal8Bit(), e.key.toLocal8Bit(), e.value.toLocal8Bit(), eol);
+    if (!ReplaceFile(target, data))
+        throw failed;
 }
 
 void ProfileFile::writeString(const QString& section, const QString& key, const QString& value) {
-    Lines file = Load(path_);
-    const QString entry = key + QLatin1Char('=') + value;
-    const auto [begin, end] = FindSection(file.lines, section);
-    if (begin < 0) {
-        if (!file.lines.isEmpty() && !file.lines.last().trimmed().isEmpty())
-            file.lines << QString();
-        file.lines << QLatin1Char('[') + section + QLatin1Char(']') << entry;
-    } else {
-        qsizetype at = -1;
-        for (qsizetype i = begin + 1; i < end && at < 0; ++i)
-            if (IsKeyLine(file.lines[i], key, nullptr))
-                at = i;
-        if (at >= 0) {
-            file.lines[at] = entry;
-        } else {
-            // After the section's last non-blank line.
-            qsizetype insert = end;
-            while (insert > begin + 1 && file.lines[insert - 1].trimmed().isEmpty())
-                --insert;
-            file.lines.insert(insert, entry);
-        }
-    }
-
-    // Written to a temporary file beside it and renamed over it, so that a
-    // crash never leaves a truncated settings file behind.
-    QSaveFile out(path_);
-    const QByteArray data = (file.lines.join(file.eol) + file.eol).toUtf8();
-    if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit())
-        throw Exception(QStringLiteral("Unable to write to %1").arg(path_));
+    write({{section, key, value}});
 }
 
 void ProfileFile::writeInteger(const QString& section, const QString& key, int32_t value) {
     writeString(section, key, QString::number(value));
+}
+
+void ProfileFile::removeSaveLeftovers(const QString& path) {
+    const QFileInfo target(FinalPath(path));
+    const QString prefix = target.fileName() + SaveMark;
+    QDir dir = target.absoluteDir();
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (IsSaveLeftover(name, prefix))
+            dir.remove(name);
 }

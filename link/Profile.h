@@ -1,8 +1,11 @@
-// A settings file with the semantics of a Windows profile (INI) file:
-// section and key names case-insensitive, values as text, one key written at
-// a time with every other line kept.
+// A settings file with the semantics of a Windows profile (INI) file, kept as
+// the bytes it is made of: reading and writing follow the line rules of
+// IniText.h, values are text in the local 8-bit encoding (UTF-8 on Linux, the
+// ANSI code page on Windows), and a save changes the lines of the keys it
+// sets and no other byte of the file.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <cstdint>
 
@@ -11,18 +14,31 @@ class ProfileFile {
     explicit ProfileFile(QString path);
     const QString& path() const { return path_; }
 
-    // The value of a key (blanks around it trimmed), or `def` when the
-    // section or key is missing. An empty value is returned as empty.
+    // The value of a key, or `def` when the file, the section or the key is
+    // missing. An empty value is returned as empty.
     QString readString(const QString& section, const QString& key, const QString& def) const;
-    // Decimal, or hexadecimal after "0x"/"0X" (longer than two characters);
-    // an empty or unconvertible value gives `def`.
+    // Decimal with an optional sign, or hexadecimal after "0x"/"0X" (longer
+    // than two characters); anything else gives `def`.
     int32_t readInteger(const QString& section, const QString& key, int32_t def) const;
 
-    // Sets one key, keeping every other line. A missing section is appended
-    // at the end of the file. The file is replaced atomically; a failure
-    // throws Exception "Unable to write to <path>".
+    struct Entry {
+        QString section;
+        QString key;
+        QString value;
+    };
+    // Sets the keys in this order and replaces the file with the result at
+    // once: a crash leaves either the old file or the new one. A key that is
+    // missing goes after the last line of its section; a missing section is
+    // appended at the end of the file. A failure leaves the file as it was
+    // and throws Exception "Unable to write to <path>".
+    void write(const QList<Entry>& entries);
     void writeString(const QString& section, const QString& key, const QString& value);
     void writeInteger(const QString& section, const QString& key, int32_t value);
+
+    // A save writes the new file beside the old one as
+    // "<file name>.saving-XXXXXX" (six letters or digits) and renames it over
+    // the old one. Removes such files that a killed save left behind.
+    static void removeSaveLeftovers(const QString& path);
 
   private:
     QString path_;

@@ -139,6 +139,31 @@ TEST(PortNames, PathsComNamesAndGarbage) {
     EXPECT_EQ(comm::resolvePort("COM1", ini), "/dev/ttyUSB7");
 }
 
+TEST(PortNames, MapReadsAsAWindowsProfileFile) {
+    TempDir dir;
+    const struct {
+        const char* file;
+        std::string com1; // the device COM1 opens
+    } cases[] = {
+        {"[Ports]\nCOM1=\"/dev/ttyUSB1\"\n", "/dev/ttyUSB1"},
+        {"[Ports]\nCOM1='/dev/ttyUSB1'\n", "/dev/ttyUSB1"},
+        // Unmatched quotes stay, and the value is no absolute path then.
+        {"[Ports]\nCOM1='/dev/ttyUSB1\"\n", (dir.path / "'/dev/ttyUSB1\"").string()},
+        {"[Ports]\nCOM1=/dev/ttyUSB1 ; adapter\n", "/dev/ttyUSB1 ; adapter"},
+        {"\xEF\xBB\xBF[PORTS] ; \xcd\xe0\xf1\r\n; COM1=/dev/no\r\ncom1 = /dev/ttyUSB1 \r\n",
+         "/dev/ttyUSB1"},
+        // Only the first section of a name counts.
+        {"[Ports]\nCOM2=/dev/ttyUSB2\n[Ports]\nCOM1=/dev/ttyUSB1\n", "/dev/ttyS0"},
+        // A relative path lies beside the file, not in the current folder.
+        {"[Ports]\nCOM1=sim/port\n", (dir.path / "sim/port").string()},
+        {"[Ports]\nCOM1=\"\"\n", "/dev/ttyS0"},
+    };
+    for (const auto& c : cases) {
+        const auto ini = dir.write("comm_mb.ini", c.file);
+        EXPECT_EQ(comm::resolvePort("COM1", ini), c.com1) << c.file;
+    }
+}
+
 TEST(PortNames, SettingsFileLiesBesideTheModule) {
     // Linked statically here, so the module is this test program.
     const auto file = comm::defaultIniFile();

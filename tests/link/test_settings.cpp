@@ -21,6 +21,11 @@ void WriteFile(const QString& path, const QByteArray& text) {
     f.write(text);
 }
 
+// All of a literal, NUL bytes included.
+template <size_t N> QByteArray Bytes(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
+}
+
 QByteArray ReadFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
@@ -80,6 +85,30 @@ class TestSettings : public QObject {
             << "COM3" << 9600 << 1 << "b";
         QTest::newRow("first section of a name counts")
             << QByteArray("[Port]\nBaud=4800\n[Port]\nBaud=2400\n") << "COM1" << 4800 << 2 << "A";
+        QTest::newRow("dollar is no hexadecimal")
+            << QByteArray("[Port]\nBaud=$2580\n") << "COM1" << 19200 << 2 << "A";
+        QTest::newRow("no sign before 0x")
+            << QByteArray("[Port]\nBaud=-0x2580\n") << "COM1" << 19200 << 2 << "A";
+        QTest::newRow("0x alone") << QByteArray("[Port]\nBaud=0x\n") << "COM1" << 19200 << 2 << "A";
+        QTest::newRow("0X in capitals, signed decimal")
+            << QByteArray("[Port]\nBaud=0X1F\nParity=+1\n") << "COM1" << 31 << 1 << "A";
+        QTest::newRow("quotes dropped once, blanks kept inside")
+            << QByteArray("[Port]\nName=\"COM3\"\nBaud='9600'\n[Alpha]\nAlpha=\"\" B \"\"\n")
+            << "COM3" << 9600 << 2 << "\" B \"";
+        QTest::newRow("unmatched quotes kept")
+            << QByteArray("[Port]\nName=\"COM3'\n[Alpha]\nAlpha=\"\n") << "\"COM3'" << 19200 << 2
+            << "\"";
+        QTest::newRow("empty quotes, blanks around the sign")
+            << QByteArray("[Port]\nName=\"\"\n Baud \t=\t 4800 \n") << "" << 4800 << 2 << "A";
+        QTest::newRow("semicolon after a value is part of it")
+            << QByteArray("[Port]\nName=COM3 ; mine\nBaud=9600;\n") << "COM3 ; mine" << 19200 << 2
+            << "A";
+        QTest::newRow("byte order mark, header with a comment")
+            << QByteArray("\xEF\xBB\xBF[Port] ; link\r\nName=COM4\r\n") << "COM4" << 19200 << 2
+            << "A";
+        QTest::newRow("value in the local encoding")
+            << QByteArray("; \xcd\xe0\xf1\n[Port]\nName=\xd0\x9f\xd0\xbe\xd1\x80\xd1\x82\n")
+            << "Порт" << 19200 << 2 << "A";
     }
     void valuesAndTheirConversions() {
         QFETCH(QByteArray, file);
@@ -116,6 +145,51 @@ class TestSettings : public QObject {
                  QByteArray("; notes\r\n[port]\r\nName=COM4\r\nExtra=yes\r\nBaud=2400\r\n"
                             "\r\n[Other]\r\nX=1\r\n"));
         QCOMPARE(p.readInteger(QStringLiteral("PORT"), QStringLiteral("baud"), 0), 2400);
+    }
+
+    // One save of the port settings' keys: only their lines change, every
+    // other byte stays, whatever it is.
+    void saveKeepsEveryOtherByte_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("new file: sections in the order of the keys")
+            << QByteArray()
+            << QByteArray("[Port]\nName=COM2\nBaud=9600\nParity=1\n\n[Station]\nAddress=5\n\n"
+                          "[Alpha]\nAlpha=B\n");
+        QTest::newRow("cp1251 comment and value")
+            << QByteArray("; \xcd\xe0\xf1\n[Port]\nName=COM3\nNote=\xef\xee\xf0\xf2\n")
+            << QByteArray("; \xcd\xe0\xf1\n[Port]\nName=COM2\nNote=\xef\xee\xf0\xf2\nBaud=9600\n"
+                          "Parity=1\n\n[Station]\nAddress=5\n\n[Alpha]\nAlpha=B\n");
+        QTest::newRow("byte order mark and CRLF")
+            << QByteArray("\xEF\xBB\xBF[Alpha]\r\nalpha = 'Q'\r\n\r\n[port]\r\n  NAME = COM1 \r\n"
+                          "Parity=2\r\n\r\n\r\n[Station]\r\n")
+            << QByteArray("\xEF\xBB\xBF[Alpha]\r\nAlpha=B\r\n\r\n[port]\r\nName=COM2\r\n"
+                          "Parity=1\r\nBaud=9600\r\n\r\n\r\n[Station]\r\nAddress=5\r\n");
+        QTest::newRow("binary bytes, lone CR, no line break at the end")
+            << Bytes("[Junk]\n\x00\xff\xfe=\x01\r\r\n[Port]\nBaud=1\x00\nName=a\rb")
+            << Bytes("[Junk]\n\x00\xff\xfe=\x01\r\r\n[Port]\nBaud=9600\nName=COM2\nParity=1\n\n"
+                     "[Station]\nAddress=5\n\n[Alpha]\nAlpha=B\n");
+        QTest::newRow("comments, unknown sections, repeated keys and sections")
+            << QByteArray("# top\n[Station] ; where\n;Address=9\nAddress = 7 ; old\nAddress=8\n\n"
+                          "[Port]\n[Other]\nName=X\n[Port]\nBaud=1\n[Alpha]\nAlpha=\n")
+            << QByteArray(
+                   "# top\n[Station] ; where\n;Address=9\nAddress=5\nAddress=8\n\n"
+                   "[Port]\nName=COM2\nBaud=9600\nParity=1\n[Other]\nName=X\n[Port]\nBaud=1\n"
+                   "[Alpha]\nAlpha=B\n");
+    }
+    void saveKeepsEveryOtherByte() {
+        QFETCH(QByteArray, before);
+        if (!before.isNull())
+            WriteFile(ini, before);
+        ProfileFile(ini).write(
+            {{QStringLiteral("Port"), QStringLiteral("Name"), QStringLiteral("COM2")},
+             {QStringLiteral("Port"), QStringLiteral("Baud"), QStringLiteral("9600")},
+             {QStringLiteral("Port"), QStringLiteral("Parity"), QStringLiteral("1")},
+             {QStringLiteral("Station"), QStringLiteral("Address"), QStringLiteral("5")},
+             {QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("B")}});
+        QTEST(ReadFile(ini), "after");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+                 QStringList{QStringLiteral("QS730_View.ini")});
     }
 
     void failedWriteNamesThePathAndLeavesTheFile() {

@@ -1,6 +1,8 @@
 // Start-up: binding the communication library and opening the main window.
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
+#include <QProcess>
 #include <QStatusBar>
 #include <QtTest>
 
@@ -40,6 +42,13 @@ RunResult Run(const QString& path) {
     closer.start(0);
     r.code = RunProgram(*qApp, path);
     return r;
+}
+
+// The files beside the settings file whose names begin with its own.
+QStringList SettingsFileFamily() {
+    const QFileInfo ini(SettingsFilePath());
+    return ini.absoluteDir().entryList({ini.fileName() + QStringLiteral("*")},
+                                       QDir::Files | QDir::Hidden | QDir::System);
 }
 
 } // namespace
@@ -98,6 +107,45 @@ class TestStartup : public QObject {
         QVERIFY(r.windowShown);
         QCOMPARE(rec.texts(), QStringList{QStringLiteral("Невозможно открыть COM9")});
         QCOMPARE(r.status, QStringLiteral("Закрыт COM9  19200 бод Even Адрес 1"));
+    }
+
+    // A save killed at any moment leaves the old file or one whole new one;
+    // the next start removes what the killed saves left beside it.
+    void killedSavesLeaveWholeFilesAndStartUpClearsTheRest() {
+        const QByteArray old = "; \xcd\xe0\xf1\r\n[Port]\r\nName=COM3\r\n\r\n[Other]\r\nX=\xff\r\n";
+        const auto saved = [](const char* port, const char* baud, const char* parity,
+                              const char* address, const char* letter) {
+            return "; \xcd\xe0\xf1\r\n[Port]\r\nName=" + QByteArray(port) + "\r\nBaud=" + baud +
+                   "\r\nParity=" + parity +
+                   "\r\n\r\n[Other]\r\nX=\xff\r\n\r\n[Station]\r\nAddress=" + address +
+                   "\r\n\r\n[Alpha]\r\nAlpha=" + letter + "\r\n";
+        };
+        const QList<QByteArray> whole = {old, saved("COM2", "9600", "1", "5", "B"),
+                                         saved("COM4", "57600", "0", "17", "C")};
+        const QString ini = SettingsFilePath();
+        QList<int> seen(whole.size(), 0);
+        for (int round = 0; round < 40; ++round) {
+            QFile f(ini);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(old) == old.size());
+            f.close();
+            QProcess saver;
+            saver.start(Beside(QStringLiteral("profile_saver")), {ini});
+            QVERIFY(saver.waitForReadyRead(10000));
+            QTest::qSleep(round % 8); // from at once to several saves in
+            saver.kill();
+            QVERIFY(saver.waitForFinished(10000));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const qsizetype which = whole.indexOf(f.readAll());
+            QVERIFY2(which >= 0, qPrintable(QStringLiteral("round %1").arg(round)));
+            ++seen[which];
+        }
+        qInfo("old file %d times, first set %d, second set %d; %d files left beside it", seen[0],
+              seen[1], seen[2], int(SettingsFileFamily().size() - 1));
+        QVERIFY(SettingsFileFamily().size() > 1); // some kills hit a save midway
+
+        RecorderUi rec;
+        QCOMPARE(Run(Beside(QStringLiteral("libstandin_all.so"))).code, 0);
+        QCOMPARE(SettingsFileFamily(), QStringList{QFileInfo(ini).fileName()});
     }
 };
 
