@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimerEvent>
 #include <QtTest>
 
 #include "Compar.h"
@@ -57,6 +59,7 @@ struct EnumCall {
     int32_t address;
     int messAlive;
     bool messVisible;
+    int messInk;    // dark pixels of the window as it stands on screen
     int timerTicks; // ticks of a running timer seen so far
 };
 
@@ -87,11 +90,20 @@ int32_t FakeInvoke(uint8_t, uint8_t, uint16_t, uint16_t, uint16_t*) {
 int32_t FakeEnum(const char* port, int32_t typeCode, uint16_t serial, int32_t address,
                  int32_t* baud, uint8_t* parity) {
     bool visible = false;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (qobject_cast<TfMess*>(w) && w->isVisible())
-            visible = true;
+    int ink = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (!qobject_cast<TfMess*>(w) || !w->isVisible())
+            continue;
+        visible = true;
+        // What the screen holds, not what the widget would paint now.
+        const QImage shot = w->screen()->grabWindow(w->winId()).toImage();
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (qGray(shot.pixel(x, y)) < 96 && qAlpha(shot.pixel(x, y)) == 255)
+                    ++ink;
+    }
     script.enums.append({QString::fromLocal8Bit(port), typeCode, serial, address, TfMess::alive(),
-                         visible, timerTicks});
+                         visible, ink, timerTicks});
     if (script.enumResult == 0) {
         *baud = script.foundBaud;
         *parity = script.foundParity;
@@ -525,6 +537,7 @@ class TestCompar : public QObject {
                  address.startsWith('$') ? address.mid(1).toInt(nullptr, 16) : address.toInt());
         QCOMPARE(call.messAlive, 1);
         QVERIFY(call.messVisible);
+        QVERIFY2(call.messInk > 50, "the message window is on screen, but blank");
         QCOMPARE(TfMess::alive(), 0);
     }
 
@@ -539,6 +552,9 @@ class TestCompar : public QObject {
         QTimer poll;
         connect(&poll, &QTimer::timeout, [] { ++timerTicks; });
         poll.start(0);
+        // A tick already on its way, as the Windows event loop hands it over
+        // whatever the flags of the call that processes events say.
+        QCoreApplication::postEvent(&poll, new QTimerEvent(poll.timerId()));
         searchFor(dlg, 0, QStringLiteral("1"));
         QCOMPARE(script.enums.size(), 1);
         QCOMPARE(script.enums[0].timerTicks, 0);
