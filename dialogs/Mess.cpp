@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "EmptyTitle.h"
 #include "ui_Mess.h"
 
 namespace {
@@ -61,6 +62,7 @@ TfMess::TfMess(QWidget* owner)
     ++constructed;
     ui->setupUi(this);
     setWindowTitle(QString());
+    KeepTitleEmpty(this);
 
     // The client area is fixed at 188 x 49. Where the system font is too wide
     // for the longer line, both lines are set condensed, and only if that is
