@@ -421,9 +421,7 @@ class TestMainWindow : public QObject {
         QFETCH(QString, focus);
         QFETCH(int, key);
         QStringList clicked;
-        for (QPushButton* b : form->findChildren<QPushButton*>())
-            connect(b, &QPushButton::clicked, form.get(),
-                    [&clicked, b] { clicked << b->objectName(); });
+        RecordClicks(form.get(), clicked);
         form->show();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QVERIFY(TabTo(w(qPrintable(focus))));

@@ -74,14 +74,14 @@ class TestKeys : public QObject {
     void keysOnButtons_data() {
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QString>("focus"); // reached with Tab from where the dialog starts
-        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<int>("key");
         QTest::addColumn<QStringList>("clicked");
-        const QList<int> enter{Qt::Key_Return};
+        const int enter = Qt::Key_Return;
         QTest::newRow("service: Прочитать, Enter") << "service"
                                                    << "btRead" << enter << QStringList{"btRead"};
         QTest::newRow("service: По умолчанию, keypad Enter")
             << "service"
-            << "btDef" << QList<int>{Qt::Key_Enter} << QStringList{"btDef"};
+            << "btDef" << int(Qt::Key_Enter) << QStringList{"btDef"};
         QTest::newRow("service: Записать, Enter") << "service"
                                                   << "btWrite" << enter << QStringList{"btWrite"};
         QTest::newRow("service: address, Enter") << "service"
@@ -92,7 +92,7 @@ class TestKeys : public QObject {
                                                << "btCancel" << enter << QStringList{"btCancel"};
         QTest::newRow("wizard: Отмена, Space")
             << "wizard"
-            << "btCancel" << QList<int>{Qt::Key_Space} << QStringList{"btCancel"};
+            << "btCancel" << int(Qt::Key_Space) << QStringList{"btCancel"};
         QTest::newRow("wizard: Далее, Enter") << "wizard"
                                               << "btNext" << enter << QStringList{"btNext"};
         QTest::newRow("port: Отмена, Enter") << "port"
@@ -111,18 +111,15 @@ class TestKeys : public QObject {
     void keysOnButtons() {
         QFETCH(QString, dialog);
         QFETCH(QString, focus);
-        QFETCH(QList<int>, keys);
+        QFETCH(int, key);
         RecorderUi rec;
         const std::unique_ptr<QDialog> dlg = Make(dialog);
         QStringList clicked;
-        for (QPushButton* b : dlg->findChildren<QPushButton*>())
-            connect(b, &QPushButton::clicked, dlg.get(),
-                    [&clicked, b] { clicked << b->objectName(); });
+        RecordClicks(dlg.get(), clicked);
         dlg->show();
         QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
         QVERIFY(TabTo(Control<QWidget>(dlg.get(), qPrintable(focus))));
-        for (int key : keys)
-            Stroke(Qt::Key(key));
+        Stroke(Qt::Key(key));
         QTEST(clicked, "clicked");
     }
 

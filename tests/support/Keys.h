@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QPushButton>
+#include <QStringList>
 #include <QWidget>
 #include <QWindow>
 #include <QtTest>
@@ -31,4 +33,11 @@ inline bool TabTo(const QWidget* target) {
 inline void AltAlone() {
     QTest::keyPress(KeyWindow(), Qt::Key_Alt, Qt::AltModifier);
     QTest::keyRelease(KeyWindow(), Qt::Key_Alt, Qt::NoModifier);
+}
+
+// Records the name of each push button of `window` as it is clicked.
+inline void RecordClicks(QWidget* window, QStringList& clicked) {
+    for (QPushButton* b : window->findChildren<QPushButton*>())
+        QObject::connect(b, &QPushButton::clicked, window,
+                         [&clicked, b] { clicked << b->objectName(); });
 }
