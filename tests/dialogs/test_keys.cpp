@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
-#include <functional>
+#include <algorithm>
 #include <memory>
 
 #include "About.h"
