@@ -68,6 +68,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->edPoll, &QLineEdit::returnPressed, this,
             [this] { seam::Guard([this] { edPollKeyPress(u'\r'); }); });
     ui->edPoll->installEventFilter(this);
+    ui->MainMenu1->installEventFilter(this);
     connect(ui->btRead, &QPushButton::clicked, this, guarded(&TForm1::btReadClick));
     connect(ui->btWrite, &QPushButton::clicked, this, guarded(&TForm1::btWriteClick));
     connect(ui->miReadCountRes, &QAction::triggered, this, guarded(&TForm1::miReadCountResClick));
@@ -85,16 +86,35 @@ TForm1::TForm1(QWidget* parent)
 TForm1::~TForm1() {
     LinkStateSink = nullptr;
     ui->edPoll->removeEventFilter(this);
+    ui->MainMenu1->removeEventFilter(this);
     delete ui;
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    // The period is applied when the focus moves on to another control of the
-    // window; switching to another window or opening a menu does not count.
-    if (watched == ui->edPoll && event->type() == QEvent::FocusOut) {
-        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            seam::Guard([this] { edPollExit(); });
+    // The period is applied when the focus moves on from edPoll to another
+    // control of this window. Other windows and the menus do not count: from a
+    // dialog, a message box or a menu the focus comes back to edPoll. Only the
+    // menu bar may keep it, while it is worked with the keyboard (Alt, a menu
+    // opened by its key, or Escape in an open menu); if the focus goes on from
+    // there to another control (a click on one), the field has been left.
+    const auto leaving = [](QEvent* e) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+        return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+               reason != Qt::MenuBarFocusReason;
+    };
+    if (watched == ui->edPoll) {
+        if (event->type() == QEvent::FocusIn) {
+            pollFocusAway_ = false;
+        } else if (event->type() == QEvent::FocusOut) {
+            if (leaving(event))
+                seam::Guard([this] { edPollExit(); });
+            else
+                pollFocusAway_ = true;
+        }
+    } else if (watched == ui->MainMenu1 && event->type() == QEvent::FocusOut && pollFocusAway_ &&
+               leaving(event)) {
+        pollFocusAway_ = false;
+        seam::Guard([this] { edPollExit(); });
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -65,5 +65,8 @@ class TForm1 : public QMainWindow {
 
     QButtonGroup* rgModeGroup_;
     bool pollEnabled_ = false;
+    // edPoll gave up the focus to a menu or another window, which does not
+    // count as leaving it.
+    bool pollFocusAway_ = false;
     int pollInterval_ = 1000;
 };

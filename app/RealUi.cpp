@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "EmptyTitle.h"
+
 std::unique_ptr<QMessageBox> RealUi::makeMessageBox(QWidget* owner, const QString& text,
                                                     const QString& caption, seam::Icon icon) {
     QMessageBox::Icon qicon = QMessageBox::NoIcon;
@@ -21,7 +23,11 @@ std::unique_ptr<QMessageBox> RealUi::makeMessageBox(QWidget* owner, const QStrin
     case seam::Icon::None:
         break;
     }
-    return std::make_unique<QMessageBox>(qicon, caption, text, QMessageBox::Ok, owner);
+    auto box = std::make_unique<QMessageBox>(qicon, caption, text, QMessageBox::Ok, owner);
+    // Results and confirmations have an empty caption, not the program's name.
+    if (caption.isEmpty())
+        KeepTitleEmpty(box.get());
+    return box;
 }
 
 void RealUi::message(QWidget* owner, const QString& text, const QString& caption, seam::Icon icon) {

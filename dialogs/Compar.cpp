@@ -111,19 +111,15 @@ void TParCOM::btAutoClick() {
     // A larger or negative number would look for another module.
     CheckSerialNumber(number);
     const uint16_t serial = reg::EncodeSerial(letterIndex, number);
+    // The address is refused as "OK" refuses it, before anything is shown: the
+    // library would refuse it too, and the search would end without a word.
+    const int32_t address = StrToInt(ui->edAddress->text());
+    CheckModuleAddress(address);
 
     // The window goes before anything else is shown or the link is reopened,
     // on every way out of here.
     auto mess = std::make_unique<TfMess>(this);
     mess->paintNow();
-
-    int32_t address = 0;
-    try {
-        address = StrToInt(ui->edAddress->text());
-    } catch (const EConvertError&) {
-        mess.reset();
-        throw;
-    }
 
     const QByteArray port = ui->cbPort->currentText().toLocal8Bit();
     int32_t foundBaud = 0;

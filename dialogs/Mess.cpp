@@ -3,14 +3,57 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFontMetrics>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
+#include <QTimerEvent>
 #include <QWindow>
+#include <algorithm>
+#include <utility>
+#include <vector>
 
+#include "EmptyTitle.h"
 #include "ui_Mess.h"
 
 namespace {
 int instances = 0;
 int constructed = 0;
+
+// While it lives, the timer events of every QTimer (the main window's poll
+// among them) are held back; afterwards each timer gets one event back, to be
+// handled once the event loop runs again. Only the Unix event loops honour
+// QEventLoop::X11ExcludeTimers; this holds on every platform. Qt's own timers
+// of other kinds are let through.
+class TimerHold final : public QObject {
+  public:
+    TimerHold() { QCoreApplication::instance()->installEventFilter(this); }
+    ~TimerHold() override {
+        QCoreApplication::instance()->removeEventFilter(this);
+        for (const auto& [timer, id] : held_)
+            if (timer && timer->timerId() == id)
+                QCoreApplication::postEvent(timer, new QTimerEvent(id));
+    }
+    TimerHold(const TimerHold&) = delete;
+    TimerHold& operator=(const TimerHold&) = delete;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Timer)
+            return false;
+        auto* timer = qobject_cast<QTimer*>(watched);
+        if (!timer)
+            return false;
+        const int id = static_cast<QTimerEvent*>(event)->timerId();
+        const auto same = [&](const auto& h) { return h.first == timer && h.second == id; };
+        if (std::none_of(held_.begin(), held_.end(), same))
+            held_.emplace_back(timer, id);
+        return true;
+    }
+
+  private:
+    std::vector<std::pair<QPointer<QTimer>, int>> held_;
+};
+
 } // namespace
 
 TfMess::TfMess(QWidget* owner)
@@ -19,6 +62,7 @@ TfMess::TfMess(QWidget* owner)
     ++constructed;
     ui->setupUi(this);
     setWindowTitle(QString());
+    KeepTitleEmpty(this);
 
     // The client area is fixed at 188 x 49. Where the system font is too wide
     // for the longer line, both lines are set condensed, and only if that is
@@ -53,6 +97,7 @@ TfMess::~TfMess() {
 void TfMess::paintNow() {
     // Only what it takes to get the window on screen: no user input, no
     // timers (the main window's poll must not run in between).
+    const TimerHold hold;
     const auto flags = QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers |
                        QEventLoop::X11ExcludeTimers;
     QElapsedTimer waited;

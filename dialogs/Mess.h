@@ -19,6 +19,8 @@ class TfMess : public QWidget {
 
     // Paints the window right away: the search that follows keeps the
     // user-interface thread busy, so it gets no other chance to be drawn.
+    // Neither user input nor any timer of the program is handled meanwhile;
+    // a timer that came due gets its turn once the event loop runs again.
     void paintNow();
 
     // How many of these windows exist at the moment, and how many were ever

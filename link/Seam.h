@@ -51,7 +51,7 @@ inline const QString AppTitle = QStringLiteral("QS730_View");
 QString ErrorBoxText(const QString& message);
 
 // Shows an exception in the standard error box (caption "QS730_View",
-// error icon, one OK button, owned by the active window).
+// error icon, one OK button, no owner window).
 void ShowException(const std::exception& e);
 
 // Runs an event handler and shows whatever it throws in the standard error

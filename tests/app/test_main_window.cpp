@@ -16,6 +16,7 @@
 
 #include "Controls.h"
 #include "Func.h"
+#include "Keys.h"
 #include "Main.h"
 #include "RecorderUi.h"
 
@@ -348,6 +349,84 @@ class TestMainWindow : public QObject {
         QCOMPARE(form->tmPollInterval(), 15);
         QCOMPARE(form->tmPoll->interval(), 15);
         QVERIFY(form->tmPoll->isActive());
+    }
+
+    // Keys as they come from the keyboard, on the shown window: Alt moves the
+    // focus to the menu bar, a menu opens and closes again; none of that
+    // leaves the period field.
+    void menusDoNotApplyThePeriod() {
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(TabTo(edPoll()));
+        edPoll()->setText("abc");
+        QMenuBar* bar = form->menuBar();
+
+        AltAlone();
+        QCOMPARE(QApplication::focusWidget(), bar);
+        Stroke(Qt::Key_Escape);
+        QCOMPARE(QApplication::focusWidget(), edPoll());
+
+        AltAlone();
+        Stroke(Qt::Key_Down); // opens "Команды"
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        Stroke(Qt::Key_Escape);
+        Stroke(Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        QTRY_COMPARE(QApplication::focusWidget(), edPoll());
+
+        // From the menu bar on to another control: the field has been left.
+        QVERIFY(rec.messages.isEmpty());
+        AltAlone();
+        QTest::mouseClick(chbPoll(), Qt::LeftButton);
+        QCOMPARE(rec.texts(), QStringList(ErrorBoxTextFor("abc")));
+        QCOMPARE(form->tmPollInterval(), 1000);
+        QTest::mouseClick(edPoll(), Qt::LeftButton);
+        edPoll()->setText("40");
+        AltAlone();
+        QCOMPARE(QApplication::focusWidget(), bar);
+        QTest::mouseClick(chbPoll(), Qt::LeftButton);
+        QCOMPARE(form->tmPollInterval(), 40);
+
+        // A menu opened with the mouse and closed with Escape.
+        QTest::mouseClick(edPoll(), Qt::LeftButton);
+        edPoll()->setText("abc");
+        rec.clear();
+        QTest::mouseClick(bar, Qt::LeftButton, {},
+                          bar->actionGeometry(bar->actions().at(1)).center()); // "Порт"
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        Stroke(Qt::Key_Escape); // closes the menu; the menu bar keeps the focus
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        QCOMPARE(form->focusWidget(), bar);
+        QVERIFY(rec.messages.isEmpty());
+        QCOMPARE(form->tmPollInterval(), 40);
+    }
+
+    // A focused button takes Enter (either one) and Space; the window has no
+    // default button for Enter elsewhere.
+    void keysOnButtons_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QStringList>("clicked");
+        QTest::newRow("Опросить, Enter")
+            << "btPoll" << int(Qt::Key_Return) << QStringList{"btPoll"};
+        QTest::newRow("Опросить, Space") << "btPoll" << int(Qt::Key_Space) << QStringList{"btPoll"};
+        QTest::newRow("Считать, keypad Enter")
+            << "btRead" << int(Qt::Key_Enter) << QStringList{"btRead"};
+        QTest::newRow("Записать, Enter")
+            << "btWrite" << int(Qt::Key_Return) << QStringList{"btWrite"};
+        QTest::newRow("integration time, Enter")
+            << "edIntTime" << int(Qt::Key_Return) << QStringList{};
+    }
+    void keysOnButtons() {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QStringList clicked;
+        RecordClicks(form.get(), clicked);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(TabTo(w(qPrintable(focus))));
+        Stroke(Qt::Key(key));
+        QTEST(clicked, "clicked");
     }
 
     void samePeriodDoesNotRestartTheCount() {

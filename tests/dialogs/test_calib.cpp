@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <vector>
@@ -259,6 +260,14 @@ void TestCalib::wholeCalibration() {
     QWidget owner;
     // As the main window runs it.
     auto* w = new TCalibr1(&owner);
+    // Each pause goes into the log, with the step whose prompt is on screen.
+    rec.onPause = [&](int ms) {
+        const auto shown = std::find(CalibrationPrompts.begin(), CalibrationPrompts.end(), Tip(*w));
+        module.log << QStringLiteral("P%1").arg(ms) +
+                          (shown == CalibrationPrompts.end()
+                               ? QString()
+                               : QStringLiteral("@%1").arg(shown - CalibrationPrompts.begin()));
+    };
     QStringList captions;
     QTimer::singleShot(0, w, [&] {
         for (int i = 0; i < 5; ++i) {
@@ -272,18 +281,22 @@ void TestCalib::wholeCalibration() {
              (QStringList{"Калибровка - шаг 1", "Калибровка - шаг 2", "Калибровка - шаг 3",
                           "Калибровка - шаг 4", "Калибровка - шаг 5"}));
     const QString r1025 = QStringLiteral("R1025");
-    QCOMPARE(module.log, (QStringList{"R264", "R265",
-                                      // entering step 1
-                                      "R1024", "R8x4", "R12x4", "W1912=" + Key, "W8x4",
-                                      "W1912=" + Key, "W12x4", "W264=1", "W1911=" + Key,
-                                      // steps 1..4
-                                      r1025, r1025, "W264=2", "W1911=" + Key, r1025, r1025,
-                                      // the results and the date
-                                      "W1912=" + Key, "W8x2", "W1912=" + Key, "W10x2",
-                                      "W1912=" + Key, "W12x2", "W1912=" + Key, "W14x2",
-                                      "W1912=" + Key, "W256=" + QString::number(module.regs[256]),
-                                      // the close
-                                      "W264=2", "W265=320"}));
+    // Each reading after its pause; the module in voltage mode, and settled,
+    // before the 1 V prompt shows.
+    QCOMPARE(module.log,
+             (QStringList{"R264", "R265",
+                          // entering step 1
+                          "R1024", "R8x4", "R12x4", "W1912=" + Key, "W8x4", "W1912=" + Key, "W12x4",
+                          "W264=1", "W1911=" + Key, "P3000@0",
+                          // steps 1..4
+                          "P6000@1", r1025, "P6000@2", r1025, "W264=2", "W1911=" + Key, "P4000@2",
+                          "P6000@3", r1025, "P6000@4", r1025,
+                          // the results and the date
+                          "W1912=" + Key, "W8x2", "P20", "W1912=" + Key, "W10x2", "P20",
+                          "W1912=" + Key, "W12x2", "P20", "W1912=" + Key, "W14x2", "P20",
+                          "W1912=" + Key, "W256=" + QString::number(module.regs[256]),
+                          // the close
+                          "W264=2", "W265=320"}));
     QCOMPARE(rec.pauses, (QList<int>{3000, 6000, 6000, 4000, 6000, 6000, 20, 20, 20, 20}));
     QCOMPARE(Coef(8), 10094759u);
     QCOMPARE(Coef(10), 1769777u);

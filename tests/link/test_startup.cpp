@@ -1,13 +1,20 @@
 // Start-up: binding the communication library and opening the main window.
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QLibrary>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QtTest>
+#include <functional>
 
 #include "Func.h"
 #include "Main.h"
+#include "Modulparams.h"
+#include "Passw.h"
 #include "Program.h"
 #include "RecorderUi.h"
 
@@ -24,17 +31,19 @@ struct RunResult {
 };
 
 // Runs the program with the library at `path`; the window, if one opens, is
-// read and closed as soon as the event loop runs.
-RunResult Run(const QString& path) {
+// read, handed to `whileUp` and closed as soon as the event loop runs.
+RunResult Run(const QString& path, const std::function<void(TForm1&)>& whileUp = {}) {
     RunResult r;
     QTimer closer; // dies with this call, even when no event loop ever ran it
     closer.setSingleShot(true);
-    QObject::connect(&closer, &QTimer::timeout, [&r] {
+    QObject::connect(&closer, &QTimer::timeout, [&r, &whileUp] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* form = qobject_cast<TForm1*>(w)) {
                 r.windowShown = form->isVisible();
                 if (auto* label = form->statusBar()->findChild<QLabel*>())
                     r.status = label->text();
+                if (whileUp)
+                    whileUp(*form);
                 form->close();
             }
         }
@@ -49,6 +58,28 @@ QStringList SettingsFileFamily() {
     const QFileInfo ini(SettingsFilePath());
     return ini.absoluteDir().entryList({ini.fileName() + QStringLiteral("*")},
                                        QDir::Files | QDir::Hidden | QDir::System);
+}
+
+// What the stand-in library's init_comm was last called with.
+struct InitCall {
+    QString port;
+    int32_t baud = -1;
+    int32_t parity = -1;
+};
+InitCall LastInit(const QString& library) {
+    QLibrary lib(library);
+    using Fn = const char* (*)(int32_t*, int32_t*);
+    const auto last = reinterpret_cast<Fn>(lib.resolve("standin_last_init"));
+    InitCall call;
+    if (last)
+        call.port = QString::fromLatin1(last(&call.baud, &call.parity));
+    return call;
+}
+
+void WriteSettings(const QByteArray& text) {
+    QFile f(SettingsFilePath());
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(text);
 }
 
 } // namespace
@@ -94,6 +125,52 @@ class TestStartup : public QObject {
         QVERIFY(rec.messages.isEmpty());
         QCOMPARE(r.status, QStringLiteral("Открыт COM1  19200 бод Even Адрес 1"));
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("QS730_View"));
+    }
+
+    // The link opens with what the settings file holds, not with the defaults.
+    void linkOpensWithTheStoredSettings() {
+        WriteSettings("[Port]\nName=COM3\nBaud=57600\nParity=1\n[Station]\nAddress=17\n");
+        RecorderUi rec;
+        const QString library = Beside(QStringLiteral("libstandin_all.so"));
+        const RunResult r = Run(library);
+        QCOMPARE(r.code, 0);
+        QVERIFY(rec.messages.isEmpty());
+        const InitCall init = LastInit(library);
+        QCOMPARE(init.port, QStringLiteral("COM3"));
+        QCOMPARE(init.baud, 57600);
+        QCOMPARE(init.parity, 1);
+        QCOMPARE(r.status, QStringLiteral("Открыт COM3  57600 бод Odd Адрес 1"));
+    }
+
+    // The service dialog asks the password dialog made at start-up, and what
+    // that dialog answers decides over the passport.
+    void serviceDialogAsksForThePassword() {
+        RecorderUi rec;
+        bool asked = false;
+        bool opened = false;
+        bool editable = false;
+        QTimer answer; // answers whichever dialog is up
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* password = qobject_cast<TPassword*>(modal)) {
+                asked = true;
+                password->findChild<QLineEdit*>("edPass")->setText(QStringLiteral("7301"));
+                password->findChild<QPushButton*>("btOK")->click();
+            } else if (auto* service = qobject_cast<TModPars*>(modal)) {
+                opened = true;
+                editable = service->passportEditable();
+                service->reject();
+            }
+        });
+        answer.start(10);
+        const RunResult r = Run(Beside(QStringLiteral("libstandin_all.so")), [](TForm1& form) {
+            form.findChild<QAction*>("miModPars")->trigger();
+        });
+        QCOMPARE(r.code, 0);
+        QVERIFY(asked);
+        QVERIFY(opened);
+        QVERIFY(editable);
+        QVERIFY(rec.messages.isEmpty());
     }
 
     void portThatDoesNotOpen() {
