@@ -79,6 +79,10 @@ std::optional<std::string> resolvePort(std::string_view name,
         if (const int m = comNumber(*mapped); m > 0) {
             return "\\\\.\\COM" + std::to_string(m);
         }
+        // A device or network name ("\\.\COM9") is no path beside the file.
+        if (mapped->rfind("\\\\", 0) == 0) {
+            return mapped;
+        }
 #endif
         // A relative path means a file beside this settings file, wherever
         // the program was started from.

@@ -3,6 +3,8 @@
 #include "Link.h"
 #include "comm_mb.h"
 
+#include <cerrno>
+
 namespace comm {
 
 namespace {
@@ -96,6 +98,12 @@ int32_t searchModule(Link& link, const std::string& device, uint16_t typeCode, u
             link.setResponseAllowance(allowance);
             for (const LineSetting& s : searchOrder()) {
                 if (const int32_t rc = link.open(device, s.baud, s.parity); rc != COMM_OK) {
+                    // A setting the port cannot run at (a driver without
+                    // 28800) is skipped; a port that cannot be opened at all
+                    // ends the search.
+                    if (link.openError() == EINVAL) {
+                        continue;
+                    }
                     return rc;
                 }
                 int32_t failure = COMM_OK;

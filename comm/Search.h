@@ -45,7 +45,8 @@ constexpr std::chrono::milliseconds QuickPassAllowance{50};
 // but every one was corrupted; COMM_NO_REPLY when nothing answered or only
 // modules of another type or serial number did ("no matching module");
 // COMM_OPEN_FAILED when the port cannot be opened; COMM_IO_ERROR when it
-// fails meanwhile. Arguments are the caller's to check.
+// fails meanwhile. A setting the port cannot run at (28800 on a driver that
+// does not make it) is skipped. Arguments are the caller's to check.
 int32_t searchModule(Link& link, const std::string& device, uint16_t typeCode, uint16_t serial,
                      uint8_t address, int32_t* baud, uint8_t* parity);
 
