@@ -4,6 +4,7 @@
 #include <utility>
 
 #ifdef _WIN32
+#include <string>
 #include <windows.h>
 #endif
 
@@ -24,17 +25,28 @@ VersionInfo::VersionInfo(Blocks blocks) : blocks_(std::move(blocks)) {}
 #ifdef _WIN32
 
 std::optional<VersionInfo> VersionInfo::ofRunningProgram() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return std::nullopt;
+    // Wide all the way: the resource holds its strings in UTF-16, and the ANSI
+    // calls would put them through the system's code page (no Cyrillic on a
+    // Western Windows).
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return std::nullopt;
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
     DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
     if (size == 0)
         return std::nullopt;
     VersionInfo info;
     info.resource_.resize(size);
-    if (!GetFileVersionInfoA(path, 0, size, info.resource_.data()))
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, info.resource_.data()))
         return std::nullopt;
     return info;
 }
@@ -51,13 +63,15 @@ std::optional<QString> VersionInfo::query(const QString& path) const {
 #ifdef _WIN32
     if (!resource_.empty()) {
         void* value = nullptr;
-        UINT length = 0;
-        const QByteArray sub = path.toLocal8Bit();
-        if (!VerQueryValueA(resource_.data(), sub.constData(), &value, &length) || !value)
+        UINT length = 0; // in characters, with the terminating zero
+        const std::wstring sub = path.toStdWString();
+        if (!VerQueryValueW(resource_.data(), sub.c_str(), &value, &length) || !value)
             return std::nullopt;
-        // A string value's length counts its terminating zero.
-        const auto* text = static_cast<const char*>(value);
-        return length > 0 ? QString::fromLocal8Bit(text, qstrnlen(text, length)) : QString();
+        const auto* text = static_cast<const wchar_t*>(value);
+        qsizetype n = 0;
+        while (n < static_cast<qsizetype>(length) && text[n] != L'\0')
+            ++n;
+        return QString::fromWCharArray(text, n);
     }
 #endif
     QStringList parts = path.split(QLatin1Char('\\'));

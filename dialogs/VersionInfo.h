@@ -2,9 +2,10 @@
 // library does it: "\StringFileInfo\<block>\<key>", the block being language
 // and code page in hex ("041904E3": Russian, code page 1251).
 //
-// On Windows it is the executable's version resource (GetFileVersionInfoSizeA,
-// GetFileVersionInfoA, VerQueryValueA). Elsewhere there is no such resource, so
-// the build compiles the same string table into the program.
+// On Windows it is the executable's version resource, read with the wide
+// calls of the version library (GetFileVersionInfoSizeW, GetFileVersionInfoW,
+// VerQueryValueW), since its strings are UTF-16. Elsewhere there is no such
+// resource, so the build compiles the same string table into the program.
 #pragma once
 
 #include <QString>
@@ -36,7 +37,7 @@ class VersionInfo {
 
     Blocks blocks_;
 #ifdef _WIN32
-    std::vector<char> resource_; // what GetFileVersionInfoA read, when it is used
+    std::vector<char> resource_; // what GetFileVersionInfoW read, when it is used
 #endif
 };
 
