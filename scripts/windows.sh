@@ -1,0 +1,283 @@
+#!/usr/bin/env bash
+# Builds the tool for 64-bit Windows on this Debian machine and tests it under
+# wine.
+#
+#   bash scripts/windows.sh            packages, dependencies, build, tests, zip
+#   bash scripts/windows.sh --deps     only the packages and the dependencies
+#   bash scripts/windows.sh --no-tests build and zip, no tests
+#
+# libmodbus and qtbase for Windows are cross-built once per machine from
+# Debian's own source packages (the same versions as the Linux build) into a
+# cache outside the checkout: ${QS_WIN_CACHE:-~/.cache/qs730-win}. Each is kept
+# under a key made of its package version, its configure flags, its patches
+# and this script's toolchain file, so a change of any of them builds anew.
+# The first qtbase build takes about half an hour on two cores.
+#
+# Result: dist/QS730_View-win64.zip.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+mode=all
+case "${1:-}" in
+--deps) mode=deps ;;
+--no-tests) mode=notests ;;
+"") ;;
+*)
+  echo "usage: $0 [--deps|--no-tests]" >&2
+  exit 2
+  ;;
+esac
+
+jobs=$(nproc 2>/dev/null || echo 2)
+triple=x86_64-w64-mingw32
+win="$root/scripts/windows"
+toolchain="$win/mingw-w64-x86_64.cmake"
+cache="${QS_WIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qs730-win}"
+mkdir -p "$cache"
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# --- packages ---------------------------------------------------------------
+packages=(
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  wine64 wine ninja-build cmake make pkg-config
+  autoconf automake libtool dpkg-dev xz-utils zip
+  qt6-base-dev qt6-base-dev-tools libmodbus-dev libgtest-dev googletest
+  xvfb xauth fonts-dejavu-core fonts-wine
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The host Qt and the cross-built Qt must be the same version, and so must the
+# two libmodbus builds: both come from the installed Linux packages' sources.
+qt_version=$(dpkg-query -W -f='${source:Version}' qt6-base-dev)
+modbus_version=$(dpkg-query -W -f='${source:Version}' libmodbus-dev)
+
+# Debian's source packages, fetched once into the cache. A deb-src entry is
+# added for the fetch and removed again afterwards.
+fetch_source() { # <source package> <version>
+  local pkg=$1 ver=$2 dsc
+  dsc="$cache/src/${pkg}_${ver#*:}.dsc"
+  [ -f "$dsc" ] && return 0
+  mkdir -p "$cache/src"
+  local list=/etc/apt/sources.list.d/qs730-deb-src.sources
+  # shellcheck disable=SC2064
+  trap "$sudo rm -f $list" EXIT
+  local codename
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n' \
+    http://deb.debian.org/debian "$codename $codename-updates" \
+    http://deb.debian.org/debian-security "$codename-security" | $sudo tee "$list" >/dev/null
+  $sudo apt-get update -q >/dev/null
+  (cd "$cache/src" && apt-get source --download-only "$pkg=$ver")
+  $sudo rm -f "$list"
+  trap - EXIT
+  $sudo apt-get update -q >/dev/null
+  [ -f "$dsc" ] || {
+    echo "Could not fetch the source of $pkg $ver" >&2
+    exit 1
+  }
+}
+
+key_of() { # <text...>: a short hash of the text and of the files named after --
+  local text=() files=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    text+=("$1")
+    shift
+  done
+  [ "${1:-}" = -- ] && shift
+  files=("$@")
+  { printf '%s\n' "${text[@]}"; cat "${files[@]}"; } | sha256sum | cut -c1-16
+}
+
+# --- libmodbus ----------------------------------------------------------------
+modbus_patches=("$win"/libmodbus-*.patch)
+modbus_flags=(--host=$triple --disable-static --enable-shared --without-documentation --disable-tests)
+modbus_key=$(key_of "libmodbus $modbus_version" "${modbus_flags[@]}" -- "${modbus_patches[@]}")
+modbus_prefix="$cache/libmodbus-$modbus_key"
+
+build_libmodbus() {
+  [ -f "$modbus_prefix/.done" ] && return 0
+  fetch_source libmodbus "$modbus_version"
+  echo "== libmodbus $modbus_version for Windows"
+  local work="$cache/build-libmodbus"
+  rm -rf "$work" "$modbus_prefix"
+  dpkg-source --no-copy -x "$cache/src/libmodbus_${modbus_version#*:}.dsc" "$work" >/dev/null
+  (
+    cd "$work"
+    for p in "${modbus_patches[@]}"; do patch -p1 <"$p"; done
+    autoreconf -fi >/dev/null 2>&1
+    ./configure "${modbus_flags[@]}" --prefix="$modbus_prefix" >/dev/null
+    make -j"$jobs" -C src >/dev/null
+    make -C src install >/dev/null
+  )
+  rm -rf "$work"
+  touch "$modbus_prefix/.done"
+}
+
+# --- qtbase -------------------------------------------------------------------
+# Only what the tool uses: Core, Gui, Widgets, Test, the windows platform and
+# the vista style, with Qt's bundled third-party libraries. DirectWrite is off
+# with Direct2D: Qt 6.4 builds its DirectWrite font database into Qt Gui only
+# when Direct2D is on, yet the platform plugin would still refer to it.
+# Debian's repacked source lacks the wintab headers, so tablet events are off.
+qt_flags=(
+  -G Ninja
+  -DCMAKE_BUILD_TYPE=Release
+  -DQT_HOST_PATH=/usr
+  -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
+  -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
+  -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF
+  -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_vulkan=OFF
+  -DFEATURE_icu=OFF -DFEATURE_printsupport=OFF -DFEATURE_tabletevent=OFF
+  -DFEATURE_direct2d=OFF -DFEATURE_directwrite=OFF
+  -DFEATURE_androiddeployqt=OFF -DFEATURE_zstd=OFF
+  -DFEATURE_system_zlib=OFF -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF
+  -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF
+  -DFEATURE_system_pcre2=OFF -DFEATURE_system_doubleconversion=OFF
+)
+qt_key=$(key_of "qtbase $qt_version" "${qt_flags[@]}" -- "$toolchain")
+qt_prefix="$cache/qtbase-$qt_key"
+
+build_qtbase() {
+  [ -f "$qt_prefix/.done" ] && return 0
+  fetch_source qt6-base "$qt_version"
+  echo "== qtbase $qt_version for Windows (about half an hour the first time)"
+  local work="$cache/build-qtbase"
+  rm -rf "$work" "$qt_prefix"
+  mkdir -p "$work"
+  dpkg-source --no-copy -x "$cache/src/qt6-base_${qt_version#*:}.dsc" "$work/src" >/dev/null
+  cmake -S "$work/src" -B "$work/build" "${qt_flags[@]}" \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$qt_prefix" \
+    >"$work/configure.log" 2>&1 || {
+    tail -40 "$work/configure.log" >&2
+    exit 1
+  }
+  cmake --build "$work/build" -j"$jobs" >"$work/build.log" 2>&1 || {
+    grep -B5 -A20 -m3 'error' "$work/build.log" >&2 || tail -60 "$work/build.log" >&2
+    exit 1
+  }
+  cmake --install "$work/build" --strip >/dev/null
+  rm -rf "$work"
+  touch "$qt_prefix/.done"
+}
+
+# Keeps one build of each in the cache: the one just made or found.
+prune_cache() { # <prefix to keep>
+  local keep=$1 other
+  for other in "${keep%-*}"-*; do
+    [ "$other" = "$keep" ] || rm -rf "$other"
+  done
+}
+
+build_libmodbus
+build_qtbase
+prune_cache "$modbus_prefix"
+prune_cache "$qt_prefix"
+echo "libmodbus: $modbus_prefix"
+echo "qtbase:    $qt_prefix"
+[ "$mode" = deps ] && exit 0
+
+# --- the tool -----------------------------------------------------------------
+mingw_dlls=(
+  "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)"
+  "$(x86_64-w64-mingw32-g++-posix -print-file-name=libgcc_s_seh-1.dll)"
+  /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll
+)
+
+# What the program needs beside it on a Windows PC: the C++ runtime, Qt with
+# its windows platform and style, libmodbus.
+stage_runtime() { # <folder>
+  local dir=$1
+  mkdir -p "$dir/platforms" "$dir/styles"
+  cp "${mingw_dlls[@]}" "$modbus_prefix/bin/libmodbus-5.dll" "$dir/"
+  cp "$qt_prefix"/bin/Qt6{Core,Gui,Widgets}.dll "$dir/"
+  cp "$qt_prefix/plugins/platforms/qwindows.dll" "$dir/platforms/"
+  cp "$qt_prefix/plugins/styles/qwindowsvistastyle.dll" "$dir/styles/"
+}
+
+# The Linux build's simulated module, which the wine tests talk to.
+if [ "$mode" = all ]; then
+  cmake -S . -B build -G Ninja >/dev/null
+  cmake --build build -j"$jobs" --target qs730-sim
+fi
+
+echo "== QS730_View for Windows"
+win_build="$root/build-win"
+cmake -S . -B "$win_build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DQS_WIN_PREFIXES="$qt_prefix;$modbus_prefix" \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+  -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CROSSCOMPILING_EMULATOR=wine \
+  -DQS_LINUX_SIM="$root/build/bin/qs730-sim" >/dev/null
+cmake --build "$win_build" -j"$jobs"
+stage_runtime "$win_build/bin"
+
+# --- wine ------------------------------------------------------------------------
+# A prefix of the tests' own in the cache. Wine's built-in fonts do not reach
+# it by themselves here: without Tahoma, Windows' dialog font, Qt falls back
+# to the first family it finds (a mathematical serif font), and the GDI font
+# engine then draws Latin words in serif and numbers not at all.
+export WINEPREFIX="$cache/wine"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "== wine prefix"
+  wineboot --init >/dev/null 2>&1 || true
+fi
+cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+
+if [ "$mode" = all ]; then
+  echo "== tests under wine"
+  cp "$qt_prefix/bin/Qt6Test.dll" "$win_build/bin/"
+  cp "$qt_prefix/plugins/platforms/qoffscreen.dll" "$win_build/bin/platforms/"
+  # The GUI tests run on Qt's windows platform, which wine draws on X.
+  xvfb-run -a -s '-screen 0 1024x768x24' ctest --test-dir "$win_build" --output-on-failure -j1
+fi
+
+# --- the zip ------------------------------------------------------------------------
+echo "== dist/QS730_View-win64.zip"
+dist="$root/dist"
+package="$dist/QS730_View-win64"
+rm -rf "$package" "$dist/QS730_View-win64.zip"
+mkdir -p "$package/licenses"
+cp "$win_build/bin/QS730_View.exe" "$win_build/bin/comm_mb.dll" "$package/"
+stage_runtime "$package"
+x86_64-w64-mingw32-strip "$package"/*.exe "$package"/*.dll "$package"/*/*.dll
+# The technician's guide, in Windows' own line ends, marked as UTF-8 for
+# Notepad.
+{
+  printf '\xEF\xBB\xBF'
+  sed 's/$/\r/' "$win/README.txt"
+} >"$package/README.txt"
+# Qt and libmodbus are LGPL libraries, shipped as the DLLs they were built as.
+cp /usr/share/common-licenses/LGPL-3 "$package/licenses/Qt-LGPL-3.0.txt"
+cp /usr/share/common-licenses/GPL-3 "$package/licenses/GPL-3.0.txt"
+cp /usr/share/common-licenses/LGPL-2.1 "$package/licenses/libmodbus-LGPL-2.1.txt"
+cp /usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright "$package/licenses/gcc-runtime.txt"
+cp /usr/share/doc/mingw-w64-common/copyright "$package/licenses/mingw-w64.txt"
+{
+  echo "Qt $qt_version (Debian source package qt6-base): LGPL-3.0, Qt-LGPL-3.0.txt with GPL-3.0.txt"
+  echo "libmodbus $modbus_version (Debian source package libmodbus, with the patch"
+  echo "  scripts/windows/libmodbus-win32-speed.patch of this tool's sources): LGPL-2.1"
+  echo "libstdc++, libgcc (GCC runtime library exception) and winpthreads of mingw-w64:"
+  echo "  gcc-runtime.txt, mingw-w64.txt"
+} | sed 's/$/\r/' >"$package/licenses/README.txt"
+(cd "$dist" && zip -qr QS730_View-win64.zip QS730_View-win64)
+ls -l "$dist/QS730_View-win64.zip"
+
+if [ "$mode" = all ]; then
+  echo "== the packaged program under wine and Xvfb"
+  bash "$root/tests/windows/smoke.sh" "$dist/QS730_View-win64.zip" \
+    "$win_build/bin/generic/qs730driver.dll" "$root/build/bin/qs730-sim"
+fi
