@@ -18,7 +18,8 @@ namespace {
 
 const char* const Usage =
     "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
-    " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--help]\n";
+    " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
+    "[--help]\n";
 
 [[noreturn]] void Fail(const std::string& message) {
     std::fprintf(stderr, "qs730-sim: %s\n%s", message.c_str(), Usage);
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
     sim::Options options;
     std::string link;
     int delayMs = 0;
+    int badCrc = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -86,6 +88,8 @@ int main(int argc, char** argv) {
             options.typeCode = static_cast<uint16_t>(Number(option, value, 0xFFFF));
         else if (option == "--current")
             options.appliedCurrentUa = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
+        else if (option == "--bad-crc")
+            badCrc = static_cast<int>(Number(option, value, 1000000));
         else if (option == "--delay")
             delayMs = static_cast<int>(Number(option, value, 60000));
         else if (option == "--voltage")
@@ -109,6 +113,7 @@ int main(int argc, char** argv) {
     try {
         sim::SimModule module(options);
         module.delayAll(delayMs);
+        module.corruptCrcNext(badCrc);
         if (!link.empty() && !module.linkAt(link)) {
             std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", link.c_str(),
                          std::strerror(errno));

@@ -111,11 +111,17 @@ int32_t FakeEnum(const char* port, int32_t typeCode, uint16_t serial, int32_t ad
     return script.enumResult;
 }
 
+// The settings file as text; the line ends of a file the tool made (the
+// system's own) as "\n".
 QString ReadFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return QString();
-    return QString::fromUtf8(f.readAll());
+    QByteArray text = f.readAll();
+#ifdef Q_OS_WIN
+    text.replace("\r\n", "\n");
+#endif
+    return QString::fromUtf8(text);
 }
 
 void WriteFile(const QString& path, const QByteArray& data) {

@@ -18,7 +18,9 @@
 #include "Func.h"
 #include "Modulparams.h"
 #include "RecorderUi.h"
+#ifdef QS_HAS_SIM
 #include "SimLink.h"
+#endif
 
 namespace {
 
@@ -125,6 +127,7 @@ uint16_t WrittenValue(uint16_t reg) {
 // Registers to set in the simulated module before a test: number, value.
 using RegValues = QList<QPair<int, int>>;
 
+#ifdef QS_HAS_SIM
 // The real library's entry points, bound once for all tests against the
 // simulated module. The library object stays reachable for the whole run
 // (it is never unloaded).
@@ -175,6 +178,8 @@ QStringList Received(const sim::SimModule& m) {
     }
     return r;
 }
+
+#endif
 
 const QString Key = QString::number(reg::UnlockKey);
 
@@ -652,6 +657,7 @@ class TestModPars : public QObject {
         QCOMPARE(WrittenValue(0), reg::EncodeSerial(3, 0));
     }
 
+#ifdef QS_HAS_SIM
     // ---- Against the simulated module, through the real library
 
     void simReadsEveryField_data() {
@@ -864,6 +870,7 @@ class TestModPars : public QObject {
         QCOMPARE(rec.pauses, QList<int>());
         QCOMPARE(Received(link->module()), QStringList({"W257=1", "W257=1", "W257=1"}));
     }
+#endif
 };
 
 QTEST_MAIN(TestModPars)

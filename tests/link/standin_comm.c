@@ -55,4 +55,4 @@ COMM_MB_API int32_t EnumParameters(const char* port, int32_t type_code, uint16_t
 #endif
 
 /* A library with nothing at all must still be a valid shared object. */
-int standin_comm_marker;
+COMM_MB_API int standin_comm_marker;

@@ -24,6 +24,15 @@ QString Beside(const QString& file) {
     return QCoreApplication::applicationDirPath() + QLatin1Char('/') + file;
 }
 
+// A shared library's file name on this system.
+QString Shared(const char* name) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("lib%1.dll").arg(QLatin1String(name));
+#else
+    return QStringLiteral("lib%1.so").arg(QLatin1String(name));
+#endif
+}
+
 struct RunResult {
     int code = 0;
     QString status; // the status line while the window was up
@@ -94,15 +103,15 @@ class TestStartup : public QObject {
     void bindingFailures_data() {
         QTest::addColumn<QString>("library");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no file") << "nowhere/libcomm_mb.so"
+        QTest::newRow("no file") << QStringLiteral("nowhere/") + Shared("comm_mb")
                                  << "Не найдена comm_mb.dll!";
-        QTest::newRow("no init_comm") << "libstandin_empty.so"
-                                      << "comm_mb.dll не содержит функции init_comm!";
+        QTest::newRow("no init_comm")
+            << Shared("standin_empty") << "comm_mb.dll не содержит функции init_comm!";
         // Lacks EnumParameters too: the first missing one is the only one named.
-        QTest::newRow("no invoke_modb") << "libstandin_init_only.so"
-                                        << "comm_mb.dll не содержит функции invoke_modb!";
-        QTest::newRow("no EnumParameters") << "libstandin_init_invoke.so"
-                                           << "comm_mb.dll не содержит функции EnumParameters!";
+        QTest::newRow("no invoke_modb")
+            << Shared("standin_init_only") << "comm_mb.dll не содержит функции invoke_modb!";
+        QTest::newRow("no EnumParameters")
+            << Shared("standin_init_invoke") << "comm_mb.dll не содержит функции EnumParameters!";
     }
     void bindingFailures() {
         QFETCH(QString, library);
@@ -119,7 +128,7 @@ class TestStartup : public QObject {
 
     void defaultsOpenTheWindow() {
         RecorderUi rec;
-        const RunResult r = Run(Beside(QStringLiteral("libstandin_all.so")));
+        const RunResult r = Run(Beside(Shared("standin_all")));
         QCOMPARE(r.code, 0);
         QVERIFY(r.windowShown);
         QVERIFY(rec.messages.isEmpty());
@@ -131,7 +140,7 @@ class TestStartup : public QObject {
     void linkOpensWithTheStoredSettings() {
         WriteSettings("[Port]\nName=COM3\nBaud=57600\nParity=1\n[Station]\nAddress=17\n");
         RecorderUi rec;
-        const QString library = Beside(QStringLiteral("libstandin_all.so"));
+        const QString library = Beside(Shared("standin_all"));
         const RunResult r = Run(library);
         QCOMPARE(r.code, 0);
         QVERIFY(rec.messages.isEmpty());
@@ -163,7 +172,7 @@ class TestStartup : public QObject {
             }
         });
         answer.start(10);
-        const RunResult r = Run(Beside(QStringLiteral("libstandin_all.so")), [](TForm1& form) {
+        const RunResult r = Run(Beside(Shared("standin_all")), [](TForm1& form) {
             form.findChild<QAction*>("miModPars")->trigger();
         });
         QCOMPARE(r.code, 0);
@@ -179,7 +188,7 @@ class TestStartup : public QObject {
         f.write("[Port]\nName=COM9\n[Station]\nAddress=17\n");
         f.close();
         RecorderUi rec;
-        const RunResult r = Run(Beside(QStringLiteral("libstandin_all.so")));
+        const RunResult r = Run(Beside(Shared("standin_all")));
         QCOMPARE(r.code, 0);
         QVERIFY(r.windowShown);
         QCOMPARE(rec.texts(), QStringList{QStringLiteral("Невозможно открыть COM9")});
@@ -221,7 +230,7 @@ class TestStartup : public QObject {
         QVERIFY(SettingsFileFamily().size() > 1); // some kills hit a save midway
 
         RecorderUi rec;
-        QCOMPARE(Run(Beside(QStringLiteral("libstandin_all.so"))).code, 0);
+        QCOMPARE(Run(Beside(Shared("standin_all"))).code, 0);
         QCOMPARE(SettingsFileFamily(), QStringList{QFileInfo(ini).fileName()});
     }
 };

@@ -1,0 +1,145 @@
+// A scripted driver for end-to-end runs of the real program: a Qt generic
+// plugin, loaded into QS730_View by Qt itself when the environment says
+//
+//     QT_QPA_GENERIC_PLUGINS=qs730driver:out=<file>;<step>;<step>...
+//
+// or the command line holds Qt's own "-plugin qs730driver:out=..." (wine
+// passes no QT_* variable on), and the plugin lies in a folder "generic"
+// beside the program or on QT_PLUGIN_PATH. The program knows nothing of it.
+// Steps, in order, once the main window is up:
+//
+//     poll      presses "Опросить"
+//     settings  opens Порт -> Настройки... and presses OK
+//
+// Message boxes that come up on the way are answered with their OK button.
+// Afterwards the driver writes what the window shows to <file> (UTF-8, one
+// "name=value" per line: status, value, and box for each message box seen)
+// and closes the main window, which ends the program. After 60 s without
+// getting there it writes "error=..." and ends the program all the same.
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGenericPlugin>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+class Driver : public QObject {
+  public:
+    explicit Driver(const QString& spec) {
+        for (const QString& part : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            if (part.startsWith(QLatin1String("out=")))
+                out_ = part.mid(4);
+            else
+                steps_ << part;
+        }
+        started_.start();
+        connect(&tick_, &QTimer::timeout, this, [this] { onTick(); });
+        tick_.start(100);
+    }
+
+  private:
+    template <class T> static T* visibleTopLevel(const char* className) {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->inherits(className))
+                if (auto* t = qobject_cast<T*>(w))
+                    return t;
+        return nullptr;
+    }
+
+    // Answers what a step or the program put on screen; true if it did.
+    bool answerWindows() {
+        if (auto* box = visibleTopLevel<QMessageBox>("QMessageBox")) {
+            report_ << QStringLiteral("box=") +
+                           box->text().replace(QLatin1Char('\n'), QLatin1Char(' '));
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+                ok->click();
+            else
+                box->accept();
+            return true;
+        }
+        if (auto* dialog = visibleTopLevel<QDialog>("TParCOM")) {
+            if (auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("btOk")))
+                ok->click();
+            return true;
+        }
+        return false;
+    }
+
+    void onTick() {
+        if (answerWindows() || busy_)
+            return;
+        auto* main = visibleTopLevel<QMainWindow>("TForm1");
+        if (!main) {
+            if (started_.elapsed() > 60000)
+                finish(nullptr, QStringLiteral("error=the main window did not come up"));
+            return;
+        }
+        if (steps_.isEmpty()) {
+            finish(main, QString());
+            return;
+        }
+        const QString step = steps_.takeFirst();
+        busy_ = true; // a step may run a modal dialog, and this timer ticks on inside it
+        if (step == QLatin1String("poll")) {
+            if (auto* button = main->findChild<QPushButton*>(QStringLiteral("btPoll")))
+                button->click();
+        } else if (step == QLatin1String("settings")) {
+            if (auto* item = main->findChild<QAction*>(QStringLiteral("miComPars")))
+                item->trigger();
+        } else {
+            report_ << QStringLiteral("error=unknown step ") + step;
+        }
+        busy_ = false;
+    }
+
+    void finish(QWidget* main, const QString& error) {
+        tick_.stop();
+        QStringList lines = report_;
+        if (main) {
+            if (auto* status = main->findChild<QLabel*>(QStringLiteral("StatusPanel1")))
+                lines.prepend(QStringLiteral("status=") + status->text());
+            if (auto* value = main->findChild<QLineEdit*>(QStringLiteral("edValue")))
+                lines.prepend(QStringLiteral("value=") + value->text());
+        }
+        if (!error.isEmpty())
+            lines << error;
+        QFile file(out_);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+        if (main)
+            main->close();
+        else
+            QCoreApplication::exit(3);
+    }
+
+    QStringList steps_;
+    QStringList report_;
+    QString out_;
+    QTimer tick_;
+    QElapsedTimer started_;
+    bool busy_ = false;
+};
+
+} // namespace
+
+class DriverPlugin : public QGenericPlugin {
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "driver.json")
+
+  public:
+    QObject* create(const QString& key, const QString& specification) override {
+        if (key.compare(QLatin1String("qs730driver"), Qt::CaseInsensitive) != 0)
+            return nullptr;
+        return new Driver(specification);
+    }
+};
+
+#include "Driver.moc"

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The packaged program under wine and Xvfb, as a technician would start it:
+#
+#   smoke.sh <QS730_View-win64.zip> <qs730driver.dll> <qs730-sim>
+#
+# Unpacks the zip into a scratch folder (nothing else on wine's PATH, so a DLL
+# missing from the zip shows), maps COM1 to a simulated module with 12345 uA
+# applied, starts QS730_View.exe with the scripted driver of tests/driver,
+# which presses "Опросить", and checks the status line and the value it read
+# off the window. WINEPREFIX names the prefix.
+set -euo pipefail
+zip=$1
+driver=$2
+sim=$3
+here="$(cd "$(dirname "$0")" && pwd)"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+unzip -q "$zip" -d "$work"
+app="$work/QS730_View-win64"
+mkdir -p "$app/generic"
+cp "$driver" "$app/generic/"
+out="$work/out.txt"
+
+# Wine hands no QT_* variable on to the program, so the driver comes through
+# Qt's own -plugin argument, which Qt takes off the command line itself.
+spec="qs730driver:out=$(winepath -w "$out");poll"
+"$here/with_sims.sh" "$sim" "COM1=--current 12345" -- \
+  xvfb-run -a -s '-screen 0 1024x768x24' \
+  sh -c "cd '$app' && timeout 120 wine QS730_View.exe -plugin '$spec'" >/dev/null 2>&1 || true
+
+cat "$out" 2>/dev/null || {
+  echo "smoke test: the program left no report" >&2
+  exit 1
+}
+grep -qx 'status=Открыт COM1  19200 бод Even Адрес 1' "$out" || {
+  echo "smoke test: wrong status line" >&2
+  exit 1
+}
+grep -qx 'value=12345' "$out" || {
+  echo "smoke test: the poll did not show the module's value" >&2
+  exit 1
+}
+if grep -q '^box=\|^error=' "$out"; then
+  echo "smoke test: unexpected message" >&2
+  exit 1
+fi
+echo "smoke test passed"
