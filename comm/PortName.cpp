@@ -1,5 +1,7 @@
 #include "PortName.h"
 
+#include "SerialDevices.h"
+
 #include <fstream>
 #include <iterator>
 
@@ -55,6 +57,29 @@ std::optional<std::string> readIniValue(const std::filesystem::path& iniFile,
     return std::string(*value);
 }
 
+std::string resolveEntry(const std::string& value, const std::filesystem::path& iniFile) {
+#if defined(_WIN32)
+    if (const int m = comNumber(value); m > 0) {
+        return "\\\\.\\COM" + std::to_string(m);
+    }
+    // A device or network name ("\\.\COM9") is no path beside the file.
+    if (value.rfind("\\\\", 0) == 0) {
+        return value;
+    }
+#endif
+    // A relative path means a file beside this settings file, wherever the
+    // program was started from.
+    const std::filesystem::path device(value);
+    if (device.is_relative() && !iniFile.parent_path().empty()) {
+        return (iniFile.parent_path() / device).string();
+    }
+    return value;
+}
+
+int comNumberOf(std::string_view name) {
+    return comNumber(name);
+}
+
 std::optional<std::string> resolvePort(std::string_view name,
                                        const std::filesystem::path& iniFile) {
     if (name.empty()) {
@@ -73,29 +98,14 @@ std::optional<std::string> resolvePort(std::string_view name,
     if (n < 1) {
         return std::nullopt;
     }
+#if defined(_WIN32)
     const std::string key = "COM" + std::to_string(n);
     if (auto mapped = readIniValue(iniFile, "Ports", key); mapped && !mapped->empty()) {
-#if defined(_WIN32)
-        if (const int m = comNumber(*mapped); m > 0) {
-            return "\\\\.\\COM" + std::to_string(m);
-        }
-        // A device or network name ("\\.\COM9") is no path beside the file.
-        if (mapped->rfind("\\\\", 0) == 0) {
-            return mapped;
-        }
-#endif
-        // A relative path means a file beside this settings file, wherever
-        // the program was started from.
-        const std::filesystem::path device(*mapped);
-        if (device.is_relative() && !iniFile.parent_path().empty()) {
-            return (iniFile.parent_path() / device).string();
-        }
-        return mapped;
+        return resolveEntry(*mapped, iniFile);
     }
-#if defined(_WIN32)
     return "\\\\.\\" + key;
 #else
-    return "/dev/ttyS" + std::to_string(n - 1);
+    return comTarget(n, iniFile, serialDevices()).device;
 #endif
 }
 
