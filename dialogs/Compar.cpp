@@ -1,12 +1,17 @@
 #include "Compar.h"
 
+#include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
+#include <cerrno>
+#include <filesystem>
 #include <memory>
 
 #include "Convert.h"
 #include "Func.h"
 #include "Mess.h"
+#include "PortName.h"
 #include "Profile.h"
 #include "Seam.h"
 #include "ui_Compar.h"
@@ -15,6 +20,29 @@ namespace {
 
 // The module type the search asks the library for.
 constexpr int32_t ModuleTypeCode = reg::TypeQS730;
+
+#ifndef Q_OS_WIN
+constexpr bool ShowsDevices = true;
+#else
+constexpr bool ShowsDevices = false; // Windows names its COM ports itself
+#endif
+
+QString Str(const std::string& s) {
+    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// What a device is, for the list: "FTDI FT232R USB UART (/dev/ttyUSB0)".
+QString DeviceItem(const comm::SerialDevice& d) {
+    const QString what = !d.description.empty() ? Str(d.description)
+                         : d.usb ? QStringLiteral("USB-преобразователь")
+                                 : QStringLiteral("Встроенный порт");
+    return what + QStringLiteral(" (") + Str(d.node) + QLatin1Char(')');
+}
+
+// A long device name may break after any "/".
+QString Breakable(QString text) {
+    return text.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+}
 
 } // namespace
 
@@ -44,6 +72,91 @@ TParCOM::TParCOM(QWidget* parent)
 
     ui->cbSerNumAlpha->setCurrentIndex(SerialLetterIndexSetting());
     ui->edNumber->clear();
+
+    if (ShowsDevices) {
+        fillDevices();
+        connect(ui->cbPort, &QComboBox::currentIndexChanged, this, [this] { fillDevices(); });
+        connect(ui->cbDevice, &QComboBox::currentIndexChanged, this, [this] {
+            if (!fillingDevices_)
+                showDevice();
+        });
+    } else {
+        ui->LabelDevice->hide();
+        ui->cbDevice->hide();
+        ui->lbDevice->hide();
+    }
+}
+
+void TParCOM::fillDevices() {
+    fillingDevices_ = true;
+    devices_ = comm::serialDevices(SerialDeviceRoot.toStdString());
+    const int n = comm::comNumberOf(ui->cbPort->currentText().toStdString());
+    ui->cbDevice->clear();
+    ui->cbDevice->addItem(QStringLiteral("Автоматический выбор"), QString());
+    for (const comm::SerialDevice& d : devices_)
+        ui->cbDevice->addItem(DeviceItem(d), Str(d.path));
+    ui->cbDevice->setCurrentIndex(0);
+    ui->cbDevice->setEnabled(n > 0);
+    const comm::PortEntries entries =
+        comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
+    if (const auto entry = entries.find(n); entry != entries.end()) {
+        const comm::SerialDevice* d = comm::findDevice(devices_, entry->second);
+        int index = d ? ui->cbDevice->findData(Str(d->path)) : -1;
+        if (index < 0) { // a device of its own (not in the list, or gone)
+            ui->cbDevice->addItem(Str(entry->second), Str(entry->second));
+            index = ui->cbDevice->count() - 1;
+        }
+        ui->cbDevice->setCurrentIndex(index);
+    }
+    fillingDevices_ = false;
+    showDevice();
+}
+
+void TParCOM::showDevice(const QString& reason) {
+    const int n = comm::comNumberOf(ui->cbPort->currentText().toStdString());
+    QString text;
+    if (n > 0) {
+        // What the port reaches once the choice is stored.
+        comm::PortEntries entries =
+            comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
+        const QString choice = ui->cbDevice->currentData().toString();
+        if (choice.isEmpty())
+            entries.erase(n);
+        else
+            entries[n] = choice.toLocal8Bit().toStdString();
+        const comm::PortTarget target = comm::comTarget(n, entries, devices_);
+        if (!target.device) {
+            text = QStringLiteral("нет устройства");
+        } else if (const comm::SerialDevice* d = comm::findDevice(devices_, *target.device)) {
+            text = Str(d->node) + QStringLiteral(" — ") +
+                   (d->description.empty() ? QStringLiteral("последовательный порт")
+                                           : Str(d->description));
+            if (d->path != d->node)
+                text += QStringLiteral(" (") + Str(d->path) + QLatin1Char(')');
+        } else {
+            std::error_code ec;
+            const bool exists = std::filesystem::exists(*target.device, ec);
+            text = Str(*target.device) + (exists ? QString() : QStringLiteral(" — нет устройства"));
+        }
+    }
+    if (!reason.isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + reason;
+    ui->lbDevice->setText(Breakable(text));
+}
+
+void TParCOM::saveDeviceChoice() {
+    const int n = comm::comNumberOf(ui->cbPort->currentText().toStdString());
+    if (!ShowsDevices || n < 1)
+        return;
+    const QString path = CommSettingsFilePath();
+    const comm::PortEntries entries = comm::portEntries(path.toLocal8Bit().toStdString());
+    const auto entry = entries.find(n);
+    const QString stored = entry != entries.end() ? Str(entry->second) : QString();
+    const QString choice = ui->cbDevice->currentData().toString();
+    if (choice == stored)
+        return;
+    // An empty entry hands the port back to the automatic choice.
+    ProfileFile(path).write({{QStringLiteral("Ports"), QStringLiteral("COM%1").arg(n), choice}});
 }
 
 TParCOM::~TParCOM() {
@@ -66,8 +179,12 @@ void TParCOM::btOkClick() {
     if (parity < 0)
         throw Exception(QStringLiteral("Выберите паритет!"));
 
-    if (!OpenPort(port, baud, static_cast<uint8_t>(parity)))
+    saveDeviceChoice();
+    if (!OpenPort(port, baud, static_cast<uint8_t>(parity))) {
+        if (ShowsDevices)
+            showDevice(OpenFailureReason(LastOpenError)); // the box does not say why
         return;
+    }
 
     const int32_t address = StrToInt(ui->edAddress->text());
     // Every request carries the address in one byte; a typo must not reach
@@ -124,10 +241,13 @@ void TParCOM::btAutoClick() {
     const QByteArray port = ui->cbPort->currentText().toLocal8Bit();
     int32_t foundBaud = 0;
     uint8_t foundParity = 0;
+    errno = 0;
     const int32_t result = Comm.EnumParameters
                                ? Comm.EnumParameters(port.constData(), ModuleTypeCode, serial,
                                                      address, &foundBaud, &foundParity)
                                : COMM_NOT_OPEN;
+    // Why the search could not open its port, for the device line.
+    const int openError = result == COMM_OPEN_FAILED ? errno : 0;
 
     if (result == COMM_OK) {
         const int speed = reg::SpeedIndex(foundBaud);
@@ -144,6 +264,8 @@ void TParCOM::btAutoClick() {
 
     mess.reset();
     OpenPort(PortName, BaudRate, ParityIndex); // back to the link in force
+    if (ShowsDevices && openError != 0)
+        showDevice(OpenFailureReason(openError));
     if (result == COMM_NO_REPLY)
         throw Exception(QStringLiteral("Модуль не найден!"));
     if (result == COMM_BAD_CRC)

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <QDialog>
+#include <vector>
+
+#include "SerialDevices.h"
 
 namespace Ui {
 class TParCOM;
@@ -31,6 +34,21 @@ class TParCOM : public QDialog {
     Ui::TParCOM* ui;
 
   protected:
+    // ---- Where the selected COM name leads (Linux; hidden on Windows)
+    // The device list for the selected port, its choice taken from the
+    // library's settings file.
+    void fillDevices();
+    // The device line: the device the selected port reaches with the chosen
+    // device, what it is, and `reason` (why the port did not open) below.
+    void showDevice(const QString& reason = QString());
+    // Stores the chosen device for the selected port in the library's
+    // settings file, when it differs from what is stored.
+    void saveDeviceChoice();
+
     // Escape does not close this dialog.
     void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    std::vector<comm::SerialDevice> devices_;
+    bool fillingDevices_ = false;
 };

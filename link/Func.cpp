@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
+#include <cerrno>
 #include <memory>
 #include <vector>
 
@@ -122,9 +123,42 @@ void ShowLinkState(bool opened) {
         LinkStateSink(LinkStateText(opened));
 }
 
+int LastOpenError = 0;
+QString SerialDeviceRoot = QStringLiteral("/");
+
+QString OpenFailureReason(int error) {
+    switch (error) {
+    case 0:
+        return QString();
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+        return QStringLiteral("Устройство не найдено: проверьте, подключён ли преобразователь.");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Нет прав на порт: добавьте пользователя в группу dialout "
+                              "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
+    case EBUSY:
+        return QStringLiteral("Порт занят другой программой.");
+    case ENOTTY:
+        return QStringLiteral("Это не последовательный порт.");
+    case EINVAL:
+        return QStringLiteral("Порт не работает с такой скоростью или чётностью.");
+    default:
+        return QStringLiteral("Порт не открывается (ошибка %1).").arg(error);
+    }
+}
+
+QString CommSettingsFilePath() {
+    return QFileInfo(CommLibraryPath()).absoluteDir().filePath(QStringLiteral("comm_mb.ini"));
+}
+
 bool OpenPort(const QString& port, int32_t baud, uint8_t parity) {
     const QByteArray name = port.toLocal8Bit();
+    errno = 0;
     const int32_t result = Comm.init_comm ? Comm.init_comm(name.constData(), baud, parity) : -1;
+    LastOpenError = result == 0 ? 0 : errno;
     if (result == 0) {
         ShowLinkState(true);
         return true;

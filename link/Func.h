@@ -58,6 +58,20 @@ void ShowLinkState(bool opened);
 // Refreshes the status line either way; changes no link setting.
 bool OpenPort(const QString& port, int32_t baud, uint8_t parity);
 
+// Why the last OpenPort could not open its port: the errno the library left
+// (ENOENT no such device, EACCES no permission, EBUSY held by another
+// program, ENOTTY not a serial port, ...); 0 after a successful open.
+extern int LastOpenError;
+// The reason for the technician, one short Russian sentence; empty for 0.
+QString OpenFailureReason(int error);
+
+// ---- The library's own settings file and the serial devices (Linux)
+
+// comm_mb.ini, where the communication library reads its port map.
+QString CommSettingsFilePath();
+// Where the serial devices are looked for: "/" (tests give a made-up tree).
+extern QString SerialDeviceRoot;
+
 // ---- Register operations (up to three attempts each; ECommError on failure)
 
 constexpr int MaxAttempts = 3;

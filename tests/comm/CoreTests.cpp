@@ -6,12 +6,14 @@
 #include "Link.h"
 #include "PortName.h"
 #include "Search.h"
+#include "SerialDevices.h"
 #include "comm_mb.h"
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <modbus.h>
 #include <random>
@@ -19,6 +21,8 @@
 
 #if !defined(_WIN32)
 #include "Pty.h"
+#include <grp.h>
+#include <sys/wait.h>
 #include <unistd.h>
 using commtest::Bytes;
 using commtest::Pty;
@@ -150,10 +154,16 @@ TEST(PortNames, PathsComNamesAndGarbage) {
     EXPECT_EQ(comm::resolvePort("COM1", ini), "/dev/ttyUSB0");
     EXPECT_EQ(comm::resolvePort("cOm1", ini), "/dev/ttyUSB0");
     EXPECT_EQ(comm::resolvePort("COM12", ini), "/dev/ttyACM1");
-    EXPECT_EQ(comm::resolvePort("COM2", ini), "/dev/ttyS1");
-    EXPECT_EQ(comm::resolvePort("COM3", ini), "/dev/ttyS2"); // empty entry: the default
-    EXPECT_EQ(comm::resolvePort("COM4", dir.path / "missing.ini"), "/dev/ttyS3");
-    EXPECT_EQ(comm::resolvePort("COM5", {}), "/dev/ttyS4");
+    // Without an entry (an empty one included) a name gets what the rule deals
+    // out to it from this PC's devices.
+    const auto present = comm::serialDevices();
+    const auto dealt = [&](int n, const std::filesystem::path& file) {
+        return comm::comTarget(n, file, present).device;
+    };
+    EXPECT_EQ(comm::resolvePort("COM2", ini), dealt(2, ini));
+    EXPECT_EQ(comm::resolvePort("COM3", ini), dealt(3, ini));
+    EXPECT_EQ(comm::resolvePort("COM4", dir.path / "missing.ini"),
+              dealt(4, std::filesystem::path()));
     for (const char* bad :
          {"", "COM", "COM0", "COM256", "COM1x", "xCOM1", "COM 1", "ttyS0", "dev/ttyS0", "LPT1"}) {
         EXPECT_FALSE(comm::resolvePort(bad, ini)) << bad;
@@ -178,15 +188,125 @@ TEST(PortNames, MapReadsAsAWindowsProfileFile) {
         {"\xEF\xBB\xBF[PORTS] ; \xcd\xe0\xf1\r\n; COM1=/dev/no\r\ncom1 = /dev/ttyUSB1 \r\n",
          "/dev/ttyUSB1"},
         // Only the first section of a name counts.
-        {"[Ports]\nCOM2=/dev/ttyUSB2\n[Ports]\nCOM1=/dev/ttyUSB1\n", "/dev/ttyS0"},
+        {"[Ports]\nCOM2=/dev/ttyUSB2\n[Ports]\nCOM1=/dev/ttyUSB1\n", "automatic"},
         // A relative path lies beside the file, not in the current folder.
         {"[Ports]\nCOM1=sim/port\n", (dir.path / "sim/port").string()},
-        {"[Ports]\nCOM1=\"\"\n", "/dev/ttyS0"},
+        {"[Ports]\nCOM1=\"\"\n", "automatic"},
     };
+    // COM1 without an entry: what the rule deals out to it on this PC, if
+    // anything (COM2 in the file holds no device of this PC).
+    const auto automatic =
+        comm::comTarget(1, std::filesystem::path(), comm::serialDevices()).device.value_or("");
     for (const auto& c : cases) {
         const auto ini = dir.write("comm_mb.ini", c.file);
-        EXPECT_EQ(comm::resolvePort("COM1", ini), c.com1) << c.file;
+        EXPECT_EQ(comm::resolvePort("COM1", ini).value_or(""),
+                  c.com1 == "automatic" ? automatic : c.com1)
+            << c.file;
     }
+}
+
+// A made-up device tree in the shapes Linux gives: /dev/serial/by-id links
+// to USB adapters, /sys/class/tty entries with a device link (and, for ports
+// of the serial core, a type), the console's list.
+struct FakeDevices : TempDir {
+    void link(const std::filesystem::path& at, const std::string& to) const {
+        std::filesystem::create_directories(at.parent_path());
+        std::filesystem::create_symlink(to, at);
+    }
+    void file(const std::filesystem::path& at, const std::string& text) const {
+        std::filesystem::create_directories(at.parent_path());
+        std::ofstream(at) << text;
+    }
+    void usb(const std::string& tty, const std::string& byId, const std::string& maker,
+             const std::string& product) const {
+        const std::string usbDevice = "sys/devices/pci0000:00/usb1/1-" + tty;
+        file(path / usbDevice / "manufacturer", maker + "\n");
+        file(path / usbDevice / "product", product + "\n");
+        std::filesystem::create_directories(path / usbDevice / "1-1:1.0" / tty);
+        link(path / "sys/class/tty" / tty / "device",
+             "../../../devices/pci0000:00/usb1/1-" + tty + "/1-1:1.0/" + tty);
+        file(path / "dev" / tty, "");
+        if (!byId.empty()) {
+            link(path / "dev/serial/by-id" / byId, "../../" + tty);
+        }
+    }
+    void builtIn(const std::string& tty, int type) const {
+        std::filesystem::create_directories(path / "sys/devices/platform/serial8250");
+        link(path / "sys/class/tty" / tty / "device", "../../../devices/platform/serial8250");
+        file(path / "sys/class/tty" / tty / "type", std::to_string(type) + "\n");
+        file(path / "dev" / tty, "");
+    }
+    void terminals(const std::string& console) const {
+        file(path / "sys/class/tty/console/active", console + "\n");
+        std::filesystem::create_directories(path / "sys/class/tty/tty0"); // no device behind it
+    }
+};
+
+TEST(PortNames, DeviceListAndTheComNamesDealtOut) {
+    const std::string a = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0";
+    const std::string b = "/dev/serial/by-id/usb-Silicon_Labs_CP2102_B2-if00-port0";
+    const struct Case {
+        const char* what;
+        std::function<void(const FakeDevices&)> make;
+        const char* ini;
+        std::vector<std::string> com; // COM1, COM2, ...: "" reaches nothing
+    } cases[] = {
+        {"one adapter is COM1",
+         [&](const FakeDevices& f) {
+             f.terminals("tty0 ttyS0");
+             f.builtIn("ttyS0", 4); // the console
+             f.builtIn("ttyS1", 0); // a legacy port with nothing behind it
+             f.usb("ttyUSB0", a.substr(18), "FTDI", "FT232R USB UART");
+         },
+         "",
+         {a, ""}},
+        {"adapters by their stable names, then the others, then built-in ports by number",
+         [&](const FakeDevices& f) {
+             f.terminals("tty0");
+             f.usb("ttyUSB1", a.substr(18), "FTDI", "FT232R USB UART");
+             f.usb("ttyUSB0", b.substr(18), "Silicon Labs", "CP2102 USB to UART Bridge");
+             f.usb("ttyACM0", "", "Arduino", "Arduino Uno");
+             f.builtIn("ttyS10", 4);
+             f.builtIn("ttyS2", 4);
+         },
+         "",
+         {a, b, "/dev/ttyACM0", "/dev/ttyS2", "/dev/ttyS10", ""}},
+        {"an entry wins and its device is out of the deal",
+         [&](const FakeDevices& f) {
+             f.usb("ttyUSB0", a.substr(18), "FTDI", "FT232R USB UART");
+             f.usb("ttyUSB1", b.substr(18), "Silicon Labs", "CP2102");
+         },
+         "[Ports]\nCOM1=/dev/ttyS7\nCOM3=",
+         {"/dev/ttyS7", a, b, ""}},
+        {"an entry naming an adapter by its device name",
+         [&](const FakeDevices& f) {
+             f.usb("ttyUSB0", a.substr(18), "FTDI", "FT232R USB UART");
+             f.usb("ttyUSB1", b.substr(18), "Silicon Labs", "CP2102");
+         },
+         "[Ports]\nCOM2=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n",
+         {b, a, ""}},
+        {"nothing present", [](const FakeDevices&) {}, "", {"", ""}},
+    };
+    for (const Case& c : cases) {
+        FakeDevices tree;
+        c.make(tree);
+        const auto ini = tree.write("comm_mb.ini", c.ini);
+        const auto present = comm::serialDevices(tree.path);
+        for (size_t i = 0; i < c.com.size(); ++i) {
+            const auto target = comm::comTarget(static_cast<int>(i + 1), ini, present);
+            EXPECT_EQ(target.device.value_or(""), c.com[i]) << c.what << ", COM" << i + 1;
+        }
+    }
+
+    FakeDevices tree;
+    tree.usb("ttyUSB3", a.substr(18), "FTDI", "FTDI FT232R USB UART");
+    tree.usb("ttyACM0", "", "Arduino (www.arduino.cc)", "Arduino Uno");
+    const auto present = comm::serialDevices(tree.path);
+    ASSERT_EQ(present.size(), 2u);
+    EXPECT_EQ(present[0].node, "/dev/ttyUSB3");
+    EXPECT_EQ(present[0].description, "FTDI FT232R USB UART") << "no maker twice";
+    EXPECT_EQ(present[1].description, "Arduino (www.arduino.cc) Arduino Uno");
+    EXPECT_TRUE(present[1].usb);
 }
 
 TEST(PortNames, SettingsFileLiesBesideTheModule) {
@@ -358,6 +478,59 @@ TEST(Exchange, StaleInputIsDroppedBeforeTheRequest) {
     usleep(100'000); // the late reply is in the input queue now
     EXPECT_EQ(link.exchange(1, 3, 1, 1, &value), COMM_OK);
     EXPECT_EQ(value, 7);
+}
+
+TEST(LinkOpen, SaysWhyAPortWillNotOpen) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    fs::permissions(dir.path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+    const auto locked = dir.write("ttyUSB0", "");
+    fs::permissions(locked, fs::perms::none);
+
+    // No permission, as a user who is not in its group: root opens anything,
+    // so a child drops to "nobody" first (before any thread runs here).
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(77);
+        }
+        comm::Link link;
+        const int32_t rc = link.open(locked.string(), 19200, 2);
+        _exit(rc == COMM_OPEN_FAILED && link.openError() == EACCES ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        ADD_FAILURE() << "cannot drop privileges to check a port without permission";
+    } else {
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "no permission is not told as EACCES";
+    }
+
+    Pty held;
+    comm::Link holder;
+    ASSERT_EQ(holder.open(held.path(), 19200, 2), COMM_OK);
+    const struct {
+        const char* what;
+        std::string device;
+        int error;
+    } cases[] = {
+        {"no such device", (dir.path / "ttyUSB9").string(), ENOENT},
+        {"not a serial port", dir.write("notes.txt", "").string(), ENOTTY},
+        {"held by another opener", held.path(), EBUSY},
+    };
+    for (const auto& c : cases) {
+        comm::Link link;
+        EXPECT_EQ(link.open(c.device, 19200, 2), COMM_OPEN_FAILED) << c.what;
+        EXPECT_EQ(link.openError(), c.error) << c.what;
+    }
+    // The library hands the reason on in errno, its entry points unchanged.
+    comm::Library library({});
+    errno = 0;
+    EXPECT_EQ(library.initComm(held.path().c_str(), 19200, 2), COMM_OPEN_FAILED);
+    EXPECT_EQ(errno, EBUSY);
 }
 
 TEST(LinkOpen, APortServesOneOpenerAtATime) {

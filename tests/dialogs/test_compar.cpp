@@ -1,17 +1,21 @@
 // The port settings dialog and the automatic search, against a scripted
 // stand-in for the communication library.
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimerEvent>
 #include <QtTest>
+#include <cerrno>
 
 #include "Compar.h"
 #include "Controls.h"
+#include "FakeDevices.h"
 #include "Func.h"
 #include "Mess.h"
 #include "RecorderUi.h"
@@ -72,14 +76,17 @@ struct Script {
     int32_t enumResult = 0;
     int32_t foundBaud = 0;
     uint8_t foundParity = 0;
+    int openErrno = 0; // errno a refused open leaves, as the library does
 };
 Script script;
 int timerTicks = 0;
 
 int32_t FakeInit(const char* port, int32_t baud, uint8_t parity) {
     script.inits.append({QString::fromLocal8Bit(port), baud, parity, TfMess::alive()});
-    if (!script.failingPort.isNull() && script.failingPort == QString::fromLocal8Bit(port))
+    if (!script.failingPort.isNull() && script.failingPort == QString::fromLocal8Bit(port)) {
+        errno = script.openErrno;
         return COMM_OPEN_FAILED;
+    }
     return script.initResult;
 }
 
@@ -108,6 +115,7 @@ int32_t FakeEnum(const char* port, int32_t typeCode, uint16_t serial, int32_t ad
         *baud = script.foundBaud;
         *parity = script.foundParity;
     }
+    errno = script.enumResult == COMM_OPEN_FAILED ? script.openErrno : 0;
     return script.enumResult;
 }
 
@@ -148,6 +156,14 @@ const QString EnterNumber = QStringLiteral("Введите  номер моду�
 const QString BadAddress = QStringLiteral("Адрес должен быть от 1 до 247!");
 const QString BadNumber = QStringLiteral("Номер модуля должен быть от 0 до 2047!");
 
+// The device line as read, without the places where it may break.
+QString DeviceLine(QWidget& dlg) {
+    return Control<QLabel>(dlg, "lbDevice")->text().remove(QChar(0x200B));
+}
+
+const QString AdapterById =
+    QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
+
 } // namespace
 
 class TestCompar : public QObject {
@@ -186,6 +202,74 @@ class TestCompar : public QObject {
         Comm = CommEntryPoints();
         LinkStateSink = nullptr;
     }
+
+#ifndef Q_OS_WIN
+    // When OK or the search cannot open the port, the box says what the
+    // program always said, and the device line says why.
+    void deviceLineSaysWhyAPortWillNotOpen_data() {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no such device") << ENOENT << "Устройство не найдено";
+        QTest::newRow("no permission") << EACCES << "группу dialout";
+        QTest::newRow("held by another program") << EBUSY << "Порт занят другой программой.";
+        QTest::newRow("not a serial port") << ENOTTY << "Это не последовательный порт.";
+    }
+    void deviceLineSaysWhyAPortWillNotOpen() {
+        QFETCH(int, error);
+        QFETCH(QString, says);
+        RecorderUi rec;
+        script.failingPort = QStringLiteral("COM2");
+        script.openErrno = error;
+        TParCOM dlg;
+        QVERIFY(!DeviceLine(dlg).contains(says));
+        ctl(dlg).btOk->click();
+        QCOMPARE(rec.texts(), QStringList{QStringLiteral("Невозможно открыть COM2")});
+        QVERIFY2(DeviceLine(dlg).contains(says), qPrintable(DeviceLine(dlg)));
+
+        TParCOM search;
+        script.enumResult = COMM_OPEN_FAILED;
+        searchFor(search, 0, QStringLiteral("42"));
+        QVERIFY2(DeviceLine(search).contains(says), qPrintable(DeviceLine(search)));
+    }
+
+    // The device picked for a port goes into the library's settings file, and
+    // the automatic choice gives the port back to the rule.
+    void deviceChoiceIsStoredForTheLibrary() {
+        RecorderUi rec;
+        QTemporaryDir tree;
+        MakeUsbAdapter(tree.path(), QStringLiteral("ttyUSB0"), AdapterById.section('/', -1), "FTDI",
+                       "FT232R USB UART");
+        SerialDeviceRoot = tree.path();
+        QFile::remove(CommSettingsFilePath());
+        {
+            TParCOM dlg; // COM2: the one adapter is dealt out to COM1
+            auto* cbDevice = Control<QComboBox>(dlg, "cbDevice");
+            QCOMPARE(cbDevice->count(), 2);
+            QCOMPARE(cbDevice->itemText(1), QStringLiteral("FTDI FT232R USB UART (/dev/ttyUSB0)"));
+            QCOMPARE(DeviceLine(dlg), QStringLiteral("нет устройства"));
+            ctl(dlg).cbPort->setCurrentIndex(0);
+            QCOMPARE(DeviceLine(dlg),
+                     QStringLiteral("/dev/ttyUSB0 — FTDI FT232R USB UART (") + AdapterById + ')');
+            ctl(dlg).cbPort->setCurrentIndex(1);
+            cbDevice->setCurrentIndex(1);
+            QVERIFY(DeviceLine(dlg).startsWith(QStringLiteral("/dev/ttyUSB0 — ")));
+            ctl(dlg).btOk->click();
+        }
+        QCOMPARE(ReadFile(CommSettingsFilePath()),
+                 QStringLiteral("[Ports]\nCOM2=") + AdapterById + QStringLiteral("\n"));
+        {
+            TParCOM dlg;
+            auto* cbDevice = Control<QComboBox>(dlg, "cbDevice");
+            QCOMPARE(cbDevice->currentIndex(), 1);
+            cbDevice->setCurrentIndex(0);
+            ctl(dlg).btOk->click();
+        }
+        QCOMPARE(ReadFile(CommSettingsFilePath()), QStringLiteral("[Ports]\nCOM2=\n"));
+        QVERIFY(rec.messages.isEmpty());
+        QFile::remove(CommSettingsFilePath());
+        SerialDeviceRoot = QStringLiteral("/");
+    }
+#endif
 
     void controlsFilledFromLinkSettings_data() {
         QTest::addColumn<QString>("port");
@@ -241,19 +325,23 @@ class TestCompar : public QObject {
         QVERIFY(ctl(dlg).GroupBox1->title().isEmpty());
         QCOMPARE(ctl(dlg).cbSerNumAlpha->parentWidget(), ctl(dlg).GroupBox1);
 
-        // The tab order, from "OK" round to the letter.
+        // The tab order, from "OK" round to the letter; the device of the
+        // port (Linux only) right after the port.
         dlg.show();
         QList<QWidget*> order;
         QWidget* w = ctl(dlg).btOk;
         do {
-            if (w->focusPolicy() & Qt::TabFocus)
+            if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&dlg))
                 order << w;
             w = w->nextInFocusChain();
         } while (w != ctl(dlg).btOk && order.size() < 20);
-        const QList<QWidget*> expected = {
-            ctl(dlg).btOk,     ctl(dlg).btCancel,     ctl(dlg).cbPort,  ctl(dlg).cbSpeed,
-            ctl(dlg).cbParity, ctl(dlg).edAddress,    ctl(dlg).Button1, ctl(dlg).edNumber,
-            ctl(dlg).btAuto,   ctl(dlg).cbSerNumAlpha};
+        QList<QWidget*> expected = {ctl(dlg).btOk,         ctl(dlg).btCancel, ctl(dlg).cbPort,
+                                    ctl(dlg).cbSpeed,      ctl(dlg).cbParity, ctl(dlg).edAddress,
+                                    ctl(dlg).Button1,      ctl(dlg).edNumber, ctl(dlg).btAuto,
+                                    ctl(dlg).cbSerNumAlpha};
+#ifndef Q_OS_WIN
+        expected.insert(3, Control<QComboBox>(dlg, "cbDevice"));
+#endif
         QCOMPARE(order, expected);
 
         // A fixed border, and every caption fits its control.

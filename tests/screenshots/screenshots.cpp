@@ -6,12 +6,14 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
 #include "About.h"
 #include "Calib.h"
 #include "Compar.h"
+#include "FakeDevices.h"
 #include "Func.h"
 #include "Main.h"
 #include "Mess.h"
@@ -54,6 +56,7 @@ class PortMap {
         QFile w(path_);
         if (w.open(QIODevice::WriteOnly))
             w.write("[Ports]\nCOM1=" + QByteArray::fromStdString(device) + "\n");
+        // An empty entry: COM1 goes where the library's rule deals it out.
     }
     ~PortMap() {
         QFile f(path_);
@@ -105,9 +108,19 @@ int main(int argc, char* argv[]) {
         Save(&pars, "service");
     }
     {
+        // The port as a technician's PC shows it: one USB adapter, dealt out
+        // to COM1 (for this picture only; the run itself talks to the
+        // simulated module).
+        QTemporaryDir devices;
+        MakeUsbAdapter(devices.path(), QStringLiteral("ttyUSB0"),
+                       QStringLiteral("usb-FTDI_FT232R_USB_UART_A10K4ZQX-if00-port0"), "FTDI",
+                       "FT232R USB UART");
+        SerialDeviceRoot = devices.path();
+        const PortMap automatic("");
         TParCOM port(&form);
         port.show();
         Save(&port, "port");
+        SerialDeviceRoot = QStringLiteral("/");
         if (auto* number = port.findChild<QLineEdit*>(QStringLiteral("edNumber")))
             number->setText(QStringLiteral("42"));
         TfMess search(&port);
