@@ -2,9 +2,10 @@
 # Sets up the machine, builds the tool and starts it.
 #
 # With no module attached (COM1 not mapped to an existing device in
-# build/bin/comm_mb.ini), it starts the simulated module and maps COM1 to it
-# for this run only, so the tool's defaults reach it. When the tool closes,
-# the simulator is stopped and the mapping file is put back as it was.
+# build/bin/comm_mb.ini, and no USB serial adapter for the library to make
+# COM1 of), it starts the simulated module and maps COM1 to it for this run
+# only, so the tool's defaults reach it. When the tool closes, the simulator
+# is stopped and the mapping file is put back as it was.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -36,8 +37,15 @@ if [ -f "$map" ]; then
                     s && tolower($1) ~ /^ *com1 *$/ {sub(/^[ \t]+/, "", $2); print $2; exit}' "$map" | tr -d '\r')
 fi
 
-if [ -n "$mapped" ] && [ -c "$mapped" ] && [ ! -L "$mapped" ]; then
+real=$(readlink -f "$mapped" 2>/dev/null || true)
+# (A pseudo-terminal there is a simulated module left over from another run.)
+if [ -n "$mapped" ] && [ -c "$real" ] && [[ $real != /dev/pts/* ]]; then
   echo "COM1 is $mapped: starting the tool on the module attached there."
+  exec "$bin/QS730_View"
+fi
+# Without an entry the library deals COM1 out to the first USB serial adapter.
+if [ -z "$mapped" ] && ls /dev/serial/by-id/* /dev/ttyUSB* /dev/ttyACM* >/dev/null 2>&1; then
+  echo "A USB serial adapter is plugged in: starting the tool on it as COM1."
   exec "$bin/QS730_View"
 fi
 
