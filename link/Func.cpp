@@ -9,6 +9,7 @@
 
 #include "Profile.h"
 #include "Seam.h"
+#include "SettingsFolder.h"
 
 CommEntryPoints Comm;
 
@@ -85,7 +86,13 @@ bool LoadCommLibraryFrom(const QString& path) {
 
 QString SettingsFilePath() {
     const QFileInfo exe(ExecutablePath());
-    return exe.absoluteDir().filePath(exe.completeBaseName() + QStringLiteral(".ini"));
+#if defined(Q_OS_WIN)
+    const QString folder = exe.absolutePath();
+#else
+    const QString folder = QFile::decodeName(
+        comm::settingsFolder(QFile::encodeName(exe.absolutePath()).toStdString()).c_str());
+#endif
+    return QDir(folder).filePath(exe.completeBaseName() + QStringLiteral(".ini"));
 }
 
 void ReadLinkSettings(const QString& iniPath) {
