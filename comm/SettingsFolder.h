@@ -13,8 +13,10 @@
 //   read-only mount is read-only for everyone, root included;
 // - root passes every permission check, so for root a folder without any
 //   write bit (chmod a-w) counts as read-only, as it does for everybody else;
-// - a folder under /usr never counts: an installed program keeps no settings
-//   beside itself, not even when root starts it.
+// - a folder of the installed system never counts: an installed program
+//   keeps no settings beside itself, not even when root starts it. That is
+//   /usr and everything below it but /usr/local (the administrator's own)
+//   and /usr/src (sources), which stay as their permissions say.
 // Only the folder decides, not whether a settings file is there yet, so the
 // place does not move between runs.
 //
@@ -44,14 +46,18 @@ inline constexpr const char* SettingsFolderName = "QS730_View";
 #if !defined(_WIN32)
 namespace settings_folder {
 
-inline bool underUsr(const std::filesystem::path& folder) {
+// /usr and below, but not /usr/local or /usr/src; links are followed.
+inline bool systemFolder(const std::filesystem::path& folder) {
     std::error_code ec;
     std::filesystem::path real = std::filesystem::weakly_canonical(folder, ec);
     if (ec) {
         real = folder;
     }
     auto part = real.begin();
-    return part != real.end() && *part == "/" && ++part != real.end() && *part == "usr";
+    if (part == real.end() || *part != "/" || ++part == real.end() || *part != "usr") {
+        return false;
+    }
+    return ++part == real.end() || (*part != "local" && *part != "src");
 }
 
 inline bool writable(const std::filesystem::path& folder) {
@@ -64,7 +70,7 @@ inline bool writable(const std::filesystem::path& folder) {
             return false;
         }
     }
-    return !underUsr(folder);
+    return !systemFolder(folder);
 }
 
 // $XDG_CONFIG_HOME, $HOME/.config or ~/.config of the account; empty when

@@ -173,3 +173,28 @@ TEST(SettingsFolder, BesideTheProgramOrInTheUsersConfigurationFolder) {
     fs::permissions(scratch / "installed", fs::perms(0755));
     fs::remove_all(scratch);
 }
+
+TEST(SettingsFolder, FoldersOfTheInstalledSystem) {
+    const fs::path scratch =
+        fs::temp_directory_path() / ("qs730_link_" + std::to_string(::getpid()));
+    fs::remove(scratch);
+    fs::create_directory_symlink("/usr/lib", scratch);
+    const struct {
+        fs::path folder;
+        bool system;
+    } cases[] = {
+        {"/usr", true},
+        {"/usr/lib/qs730-view", true},
+        {"/usr/bin/", true},
+        {scratch / "qs730-view", true}, // a link into /usr/lib
+        {"/usr/local/lib/qs730-view", false},
+        {"/usr/lib/../local/qs730", false},
+        {"/usr/src/qs730/build/bin", false},
+        {"/usrx/bin", false},
+        {"/opt/qs730-view", false},
+        {"/home/user/usr/lib", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(comm::settings_folder::systemFolder(c.folder), c.system) << c.folder;
+    fs::remove(scratch);
+}
