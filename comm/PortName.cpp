@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "IniText.h"
+#include "SettingsFolder.h"
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -122,7 +123,8 @@ std::filesystem::path defaultIniFile() {
     if (len == 0 || len >= sizeof buffer / sizeof buffer[0]) {
         return {};
     }
-    return std::filesystem::path(std::wstring(buffer, len)).parent_path() / L"comm_mb.ini";
+    return settingsFolder(std::filesystem::path(std::wstring(buffer, len)).parent_path()) /
+           L"comm_mb.ini";
 #else
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&defaultIniFile), &info) == 0 || info.dli_fname == nullptr) {
@@ -133,7 +135,7 @@ std::filesystem::path defaultIniFile() {
     if (ec) {
         return {};
     }
-    return file.parent_path() / "comm_mb.ini";
+    return settingsFolder(file.parent_path()) / "comm_mb.ini";
 #endif
 }
 

@@ -1,7 +1,8 @@
 // Port names as the tool passes them, and the library's own settings file
 // that maps COM names to devices.
 //
-// comm_mb.ini lies in the folder of the loaded library:
+// comm_mb.ini lies in the folder of the loaded library, or where the rule of
+// SettingsFolder.h puts it when that folder cannot be written:
 //
 //     [Ports]
 //     COM1=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K4ZQX-if00-port0

@@ -10,6 +10,7 @@
 
 #include "Profile.h"
 #include "Seam.h"
+#include "SettingsFolder.h"
 
 CommEntryPoints Comm;
 
@@ -86,7 +87,13 @@ bool LoadCommLibraryFrom(const QString& path) {
 
 QString SettingsFilePath() {
     const QFileInfo exe(ExecutablePath());
-    return exe.absoluteDir().filePath(exe.completeBaseName() + QStringLiteral(".ini"));
+#if defined(Q_OS_WIN)
+    const QString folder = exe.absolutePath();
+#else
+    const QString folder = QFile::decodeName(
+        comm::settingsFolder(QFile::encodeName(exe.absolutePath()).toStdString()).c_str());
+#endif
+    return QDir(folder).filePath(exe.completeBaseName() + QStringLiteral(".ini"));
 }
 
 void ReadLinkSettings(const QString& iniPath) {
@@ -151,7 +158,16 @@ QString OpenFailureReason(int error) {
 }
 
 QString CommSettingsFilePath() {
-    return QFileInfo(CommLibraryPath()).absoluteDir().filePath(QStringLiteral("comm_mb.ini"));
+    // Where the library reads it: by the same rule as the tool's own file,
+    // from the library's folder.
+    const QString folder = QFileInfo(CommLibraryPath()).absolutePath();
+#if defined(Q_OS_WIN)
+    return QDir(folder).filePath(QStringLiteral("comm_mb.ini"));
+#else
+    return QDir(QFile::decodeName(
+                    comm::settingsFolder(QFile::encodeName(folder).toStdString()).c_str()))
+        .filePath(QStringLiteral("comm_mb.ini"));
+#endif
 }
 
 bool OpenPort(const QString& port, int32_t baud, uint8_t parity) {

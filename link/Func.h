@@ -43,7 +43,9 @@ extern QString SerialLetter;  // first character: the serial number's letter
 // character, in upper case), or -1 when it holds no such letter.
 int SerialLetterIndexSetting();
 
-// The settings file: the executable's path with the extension ".ini".
+// The settings file: the executable's name with the extension ".ini", in the
+// folder that SettingsFolder.h chooses (beside the executable when that
+// folder is writable).
 QString SettingsFilePath();
 // Reads [Port] Name, Baud, Parity and [Alpha] Alpha into the link settings,
 // with their defaults; nothing is written.

@@ -139,6 +139,21 @@ bool RenameOver(const QString& from, const QString& to) {
 #endif
 }
 
+// The folder of a file to be saved, made with the folders above it when it
+// is missing (the user's configuration folder may not exist yet). A folder
+// made here is open to its owner only, as the XDG base directory rules ask.
+bool MakeFolder(const QString& folder) {
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return true;
+    const QString parent = info.absolutePath();
+    if (parent == info.absoluteFilePath() || !MakeFolder(parent))
+        return false;
+    return QDir().mkdir(info.absoluteFilePath(),
+                        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
+           QFileInfo(folder).isDir();
+}
+
 // Writes `data` to a new file beside `target` and renames it over `target`.
 // False, with nothing left behind, on any failure.
 bool ReplaceFile(const QString& target, const QByteArray& data) {
@@ -213,7 +228,7 @@ void ProfileFile::write(const QList<Entry>& entries) {
     for (const Entry& e : entries)
         data =
             SetKey(data, e.section.toLocal8Bit(), e.key.toLocal8Bit(), e.value.toLocal8Bit(), eol);
-    if (!ReplaceFile(target, data))
+    if (!MakeFolder(QFileInfo(target).absolutePath()) || !ReplaceFile(target, data))
         throw failed;
 }
 

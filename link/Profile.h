@@ -29,8 +29,9 @@ class ProfileFile {
     // Sets the keys in this order and replaces the file with the result at
     // once: a crash leaves either the old file or the new one. A key that is
     // missing goes after the last line of its section; a missing section is
-    // appended at the end of the file. A failure leaves the file as it was
-    // and throws Exception "Unable to write to <path>".
+    // appended at the end of the file. A missing folder of the file is made
+    // (owner only). A failure leaves the file as it was and throws Exception
+    // "Unable to write to <path>".
     void write(const QList<Entry>& entries);
     void writeString(const QString& section, const QString& key, const QString& value);
     void writeInteger(const QString& section, const QString& key, int32_t value);

@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the tool, its simulator and its tests need.
+#
+#   setup.sh            everything: building, packaging and the tests
+#   setup.sh package    what scripts/package.sh needs: building and packaging
 set -euo pipefail
 
-packages=(
+build=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libxcb1-dev
   libmodbus-dev
+)
+# CPack's Debian generator finds the dependencies with dpkg-shlibdeps, which
+# tells the files apart with `file`.
+package=(dpkg-dev file)
+tests=(
   libgtest-dev
   mbpoll
   xvfb xauth fonts-dejavu-core
+  desktop-file-utils
 )
+
+packages=("${build[@]}" "${package[@]}")
+[ "${1:-}" = package ] || packages+=("${tests[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,10 +12,14 @@
 //     settings  opens Порт -> Настройки... and presses OK
 //
 // Message boxes that come up on the way are answered with their OK button.
+// Every press is queued rather than made inside the driver's timer: a modal
+// dialog or box it opens runs its own event loop, and Qt does not fire a timer
+// again while its previous timeout is still being handled.
 // Afterwards the driver writes what the window shows to <file> (UTF-8, one
 // "name=value" per line: status, value, and box for each message box seen)
 // and closes the main window, which ends the program. After 60 s without
-// getting there it writes "error=..." and ends the program all the same.
+// getting there (no main window, or a dialog or box that keeps coming back)
+// it writes "error=..." and ends the program all the same.
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -60,44 +64,46 @@ class Driver : public QObject {
             report_ << QStringLiteral("box=") +
                            box->text().replace(QLatin1Char('\n'), QLatin1Char(' '));
             if (QAbstractButton* ok = box->button(QMessageBox::Ok))
-                ok->click();
+                press(ok);
             else
-                box->accept();
+                QTimer::singleShot(0, box, &QDialog::accept);
             return true;
         }
         if (auto* dialog = visibleTopLevel<QDialog>("TParCOM")) {
             if (auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("btOk")))
-                ok->click();
+                press(ok);
             return true;
         }
         return false;
     }
 
+    static void press(QAbstractButton* button) {
+        QTimer::singleShot(0, button, [button] { button->click(); });
+    }
+
     void onTick() {
-        if (answerWindows() || busy_)
-            return;
         auto* main = visibleTopLevel<QMainWindow>("TForm1");
-        if (!main) {
-            if (started_.elapsed() > 60000)
-                finish(nullptr, QStringLiteral("error=the main window did not come up"));
+        if (started_.elapsed() > 60000) {
+            finish(main, main ? QStringLiteral("error=the steps did not end")
+                              : QStringLiteral("error=the main window did not come up"));
             return;
         }
+        if (answerWindows() || !main)
+            return;
         if (steps_.isEmpty()) {
             finish(main, QString());
             return;
         }
         const QString step = steps_.takeFirst();
-        busy_ = true; // a step may run a modal dialog, and this timer ticks on inside it
         if (step == QLatin1String("poll")) {
             if (auto* button = main->findChild<QPushButton*>(QStringLiteral("btPoll")))
-                button->click();
+                press(button);
         } else if (step == QLatin1String("settings")) {
             if (auto* item = main->findChild<QAction*>(QStringLiteral("miComPars")))
-                item->trigger();
+                QTimer::singleShot(0, item, &QAction::trigger);
         } else {
             report_ << QStringLiteral("error=unknown step ") + step;
         }
-        busy_ = false;
     }
 
     void finish(QWidget* main, const QString& error) {
@@ -114,10 +120,10 @@ class Driver : public QObject {
         QFile file(out_);
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
-        if (main)
+        if (error.isEmpty())
             main->close();
         else
-            QCoreApplication::exit(3);
+            QCoreApplication::exit(3); // out of every dialog's loop too
     }
 
     QStringList steps_;
@@ -125,7 +131,6 @@ class Driver : public QObject {
     QString out_;
     QTimer tick_;
     QElapsedTimer started_;
-    bool busy_ = false;
 };
 
 } // namespace

@@ -202,9 +202,26 @@ class TestSettings : public QObject {
                  QStringList{QStringLiteral("QS730_View.ini")});
     }
 
+    void saveMakesMissingFoldersForTheOwnerOnly() {
+        const QString config = dir.filePath(QStringLiteral("config"));
+        const QString file = config + QStringLiteral("/QS730_View/QS730_View.ini");
+        ProfileFile(file).writeString(QStringLiteral("Port"), QStringLiteral("Name"),
+                                      QStringLiteral("COM2"));
+        QCOMPARE(ReadFile(file), NewFile("[Port]\nName=COM2\n"));
+#ifndef Q_OS_WIN
+        for (const QString& folder : {config, config + QStringLiteral("/QS730_View")})
+            QCOMPARE(QFile::permissions(folder) &
+                         (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther),
+                     QFile::Permissions());
+#endif
+        QDir(config).removeRecursively();
+    }
+
     void failedWriteNamesThePathAndLeavesTheFile() {
         WriteFile(ini, "[Port]\nName=COM1\n");
-        const QString blocked = dir.filePath(QStringLiteral("missing/dir/x.ini"));
+        // No folder can be made below a plain file.
+        const QString blocked = ini + QStringLiteral("/dir/x.ini");
         ProfileFile p(blocked);
         try {
             p.writeString(QStringLiteral("Port"), QStringLiteral("Name"), QStringLiteral("COM2"));
