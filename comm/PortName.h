@@ -45,8 +45,9 @@ int comNumberOf(std::string_view name);
 std::optional<std::string> readIniValue(const std::filesystem::path& iniFile,
                                         std::string_view section, std::string_view key);
 
-// comm_mb.ini in the folder of the module (library or executable) that holds
-// this code; empty when that folder cannot be found.
+// comm_mb.ini in the settings folder (SettingsFolder.h) of the module
+// (library or executable) that holds this code; empty when that folder
+// cannot be found.
 std::filesystem::path defaultIniFile();
 
 } // namespace comm
