@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QLocale>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cmath>
 
 #include "Errors.h"
@@ -13,8 +14,12 @@
 
 namespace {
 
-// At most this often the window is redrawn while polls come in.
-constexpr int RefreshMs = 40;
+// While polls come in, the window is redrawn at most every 100 ms, and less
+// often when drawing takes long (a full trend on a slow machine), so that
+// drawing never takes more than about 2 % of the time.
+constexpr int RefreshMs = 100;
+constexpr int MaxRefreshMs = 1000;
+constexpr int RefreshPerPaint = 50;
 
 } // namespace
 
@@ -24,7 +29,6 @@ TTrend::TTrend(QWidget* owner, int capacity)
     ui->pbTrend->setModel(&model_);
 
     refresh_.setSingleShot(true);
-    refresh_.setInterval(RefreshMs);
     connect(&refresh_, &QTimer::timeout, this, &TTrend::refresh);
 
     auto guarded = [this](void (TTrend::*handler)()) {
@@ -42,8 +46,10 @@ TTrend::~TTrend() {
 
 void TTrend::record(const PollOutcome& outcome) noexcept {
     model_.add(outcome);
-    if (!frozen_ && isVisible() && !refresh_.isActive())
-        refresh_.start();
+    if (frozen_ || !isVisible() || refresh_.isActive())
+        return;
+    const double wait = ui->pbTrend->lastPaintMs() * RefreshPerPaint;
+    refresh_.start(std::clamp(static_cast<int>(wait), RefreshMs, MaxRefreshMs));
 }
 
 void TTrend::open() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -78,4 +79,5 @@ class TrendModel {
     int size_ = 0;
     bool failedSinceLast_ = false;
     uint16_t lastMode_ = 0;
+    std::array<int, 3> modeCount_{}; // points per mode: unknown, current, voltage
 };

@@ -1,6 +1,7 @@
 #include "TrendPlot.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLocale>
 #include <QPainter>
@@ -70,6 +71,13 @@ QRect TrendPlot::plotArea() const {
 }
 
 void TrendPlot::paintEvent(QPaintEvent*) {
+    QElapsedTimer took;
+    took.start();
+    paint();
+    lastPaintMs_ = took.nsecsElapsed() / 1e6;
+}
+
+void TrendPlot::paint() {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     const QRect area = plotArea();
@@ -84,15 +92,21 @@ void TrendPlot::paintEvent(QPaintEvent*) {
         return;
     }
     const TrendModel& m = *model_;
-    const TrendStats stats = m.stats();
     const QLocale numbers = RussianNumbers();
+    const std::vector<TrendColumn> columns = m.columns(area.width());
+    uint16_t lowest = 0xFFFF;
+    uint16_t highest = 0;
+    for (const TrendColumn& c : columns) {
+        lowest = std::min(lowest, c.min);
+        highest = std::max(highest, c.max);
+    }
 
     // Value axis: the range of the points with a margin, on round steps.
     const int ticks = std::max(area.height() / (2 * fm.height()), 2);
     // A little room above and below, so that no point sits on the frame.
-    const double pad = std::max((stats.max - stats.min) * 0.05, 1.0);
-    double lo = std::max(stats.min - pad, 0.0); // the value has no sign
-    double hi = stats.max + pad;
+    const double pad = std::max((highest - lowest) * 0.05, 1.0);
+    double lo = std::max(lowest - pad, 0.0); // the value has no sign
+    double hi = highest + pad;
     const double vStep = NiceStep(hi - lo, ticks);
     lo = std::floor(lo / vStep) * vStep;
     hi = std::ceil(hi / vStep) * vStep;
@@ -143,24 +157,32 @@ void TrendPlot::paintEvent(QPaintEvent*) {
 
     // The line: each column from its lowest to its highest value, joined to
     // the column before unless a failed poll lies between.
-    const std::vector<TrendColumn> columns = m.columns(area.width());
     p.setClipRect(area.adjusted(1, 1, -1, -1));
     p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(QPen(QColor(0, 0, 192), 1));
+    QPen linePen(QColor(0, 0, 192), 1);
+    linePen.setCosmetic(true);
+    p.setPen(linePen);
     const bool sparse = m.size() * 4 <= area.width();
+    QList<QLine> lines;
+    QList<QPoint> points;
+    lines.reserve(2 * static_cast<qsizetype>(columns.size()));
     const TrendColumn* previous = nullptr;
     for (const TrendColumn& c : columns) {
         const int x = area.left() + (span > 0 ? c.x : area.width() / 2);
         if (previous && c.joined)
-            p.drawLine(area.left() + previous->x, yOf(previous->last), x, yOf(c.first));
+            lines.append(QLine(area.left() + previous->x, yOf(previous->last), x, yOf(c.first)));
         if (c.max != c.min)
-            p.drawLine(x, yOf(c.min), x, yOf(c.max));
+            lines.append(QLine(x, yOf(c.min), x, yOf(c.max)));
         else
-            p.drawPoint(x, yOf(c.min));
-        if (sparse)
-            p.drawEllipse(QPoint(x, yOf(c.min)), 2, 2);
+            points.append(QPoint(x, yOf(c.min)));
         previous = &c;
     }
+    p.drawLines(lines);
+    p.drawPoints(points);
+    if (sparse) // each point a small circle, when there are few
+        for (const TrendColumn& c : columns)
+            p.drawEllipse(QPoint(area.left() + (span > 0 ? c.x : area.width() / 2), yOf(c.min)), 2,
+                          2);
 
     // A red triangle over each column where a flag was raised.
     p.setRenderHint(QPainter::Antialiasing, true);

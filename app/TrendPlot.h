@@ -21,6 +21,9 @@ class TrendPlot : public QWidget {
     // the mark there, or an empty text where there is no mark.
     QString markTextAt(const QPoint& pos) const;
 
+    // How long the last paint took, in milliseconds.
+    double lastPaintMs() const { return lastPaintMs_; }
+
     QSize sizeHint() const override { return {640, 360}; }
     QSize minimumSizeHint() const override { return {320, 200}; }
 
@@ -40,8 +43,10 @@ class TrendPlot : public QWidget {
     };
 
     QRect plotArea() const;
+    void paint();
 
     const TrendModel* model_ = nullptr;
     std::vector<Mark> marks_; // as last painted
     QString unit_;
+    double lastPaintMs_ = 0;
 };
