@@ -93,7 +93,9 @@ void TrendPlot::paint() {
     }
     const TrendModel& m = *model_;
     const QLocale numbers = RussianNumbers();
-    const std::vector<TrendColumn> columns = m.columns(area.width());
+    // The points keep clear of the frame's left and right sides.
+    const QRect track = area.adjusted(6, 0, -6, 0);
+    const std::vector<TrendColumn> columns = m.columns(track.width());
     uint16_t lowest = 0xFFFF;
     uint16_t highest = 0;
     for (const TrendColumn& c : columns) {
@@ -139,8 +141,8 @@ void TrendPlot::paint() {
     for (double t = 0; t <= spanUnits + tStep * 1e-6; t += tStep) {
         const int x =
             span > 0
-                ? area.left() + static_cast<int>(std::lround(t / spanUnits * (area.width() - 1)))
-                : area.left();
+                ? track.left() + static_cast<int>(std::lround(t / spanUnits * (track.width() - 1)))
+                : track.left() + track.width() / 2; // a single point stands in the middle
         p.setPen(gridPen);
         p.drawLine(x, area.top() + 1, x, area.bottom() - 1);
         p.setPen(Qt::black);
@@ -162,15 +164,15 @@ void TrendPlot::paint() {
     QPen linePen(QColor(0, 0, 192), 1);
     linePen.setCosmetic(true);
     p.setPen(linePen);
-    const bool sparse = m.size() * 4 <= area.width();
+    const bool sparse = m.size() * 4 <= track.width();
     QList<QLine> lines;
     QList<QPoint> points;
     lines.reserve(2 * static_cast<qsizetype>(columns.size()));
     const TrendColumn* previous = nullptr;
     for (const TrendColumn& c : columns) {
-        const int x = area.left() + (span > 0 ? c.x : area.width() / 2);
+        const int x = track.left() + (span > 0 ? c.x : track.width() / 2);
         if (previous && c.joined)
-            lines.append(QLine(area.left() + previous->x, yOf(previous->last), x, yOf(c.first)));
+            lines.append(QLine(track.left() + previous->x, yOf(previous->last), x, yOf(c.first)));
         if (c.max != c.min)
             lines.append(QLine(x, yOf(c.min), x, yOf(c.max)));
         else
@@ -181,8 +183,8 @@ void TrendPlot::paint() {
     p.drawPoints(points);
     if (sparse) // each point a small circle, when there are few
         for (const TrendColumn& c : columns)
-            p.drawEllipse(QPoint(area.left() + (span > 0 ? c.x : area.width() / 2), yOf(c.min)), 2,
-                          2);
+            p.drawEllipse(QPoint(track.left() + (span > 0 ? c.x : track.width() / 2), yOf(c.min)),
+                          2, 2);
 
     // A red triangle over each column where a flag was raised.
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -191,7 +193,7 @@ void TrendPlot::paint() {
     for (const TrendColumn& c : columns) {
         if (!c.flags)
             continue;
-        const int x = area.left() + (span > 0 ? c.x : area.width() / 2);
+        const int x = track.left() + (span > 0 ? c.x : track.width() / 2);
         const int y = std::max(yOf(c.max) - 4, area.top() + 6);
         const QPoint tri[3] = {QPoint(x, y), QPoint(x - 4, y - 6), QPoint(x + 4, y - 6)};
         p.drawPolygon(tri, 3);
