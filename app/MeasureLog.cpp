@@ -116,9 +116,10 @@ bool MeasureLog::writeLine(const QByteArray& line) {
 void MeasureLog::record(const PollOutcome& outcome) noexcept {
     if (!file_.isOpen() || writeLine(Line(outcome)))
         return;
+    // No reason given: after a write cut short the file's own error text is empty.
     const QString text = QStringLiteral("Ошибка записи в файл ") +
-                         QDir::toNativeSeparators(file_.fileName()) + QStringLiteral(" (") +
-                         file_.errorString() + QStringLiteral(").\nЗапись в файл остановлена.");
+                         QDir::toNativeSeparators(file_.fileName()) +
+                         QStringLiteral(".\nЗапись в файл остановлена.");
     stop();
     item_->setChecked(false);
     // The box waits until the poll has done its own work.

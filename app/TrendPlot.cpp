@@ -109,7 +109,7 @@ void TrendPlot::paint() {
     const double pad = std::max((highest - lowest) * 0.05, 1.0);
     double lo = std::max(lowest - pad, 0.0); // the value has no sign
     double hi = highest + pad;
-    const double vStep = NiceStep(hi - lo, ticks);
+    const double vStep = std::max(NiceStep(hi - lo, ticks), 1.0); // the values are whole
     lo = std::floor(lo / vStep) * vStep;
     hi = std::ceil(hi / vStep) * vStep;
     const auto yOf = [&](double v) {
@@ -137,7 +137,7 @@ void TrendPlot::paint() {
     const double spanUnits = std::max(span / scale.msPerUnit, 1e-3);
     const double tStep = NiceStep(
         spanUnits, std::max(area.width() / (fm.horizontalAdvance(QStringLiteral("00000")) * 2), 2));
-    const int tDecimals = DecimalsOf(tStep);
+    const int tDecimals = span > 0 ? DecimalsOf(tStep) : 0;
     for (double t = 0; t <= spanUnits + tStep * 1e-6; t += tStep) {
         const int x =
             span > 0

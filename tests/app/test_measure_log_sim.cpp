@@ -230,9 +230,9 @@ class TestMeasureLogSim : public QObject {
         startPolling("20");
         QTRY_COMPARE_WITH_TIMEOUT(rec.messages.size(), 1, 10000);
         QCOMPARE(boxesWhenStopped, 0); // the box comes after the poll, not inside it
-        QVERIFY(
-            rec.texts()[0].startsWith("Ошибка записи в файл " + QDir::toNativeSeparators(chosen)));
-        QVERIFY(rec.texts()[0].endsWith("\nЗапись в файл остановлена."));
+        QCOMPARE(rec.texts(),
+                 QStringList("Ошибка записи в файл " + QDir::toNativeSeparators(chosen) +
+                             ".\nЗапись в файл остановлена."));
         QCOMPARE(rec.messages[0].icon, seam::Icon::Error);
         QVERIFY(!miLog()->isChecked());
         const int pollsAtBox = polls;
