@@ -20,7 +20,6 @@
 #include "Controls.h"
 #include "Func.h"
 #include "Main.h"
-#include "Profile.h"
 #include "RecorderUi.h"
 #include "SaveAs.h"
 #include "SimLink.h"
@@ -111,12 +110,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "cannot open the simulated module\n");
         return 1;
     }
-    {
-        ProfileFile ini(SettingsFilePath());
-        ini.writeString("Port", "Name", link.port());
-        ini.writeInteger("Port", "Baud", 19200);
-        ini.writeInteger("Port", "Parity", 2);
-    }
+    link.writeSettingsFile(SettingsFilePath());
     QTemporaryDir dir;
     const QString logPath = dir.filePath("log.csv");
     AskSaveFileName = [&](QWidget*, const QString&, const QString&, const QString&, bool) {

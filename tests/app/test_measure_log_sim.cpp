@@ -17,7 +17,6 @@
 #include "Func.h"
 #include "Main.h"
 #include "MeasureLog.h"
-#include "Profile.h"
 #include "RecorderUi.h"
 #include "SaveAs.h"
 #include "SimLink.h"
@@ -99,10 +98,7 @@ class TestMeasureLogSim : public QObject {
     void init() {
         link = std::make_unique<SimLink>(sim::Options{});
         QVERIFY(link->opened());
-        ProfileFile ini(SettingsFilePath());
-        ini.writeString("Port", "Name", link->port());
-        ini.writeInteger("Port", "Baud", 19200);
-        ini.writeInteger("Port", "Parity", 2);
+        link->writeSettingsFile(SettingsFilePath());
         form = std::make_unique<TForm1>();
         rec.clear();
         askedAs.clear();
