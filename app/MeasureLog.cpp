@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 
+#include "DiskSync.h"
 #include "Errors.h"
 #include "SaveAs.h"
 #include "Seam.h"
@@ -34,6 +35,10 @@ MeasureLog::MeasureLog(QAction* item, QWidget* owner) : QObject(owner), item_(it
     // triggered, not toggled: only the user's click starts or stops the log.
     connect(item_, &QAction::triggered, this,
             [this](bool checked) { seam::Guard([this, checked] { itemTriggered(checked); }); });
+}
+
+MeasureLog::~MeasureLog() {
+    stop();
 }
 
 QByteArray MeasureLog::HeaderLine() {
@@ -102,15 +107,22 @@ void MeasureLog::start(const QString& path) {
         throw Exception(QStringLiteral("Невозможно открыть файл ") +
                         QDir::toNativeSeparators(path));
     }
+    sync_ = std::make_unique<DiskSync>(file_.handle());
+    sync_->request();
 }
 
 void MeasureLog::stop() {
+    sync_.reset(); // the last sync first, while the file is still open
     if (file_.isOpen())
         file_.close();
 }
 
 bool MeasureLog::writeLine(const QByteArray& line) {
-    return file_.write(line) == line.size() && file_.flush();
+    if (file_.write(line) != line.size() || !file_.flush() || (sync_ && sync_->failed()))
+        return false;
+    if (sync_)
+        sync_->request();
+    return true;
 }
 
 void MeasureLog::record(const PollOutcome& outcome) noexcept {

@@ -5,16 +5,19 @@
 // spreadsheet in a Russian locale opens it as columns: date and time to the
 // millisecond, the value, its unit and the six flags as 0/1; a failed poll
 // has the error's message in place of the value. Each line is flushed as it
-// is written. A write that fails ends the logging and says so in a box;
-// polling goes on.
+// is written and then put onto the disk away from the poll, so that a crash
+// or a power cut loses at most the last line or two. A write that fails ends
+// the logging and says so in a box; polling goes on.
 #pragma once
 
 #include <QByteArray>
 #include <QFile>
 #include <QObject>
+#include <memory>
 
 #include "PollOutcome.h"
 
+class DiskSync;
 class QAction;
 class QWidget;
 
@@ -25,6 +28,7 @@ class MeasureLog : public QObject {
     // `item`: checking it asks for a file and starts the log, clearing it
     // stops the log. `owner` owns the boxes.
     MeasureLog(QAction* item, QWidget* owner);
+    ~MeasureLog() override;
 
     bool isOpen() const { return file_.isOpen(); }
     QString path() const { return file_.fileName(); }
@@ -47,4 +51,5 @@ class MeasureLog : public QObject {
     QAction* item_;
     QWidget* owner_;
     QFile file_;
+    std::unique_ptr<DiskSync> sync_; // while file_ is open
 };
