@@ -5,9 +5,10 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QWidget>
+#include <limits>
 
-#include "DiskSync.h"
 #include "Errors.h"
+#include "LogWriter.h"
 #include "SaveAs.h"
 #include "Seam.h"
 
@@ -25,6 +26,24 @@ QByteArray Field(const QString& text) {
         !utf8.contains('\r'))
         return utf8;
     return '"' + utf8.replace('"', "\"\"") + '"';
+}
+
+// "dd.MM.yyyy HH:mm:ss,zzz" in local time. The conversion to local time is
+// slow next to the rest of a poll, so it is done once a second.
+QByteArray TimeText(qint64 msecs) {
+    thread_local qint64 cachedSecond = std::numeric_limits<qint64>::min();
+    thread_local QByteArray cachedText;
+    const qint64 second = msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000;
+    if (second != cachedSecond) {
+        cachedText = QDateTime::fromSecsSinceEpoch(second)
+                         .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))
+                         .toUtf8();
+        cachedSecond = second;
+    }
+    const int ms = static_cast<int>(msecs - second * 1000);
+    const char tail[4] = {',', static_cast<char>('0' + ms / 100),
+                          static_cast<char>('0' + ms / 10 % 10), static_cast<char>('0' + ms % 10)};
+    return cachedText + QByteArray(tail, 4);
 }
 
 } // namespace
@@ -50,9 +69,7 @@ QByteArray MeasureLog::HeaderLine() {
 
 QByteArray MeasureLog::Line(const PollOutcome& outcome) {
     // Milliseconds after a comma, as a Russian-locale spreadsheet reads a time.
-    QByteArray line = QDateTime::fromMSecsSinceEpoch(outcome.msecs)
-                          .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss,zzz"))
-                          .toUtf8();
+    QByteArray line = TimeText(outcome.msecs);
     line += Separator;
     if (!outcome.ok) {
         line += Field(outcome.error);
@@ -95,47 +112,47 @@ void MeasureLog::start(const QString& path) {
     // Appending: a log chosen again goes on where it ended.
     bool ok = file_.open(QIODevice::ReadWrite | QIODevice::Append);
     if (ok && file_.size() == 0) {
-        ok = writeLine(Bom + HeaderLine());
+        ok = writeNow(Bom + HeaderLine());
     } else if (ok) {
         // A line cut short (power lost while writing it) is ended first.
         ok = file_.seek(file_.size() - 1);
         const QByteArray lastByte = ok ? file_.read(1) : QByteArray();
-        ok = ok && lastByte.size() == 1 && (lastByte[0] == '\n' || writeLine(LineEnd));
+        ok = ok && lastByte.size() == 1 && (lastByte[0] == '\n' || writeNow(LineEnd));
     }
     if (!ok) {
         file_.close();
         throw Exception(QStringLiteral("Невозможно открыть файл ") +
                         QDir::toNativeSeparators(path));
     }
-    sync_ = std::make_unique<DiskSync>(file_.handle());
-    sync_->request();
+    writer_ = std::make_unique<LogWriter>(&file_, [this] {
+        QMetaObject::invokeMethod(this, &MeasureLog::failed, Qt::QueuedConnection);
+    });
+}
+
+bool MeasureLog::writeNow(const QByteArray& bytes) {
+    return file_.write(bytes) == bytes.size() && file_.flush();
 }
 
 void MeasureLog::stop() {
-    sync_.reset(); // the last sync first, while the file is still open
+    writer_.reset(); // writes what is waiting
     if (file_.isOpen())
         file_.close();
 }
 
-bool MeasureLog::writeLine(const QByteArray& line) {
-    if (file_.write(line) != line.size() || !file_.flush() || (sync_ && sync_->failed()))
-        return false;
-    if (sync_)
-        sync_->request();
-    return true;
+void MeasureLog::record(const PollOutcome& outcome) noexcept {
+    if (writer_ && !writer_->add(Line(outcome)))
+        QMetaObject::invokeMethod(this, &MeasureLog::failed, Qt::QueuedConnection);
 }
 
-void MeasureLog::record(const PollOutcome& outcome) noexcept {
-    if (!file_.isOpen() || writeLine(Line(outcome)))
-        return;
-    // No reason given: after a write cut short the file's own error text is empty.
+// Runs after the poll, never inside it.
+void MeasureLog::failed() {
+    if (!writer_)
+        return; // already stopped
     const QString text = QStringLiteral("Ошибка записи в файл ") +
                          QDir::toNativeSeparators(file_.fileName()) +
                          QStringLiteral(".\nЗапись в файл остановлена.");
+    writer_->dropWaiting(); // a disk that takes no more would keep the window waiting
     stop();
     item_->setChecked(false);
-    // The box waits until the poll has done its own work.
-    QMetaObject::invokeMethod(
-        this, [this, text] { seam::message(owner_, text, seam::AppTitle, seam::Icon::Error); },
-        Qt::QueuedConnection);
+    seam::message(owner_, text, seam::AppTitle, seam::Icon::Error);
 }

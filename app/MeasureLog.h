@@ -4,10 +4,11 @@
 // The file is UTF-8 with a byte-order mark, fields separated by ";", so that a
 // spreadsheet in a Russian locale opens it as columns: date and time to the
 // millisecond, the value, its unit and the six flags as 0/1; a failed poll
-// has the error's message in place of the value. Each line is flushed as it
-// is written and then put onto the disk away from the poll, so that a crash
-// or a power cut loses at most the last line or two. A write that fails ends
-// the logging and says so in a box; polling goes on.
+// has the error's message in place of the value. The lines reach the disk
+// within about 50 ms of their poll, written and synced away from it
+// (LogWriter), so that a crash or a power cut loses at most the last line or,
+// at the fastest polling, the last few. A write that fails ends the logging
+// and says so in a box; polling goes on.
 #pragma once
 
 #include <QByteArray>
@@ -17,7 +18,7 @@
 
 #include "PollOutcome.h"
 
-class DiskSync;
+class LogWriter;
 class QAction;
 class QWidget;
 
@@ -30,12 +31,11 @@ class MeasureLog : public QObject {
     MeasureLog(QAction* item, QWidget* owner);
     ~MeasureLog() override;
 
-    bool isOpen() const { return file_.isOpen(); }
-    QString path() const { return file_.fileName(); }
+    bool isOn() const { return writer_ != nullptr; }
 
-    // One line for the poll, when the log is on. Never throws; a failed
-    // write stops the log, clears the item and shows a box once the poll
-    // has done its own work.
+    // One line for the poll, when the log is on. Never throws and never
+    // waits for the disk; a write that fails stops the log, clears the item
+    // and shows a box, after the poll.
     void record(const PollOutcome& outcome) noexcept;
 
     // The header line and the line of one poll, each with its line end.
@@ -46,10 +46,11 @@ class MeasureLog : public QObject {
     void itemTriggered(bool checked);
     void start(const QString& path);
     void stop();
-    bool writeLine(const QByteArray& line);
+    void failed();
+    bool writeNow(const QByteArray& bytes);
 
     QAction* item_;
     QWidget* owner_;
     QFile file_;
-    std::unique_ptr<DiskSync> sync_; // while file_ is open
+    std::unique_ptr<LogWriter> writer_; // while the log is on; it alone uses file_ then
 };

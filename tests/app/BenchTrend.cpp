@@ -10,16 +10,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "Controls.h"
 #include "Func.h"
 #include "Main.h"
+#include "MeasureLog.h"
 #include "RecorderUi.h"
 #include "SaveAs.h"
 #include "SimLink.h"
@@ -29,6 +33,8 @@
 namespace {
 
 struct Case {
+    Case(const char* name, bool trendOpen, bool logging)
+        : name(name), trendOpen(trendOpen), logging(logging) {}
     const char* name;
     bool trendOpen;
     bool logging;
@@ -36,10 +42,21 @@ struct Case {
     int failed = 0;
     double pollMs = 0;    // sum of the times from the tick to the end of the poll
     double libraryMs = 0; // of which in the communication library
+    double hooksMs = 0;   // and in the trend's and the log's own work
     double periodMs = 0;  // sum of the times from one tick to the next
     int periods = 0;
     int paints = 0;
+    std::vector<double> roundMeans; // mean time per poll of each round
 };
+
+// The middle value; the mean of the two middle ones for an even count.
+double Median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
 
 // Watches the poll timer's ticks and the plot's paints.
 class Watch : public QObject {
@@ -151,6 +168,17 @@ int main(int argc, char* argv[]) {
     Comm.invoke_modb = TimedInvoke;
     form.tmPoll->installEventFilter(&watch);
     plot->installEventFilter(&watch);
+    // The trend and the log take each poll here, timed.
+    auto* log = form.findChild<MeasureLog*>();
+    QObject::disconnect(&form, &TForm1::polled, trend, nullptr);
+    QObject::disconnect(&form, &TForm1::polled, log, nullptr);
+    QObject::connect(&form, &TForm1::polled, [&](const PollOutcome& o) {
+        const qint64 start = watch.clock.nsecsElapsed();
+        trend->record(o);
+        log->record(o);
+        if (watch.current)
+            watch.current->hooksMs += (watch.clock.nsecsElapsed() - start) / 1e6;
+    });
     QObject::connect(&form, &TForm1::polled, [&](const PollOutcome& o) {
         if (!watch.current || watch.tickAt < 0)
             return;
@@ -186,27 +214,50 @@ int main(int argc, char* argv[]) {
             watch.current = &c;
             LibraryCase = &c;
             watch.lastTick = -1;
-            QTest::qWait(round * 1000);
+            const int polls = c.polls;
+            const double pollMs = c.pollMs;
+            QEventLoop loop; // as the program's own loop waits: for the next event
+            QTimer::singleShot(round * 1000, &loop, &QEventLoop::quit);
+            loop.exec();
             watch.current = nullptr;
             LibraryCase = nullptr;
+            if (c.polls > polls)
+                c.roundMeans.push_back((c.pollMs - pollMs) / (c.polls - polls));
         }
     }
     if (miLog->isChecked())
         miLog->trigger();
     Control<QCheckBox>(form, "chbPoll")->setChecked(false);
 
-    std::printf("%-20s %7s %7s %12s %12s %12s %8s\n", "", "polls", "failed", "ms per poll",
-                "in library", "tick to tick", "paints");
+    std::printf("%-20s %7s %7s %12s %12s %12s %12s %8s\n", "", "polls", "failed", "ms per poll",
+                "in library", "trend+log", "tick to tick", "paints");
     const double base = cases[0].polls ? cases[0].pollMs / cases[0].polls : 0;
     for (const Case& c : cases) {
         const double perPoll = c.polls ? c.pollMs / c.polls : 0;
-        std::printf("%-20s %7d %7d %12.4f %12.4f %12.3f %8d", c.name, c.polls, c.failed, perPoll,
-                    c.polls ? c.libraryMs / c.polls : 0.0, c.periods ? c.periodMs / c.periods : 0.0,
+        std::printf("%-20s %7d %7d %12.4f %12.4f %12.4f %12.3f %8d", c.name, c.polls, c.failed,
+                    perPoll, c.polls ? c.libraryMs / c.polls : 0.0,
+                    c.polls ? c.hooksMs / c.polls : 0.0, c.periods ? c.periodMs / c.periods : 0.0,
                     c.paints);
         if (&c != &cases[0] && base > 0)
-            std::printf("   %+.1f %% per poll against the trend closed",
-                        (perPoll / base - 1) * 100);
+            std::printf("   %+.1f %%", (perPoll / base - 1) * 100);
         std::printf("\n");
+    }
+    // Each round against the round with the trend closed just before it: the
+    // machine's other load changes slowly, so the pairs are fairer than the
+    // overall means.
+    for (const Case& c : cases) {
+        if (&c == &cases[0])
+            continue;
+        std::vector<double> change;
+        for (std::size_t r = 0; r < c.roundMeans.size() && r < cases[0].roundMeans.size(); ++r)
+            change.push_back((c.roundMeans[r] / cases[0].roundMeans[r] - 1) * 100);
+        std::sort(change.begin(), change.end());
+        if (change.empty())
+            continue;
+        std::printf("%s against the trend closed, round by round: median %+.1f %%, middle half "
+                    "%+.1f %% to %+.1f %% (%zu rounds)\n",
+                    c.name, Median(change), change[change.size() / 4],
+                    change[std::min(change.size() * 3 / 4, change.size() - 1)], change.size());
     }
 
     // Painting the full trend, as each refresh of the open window does.
