@@ -14,12 +14,12 @@
 
 namespace {
 
-// While polls come in, the window is redrawn at most every 100 ms, and less
-// often when drawing takes long (a full trend on a slow machine), so that
-// drawing never takes more than about 2 % of the time.
-constexpr int RefreshMs = 100;
-constexpr int MaxRefreshMs = 1000;
-constexpr int RefreshPerPaint = 50;
+// While polls come in, the window is redrawn at most five times a second,
+// and less often when drawing takes long (a full trend on a slow machine), so
+// that drawing takes no more than about 1 % of the time.
+constexpr int RefreshMs = 200;
+constexpr int MaxRefreshMs = 2000;
+constexpr int RefreshPerPaint = 100;
 
 } // namespace
 
