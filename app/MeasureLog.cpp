@@ -124,9 +124,18 @@ void MeasureLog::start(const QString& path) {
         throw Exception(QStringLiteral("Невозможно открыть файл ") +
                         QDir::toNativeSeparators(path));
     }
-    writer_ = std::make_unique<LogWriter>(&file_, [this] {
-        QMetaObject::invokeMethod(this, &MeasureLog::failed, Qt::QueuedConnection);
-    });
+    const int run = ++run_;
+    writer_ = std::make_unique<LogWriter>(&file_, [this, run] { failLater(run); });
+}
+
+void MeasureLog::failLater(int run) noexcept {
+    QMetaObject::invokeMethod(
+        this,
+        [this, run] {
+            if (run == run_) // not a log stopped and started anew meanwhile
+                failed();
+        },
+        Qt::QueuedConnection);
 }
 
 bool MeasureLog::writeNow(const QByteArray& bytes) {
@@ -141,7 +150,7 @@ void MeasureLog::stop() {
 
 void MeasureLog::record(const PollOutcome& outcome) noexcept {
     if (writer_ && !writer_->add(Line(outcome)))
-        QMetaObject::invokeMethod(this, &MeasureLog::failed, Qt::QueuedConnection);
+        failLater(run_);
 }
 
 // Runs after the poll, never inside it.

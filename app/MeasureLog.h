@@ -47,10 +47,13 @@ class MeasureLog : public QObject {
     void start(const QString& path);
     void stop();
     void failed();
+    // Calls failed() after the poll, from any thread, if log `run` is still on.
+    void failLater(int run) noexcept;
     bool writeNow(const QByteArray& bytes);
 
     QAction* item_;
     QWidget* owner_;
     QFile file_;
     std::unique_ptr<LogWriter> writer_; // while the log is on; it alone uses file_ then
+    int run_ = 0;                       // counts the logs started
 };
