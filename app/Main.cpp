@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QColor>
+#include <QDateTime>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QLabel>
@@ -15,9 +16,11 @@
 #include "Compar.h"
 #include "Convert.h"
 #include "Func.h"
+#include "MeasureLog.h"
 #include "Modulparams.h"
 #include "Passw.h"
 #include "Seam.h"
+#include "Trend.h"
 #include "ui_Main.h"
 
 namespace {
@@ -38,6 +41,8 @@ TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent), tmPoll(new QTimer(this)), ui(new Ui::TForm1),
       rgModeGroup_(new QButtonGroup(this)) {
     ui->setupUi(this);
+    trend_ = new TTrend(this);
+    log_ = new MeasureLog(ui->miLog, this);
 
     auto* linkState = new QLabel(ui->StatusBar1);
     linkState->setObjectName(QStringLiteral("StatusPanel1"));
@@ -77,6 +82,10 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miCalib, &QAction::triggered, this, guarded(&TForm1::miCalibClick));
     connect(ui->miComPars, &QAction::triggered, this, guarded(&TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
+    connect(ui->miTrend, &QAction::triggered, this, guarded(&TForm1::miTrendClick));
+    // The trend and the log watch every poll.
+    connect(this, &TForm1::polled, trend_, &TTrend::record);
+    connect(this, &TForm1::polled, log_, &MeasureLog::record);
 
     ReadLinkSettings(SettingsFilePath());
     ModuleAddress = 1;
@@ -124,7 +133,16 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 // One block read of the flags and the value; on failure nothing on screen changes.
 void TForm1::Poll() {
     uint16_t words[3] = {};
-    ReadRegisters(reg::FlagsA, 3, words);
+    PollOutcome outcome;
+    outcome.mode = measuredMode_;
+    try {
+        ReadRegisters(reg::FlagsA, 3, words);
+    } catch (const ECommError& e) {
+        outcome.msecs = QDateTime::currentMSecsSinceEpoch();
+        outcome.error = e.message();
+        emit polled(outcome);
+        throw;
+    }
     const uint16_t flagsA = words[0];
     const uint16_t value = words[1];
     const uint16_t flagsB = words[2];
@@ -136,6 +154,13 @@ void TForm1::Poll() {
     ShowFlag(ui->lbErrTS, flagsA & reg::FlagADC);
     ShowFlag(ui->lbErrOutOfRange, flagsB & reg::FlagOutOfRange);
     ShowFlag(ui->lbUpdate, flagsB & reg::FlagDataInvalid);
+
+    outcome.msecs = QDateTime::currentMSecsSinceEpoch();
+    outcome.ok = true;
+    outcome.flagsA = flagsA;
+    outcome.value = value;
+    outcome.flagsB = flagsB;
+    emit polled(outcome);
 }
 
 void TForm1::btPollClick() {
@@ -219,6 +244,7 @@ void TForm1::btReadClick() {
     const int last = static_cast<int>(rgModeGroup_->buttons().size()) - 1;
     setRgModeItemIndex(std::min(static_cast<int>(mode) - 1, last));
     ui->edIntTime->setText(QString::number(integrationTime));
+    measuredMode_ = mode;
 }
 
 void TForm1::btWriteClick() {
@@ -228,7 +254,9 @@ void TForm1::btWriteClick() {
     const uint16_t words[2] = {static_cast<uint16_t>(index + 1),
                                ParseWord(ui->edIntTime->text(), 1)};
     WriteRegisters(reg::Mode, 2, words);
+    measuredMode_ = 0; // which mode the module measures in is known once it applies the new one
     WriteRegister(reg::Apply, UnlockKey);
+    measuredMode_ = words[0];
 }
 
 // ---- Restart counter
@@ -271,4 +299,10 @@ void TForm1::miComParsClick() {
 void TForm1::miAboutClick() {
     TAboutBox box(this);
     box.exec();
+}
+
+// ---- The trend window: one for the run, not modal.
+
+void TForm1::miTrendClick() {
+    trend_->open();
 }

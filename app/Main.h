@@ -4,8 +4,12 @@
 
 #include <QMainWindow>
 
+#include "PollOutcome.h"
+
+class MeasureLog;
 class QButtonGroup;
 class QTimer;
+class TTrend;
 
 namespace Ui {
 class TForm1;
@@ -41,6 +45,9 @@ class TForm1 : public QMainWindow {
     void miComParsClick();
     void miAboutClick();
 
+    // ---- The trend window (the measurement log runs from its own menu item)
+    void miTrendClick();
+
     // The measurement-mode radio group: 0 "Ток", 1 "Напряжение", -1 none.
     int rgModeItemIndex() const;
     void setRgModeItemIndex(int index);
@@ -53,6 +60,11 @@ class TForm1 : public QMainWindow {
     void setTmPollEnabled(bool enabled);
     int tmPollInterval() const { return pollInterval_; }
     void setTmPollInterval(int milliseconds);
+
+  signals:
+    // After each poll, once the window shows its result: the registers read,
+    // or the message of the failed exchange (the error box comes after).
+    void polled(const PollOutcome& outcome);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -69,4 +81,9 @@ class TForm1 : public QMainWindow {
     // count as leaving it.
     bool pollFocusAway_ = false;
     int pollInterval_ = 1000;
+
+    // The measurement mode last read or written (register 264), 0 while unknown.
+    uint16_t measuredMode_ = 0;
+    TTrend* trend_ = nullptr;
+    MeasureLog* log_ = nullptr;
 };

@@ -150,7 +150,7 @@ class TestMainWindow : public QObject {
         for (QAction* a : form->menuBar()->actions())
             bar << a->text();
         QCOMPARE(bar, QStringList({QStringLiteral("Команды"), QStringLiteral("Порт"),
-                                   QStringLiteral("!О программе")}));
+                                   QStringLiteral("Измерения"), QStringLiteral("!О программе")}));
         // The about item sits on the bar itself and opens no submenu.
         QCOMPARE(form->menuBar()->actions().last(), action("miAbout"));
         QVERIFY(!action("miAbout")->menu());
@@ -161,6 +161,13 @@ class TestMainWindow : public QObject {
                  QStringList({"miModPars", "miReadCountRes", "miNullCountRes", "miCalib"}));
         QCOMPARE(form->menuBar()->actions().at(1)->menu()->actions(),
                  QList<QAction*>({action("miComPars")}));
+        // The trend window and the measurement log, which is off at start.
+        QCOMPARE(form->menuBar()->actions().at(2)->menu()->actions(),
+                 QList<QAction*>({action("miTrend"), action("miLog")}));
+        QCOMPARE(action("miTrend")->text(), QStringLiteral("Тренд..."));
+        QCOMPARE(action("miLog")->text(), QStringLiteral("Записывать в файл..."));
+        QVERIFY(action("miLog")->isCheckable());
+        QVERIFY(!action("miLog")->isChecked());
     }
 
     void poll_data() {

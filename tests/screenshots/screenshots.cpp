@@ -7,8 +7,11 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
+#include <cmath>
 #include <cstdio>
+#include <random>
 
 #include "About.h"
 #include "Calib.h"
@@ -23,6 +26,7 @@
 #include "RealUi.h"
 #include "RecorderUi.h"
 #include "SimModule.h"
+#include "Trend.h"
 
 namespace {
 
@@ -94,6 +98,26 @@ int main(int argc, char* argv[]) {
     form.btPollClick();
     form.btReadClick();
     Save(&form, "main");
+
+    {
+        // Ten seconds of polls of a slowly drifting, slightly noisy current;
+        // a short stretch out of range and one checksum error get marks.
+        std::mt19937 rng(730);
+        std::normal_distribution<double> noise(0, 2.5);
+        for (int i = 0; i < 250; ++i) {
+            const double drift = 25 * std::sin(i / 40.0) + noise(rng);
+            module.setInput(static_cast<uint16_t>(std::lround(12000 + drift)));
+            module.setReg(reg::FlagsB, i >= 150 && i < 156 ? reg::FlagOutOfRange : 0);
+            module.setReg(reg::FlagsA, i == 60 ? reg::FlagParamsChecksum : 0);
+            form.btPollClick();
+            QApplication::processEvents();
+            QThread::msleep(40);
+        }
+        auto* trend = form.findChild<TTrend*>();
+        trend->open();
+        Save(trend, "trend");
+        trend->hide();
+    }
 
     TPassword password(&form);
     password.show();

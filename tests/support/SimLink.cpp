@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "Func.h"
+#include "Profile.h"
 
 SimLink::SimLink(const sim::Options& options) : module_(std::make_unique<sim::SimModule>(options)) {
     if (!Comm.invoke_modb && !LoadCommLibrary())
@@ -19,4 +20,11 @@ SimLink::~SimLink() = default;
 
 QString SimLink::port() const {
     return QString::fromStdString(module_->devicePath());
+}
+
+void SimLink::writeSettingsFile(const QString& path) const {
+    ProfileFile ini(path);
+    ini.writeString(QStringLiteral("Port"), QStringLiteral("Name"), port());
+    ini.writeInteger(QStringLiteral("Port"), QStringLiteral("Baud"), module_->baud());
+    ini.writeInteger(QStringLiteral("Port"), QStringLiteral("Parity"), module_->parity());
 }

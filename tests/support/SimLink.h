@@ -19,6 +19,10 @@ class SimLink {
     QString port() const;
     bool opened() const { return opened_; }
 
+    // Writes the tool's settings file at `path` so that the main window opens
+    // this module at start, as it would a module on a real port.
+    void writeSettingsFile(const QString& path) const;
+
   private:
     std::unique_ptr<sim::SimModule> module_;
     bool opened_ = false;

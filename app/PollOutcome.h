@@ -1,0 +1,31 @@
+// What one poll of the value and the error flags brought: the three
+// registers, or the message of the failed exchange. The main window hands it
+// to the trend and the measurement log after each poll.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+struct PollOutcome {
+    qint64 msecs = 0;  // when the poll ended, milliseconds since the epoch (UTC)
+    uint16_t mode = 0; // measurement mode last read or written: 1 current, 2 voltage, else unknown
+    bool ok = false;   // false: the exchange failed with `error`
+    uint16_t flagsA = 0; // register 1024
+    uint16_t value = 0;  // register 1025
+    uint16_t flagsB = 0; // register 1026
+    QString error;
+};
+
+// The unit of the input value: "мкА" in current mode, "мВ" in voltage mode,
+// "мВ/мкА" while the mode is not known.
+QString UnitText(uint16_t mode);
+
+// The six flags the main window shows, as bits 0 to 5 in the order of its
+// labels from top to bottom.
+constexpr int FlagCount = 6;
+uint8_t FlagBits(uint16_t flagsA, uint16_t flagsB);
+// The captions of those labels, in the same order.
+const QStringList& FlagCaptions();
+// The captions of the flags raised in `bits`.
+QStringList FlagNames(uint8_t bits);
