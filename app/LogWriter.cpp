@@ -11,10 +11,6 @@
 
 namespace {
 
-// The writer takes the waiting lines this often. Waking it for each line
-// instead would let it take the processor in the middle of the poll.
-constexpr unsigned long RoundMs = 50;
-
 bool SyncToDisk(int fd) {
 #ifdef _WIN32
     return _commit(fd) == 0;
@@ -43,7 +39,8 @@ bool LogWriter::add(const QByteArray& line) noexcept {
     QMutexLocker lock(&mutex_);
     if (broken_ || waiting_.size() >= MaxWaiting)
         return false;
-    waiting_.append(line); // no wake: the writer's own rounds take it
+    waiting_.append(line);
+    wake_.wakeOne();
     return true;
 }
 
@@ -55,8 +52,8 @@ void LogWriter::dropWaiting() noexcept {
 void LogWriter::run() {
     QMutexLocker lock(&mutex_);
     for (;;) {
-        if (!quit_)
-            wake_.wait(&mutex_, RoundMs);
+        if (!quit_ && waiting_.isEmpty())
+            wake_.wait(&mutex_);
         if (waiting_.isEmpty()) {
             if (quit_)
                 return;

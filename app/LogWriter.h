@@ -1,7 +1,9 @@
 // Writes the lines of the measurement log to its file on a thread of its
-// own, every 50 ms what has come since, and puts them onto the disk: a write
-// or a sync waits for the disk, tens of milliseconds on a slow one or a
-// stick, which the polling must not.
+// own, each as soon as it comes, and puts them onto the disk: a write or a
+// sync waits for the disk, tens of milliseconds on a slow one or a stick,
+// which the polling must not. Lines that come while the disk is busy go out
+// together with the next sync, so a crash or a power cut loses at most the
+// line or lines being written.
 #pragma once
 
 #include <QByteArray>

@@ -4,10 +4,10 @@
 // The file is UTF-8 with a byte-order mark, fields separated by ";", so that a
 // spreadsheet in a Russian locale opens it as columns: date and time to the
 // millisecond, the value, its unit and the six flags as 0/1; a failed poll
-// has the error's message in place of the value. The lines reach the disk
-// within about 50 ms of their poll, written and synced away from it
-// (LogWriter), so that a crash or a power cut loses at most the last line or,
-// at the fastest polling, the last few. A write that fails ends the logging
+// has the error's message in place of the value. Each line is written and
+// synced as soon as its poll is done, away from the poll (LogWriter), so that
+// a crash or a power cut loses at most the line being written, or the few
+// that came while a slow disk was busy. A write that fails ends the logging
 // and says so in a box; polling goes on.
 #pragma once
 
