@@ -130,8 +130,13 @@ std::filesystem::path defaultIniFile() {
     if (dladdr(reinterpret_cast<void*>(&defaultIniFile), &info) == 0 || info.dli_fname == nullptr) {
         return {};
     }
+    // The name may be relative to the start-up folder ("./QS730_View" for a
+    // program started so) and may be a link: the folder is the real one.
     std::error_code ec;
     auto file = std::filesystem::absolute(info.dli_fname, ec);
+    if (!ec) {
+        file = std::filesystem::weakly_canonical(file, ec);
+    }
     if (ec) {
         return {};
     }

@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 #include <system_error>
+#include <tuple>
 
 namespace comm {
 
@@ -31,8 +32,13 @@ bool beforeByNumber(const std::string& a, const std::string& b) {
         while (digits > 0 && s[digits - 1] >= '0' && s[digits - 1] <= '9') {
             --digits;
         }
-        const long number = digits < s.size() ? std::stol(s.substr(digits)) : -1;
-        return std::make_pair(s.substr(0, digits), number);
+        // The number compared by its length, then its digits: no conversion
+        // that a name with many digits could overflow.
+        std::string number = s.substr(digits);
+        while (number.size() > 1 && number.front() == '0') {
+            number.erase(0, 1);
+        }
+        return std::make_tuple(s.substr(0, digits), number.size(), number);
     };
     return split(a) < split(b);
 }
