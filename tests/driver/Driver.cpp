@@ -37,8 +37,8 @@ namespace {
 
 class Driver : public QObject {
   public:
-    explicit Driver(const QString& spec) {
-        for (const QString& part : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    explicit Driver(const QString& script) {
+        for (const QString& part : script.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             if (part.startsWith(QLatin1String("out=")))
                 out_ = part.mid(4);
             else
@@ -140,10 +140,10 @@ class DriverPlugin : public QGenericPlugin {
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "driver.json")
 
   public:
-    QObject* create(const QString& key, const QString& specification) override {
+    QObject* create(const QString& key, const QString& script) override {
         if (key.compare(QLatin1String("qs730driver"), Qt::CaseInsensitive) != 0)
             return nullptr;
-        return new Driver(specification);
+        return new Driver(script);
     }
 };
 

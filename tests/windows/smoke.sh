@@ -24,10 +24,10 @@ out="$work/out.txt"
 
 # Wine hands no QT_* variable on to the program, so the driver comes through
 # Qt's own -plugin argument, which Qt takes off the command line itself.
-spec="qs730driver:out=$(winepath -w "$out");poll"
+script="qs730driver:out=$(winepath -w "$out");poll"
 "$here/with_sims.sh" "$sim" "COM1=--current 12345" -- \
   xvfb-run -a -s '-screen 0 1024x768x24' \
-  sh -c "cd '$app' && timeout 120 wine QS730_View.exe -plugin '$spec'" >/dev/null 2>&1 || true
+  sh -c "cd '$app' && timeout 120 wine QS730_View.exe -plugin '$script'" >/dev/null 2>&1 || true
 
 cat "$out" 2>/dev/null || {
   echo "smoke test: the program left no report" >&2
