@@ -85,15 +85,25 @@ bool LoadCommLibraryFrom(const QString& path) {
 
 // ---- Link settings
 
+namespace {
+
+// The folder of the settings files of a program or library in `programFolder`
+// (SettingsFolder.h); on Windows always that folder itself.
+QString SettingsFolderOf(const QString& programFolder) {
+#if defined(Q_OS_WIN)
+    return programFolder;
+#else
+    return QFile::decodeName(
+        comm::settingsFolder(QFile::encodeName(programFolder).toStdString()).c_str());
+#endif
+}
+
+} // namespace
+
 QString SettingsFilePath() {
     const QFileInfo exe(ExecutablePath());
-#if defined(Q_OS_WIN)
-    const QString folder = exe.absolutePath();
-#else
-    const QString folder = QFile::decodeName(
-        comm::settingsFolder(QFile::encodeName(exe.absolutePath()).toStdString()).c_str());
-#endif
-    return QDir(folder).filePath(exe.completeBaseName() + QStringLiteral(".ini"));
+    return QDir(SettingsFolderOf(exe.absolutePath()))
+        .filePath(exe.completeBaseName() + QStringLiteral(".ini"));
 }
 
 void ReadLinkSettings(const QString& iniPath) {
@@ -160,14 +170,8 @@ QString OpenFailureReason(int error) {
 QString CommSettingsFilePath() {
     // Where the library reads it: by the same rule as the tool's own file,
     // from the library's folder.
-    const QString folder = QFileInfo(CommLibraryPath()).absolutePath();
-#if defined(Q_OS_WIN)
-    return QDir(folder).filePath(QStringLiteral("comm_mb.ini"));
-#else
-    return QDir(QFile::decodeName(
-                    comm::settingsFolder(QFile::encodeName(folder).toStdString()).c_str()))
+    return QDir(SettingsFolderOf(QFileInfo(CommLibraryPath()).absolutePath()))
         .filePath(QStringLiteral("comm_mb.ini"));
-#endif
 }
 
 bool OpenPort(const QString& port, int32_t baud, uint8_t parity) {
