@@ -3,6 +3,7 @@
 #include "IniText.h"
 #include "PortName.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -32,10 +33,19 @@ PortEntries portEntries(const fs::path& iniFile) {
     return entries;
 }
 
+namespace {
+
+// Whether `path` names the device `d` (by its path, its node, or a link).
+bool isDevice(const SerialDevice& d, const std::string& path) {
+    std::error_code ec;
+    return path == d.path || path == d.node || fs::equivalent(path, d.node, ec);
+}
+
+} // namespace
+
 const SerialDevice* findDevice(const std::vector<SerialDevice>& present, const std::string& path) {
     for (const SerialDevice& d : present) {
-        std::error_code ec;
-        if (path == d.path || path == d.node || fs::equivalent(path, d.node, ec)) {
+        if (isDevice(d, path)) {
             return &d;
         }
     }
@@ -49,10 +59,9 @@ PortTarget comTarget(int n, const PortEntries& entries, const std::vector<Serial
     // Deal the devices no entry names to the COM numbers no entry takes.
     std::vector<const SerialDevice*> free;
     for (const SerialDevice& d : present) {
-        bool named = false;
-        for (const auto& [k, device] : entries) {
-            named = named || findDevice({d}, device) != nullptr;
-        }
+        const bool named = std::any_of(entries.begin(), entries.end(), [&](const auto& entry) {
+            return isDevice(d, entry.second);
+        });
         if (!named) {
             free.push_back(&d);
         }
