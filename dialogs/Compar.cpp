@@ -39,6 +39,16 @@ QString DeviceItem(const comm::SerialDevice& d) {
     return what + QStringLiteral(" (") + Str(d.node) + QLatin1Char(')');
 }
 
+// The [Ports] entries of the library's settings file as they stand now.
+comm::PortEntries StoredPortEntries() {
+    return comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
+}
+
+// n of the COMn chosen in `list`; 0 for any other text.
+int ComNumber(const QComboBox* list) {
+    return comm::comNumberOf(list->currentText().toStdString());
+}
+
 // A long device name may break after any "/".
 QString Breakable(QString text) {
     return text.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
@@ -90,15 +100,14 @@ TParCOM::TParCOM(QWidget* parent)
 void TParCOM::fillDevices() {
     fillingDevices_ = true;
     devices_ = comm::serialDevices(SerialDeviceRoot.toStdString());
-    const int n = comm::comNumberOf(ui->cbPort->currentText().toStdString());
+    const int n = ComNumber(ui->cbPort);
     ui->cbDevice->clear();
     ui->cbDevice->addItem(QStringLiteral("Автоматический выбор"), QString());
     for (const comm::SerialDevice& d : devices_)
         ui->cbDevice->addItem(DeviceItem(d), Str(d.path));
     ui->cbDevice->setCurrentIndex(0);
     ui->cbDevice->setEnabled(n > 0);
-    const comm::PortEntries entries =
-        comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
+    const comm::PortEntries entries = StoredPortEntries();
     if (const auto entry = entries.find(n); entry != entries.end()) {
         const comm::SerialDevice* d = comm::findDevice(devices_, entry->second);
         int index = d ? ui->cbDevice->findData(Str(d->path)) : -1;
@@ -113,12 +122,11 @@ void TParCOM::fillDevices() {
 }
 
 void TParCOM::showDevice(const QString& reason) {
-    const int n = comm::comNumberOf(ui->cbPort->currentText().toStdString());
+    const int n = ComNumber(ui->cbPort);
     QString text;
     if (n > 0) {
         // What the port reaches once the choice is stored.
-        comm::PortEntries entries =
-            comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
+        comm::PortEntries entries = StoredPortEntries();
         const QString choice = ui->cbDevice->currentData().toString();
         if (choice.isEmpty())
             entries.erase(n);
@@ -145,18 +153,18 @@ void TParCOM::showDevice(const QString& reason) {
 }
 
 void TParCOM::saveDeviceChoice() {
-    const int n = comm::comNumberOf(ui->cbPort->currentText().toStdString());
+    const int n = ComNumber(ui->cbPort);
     if (!ShowsDevices || n < 1)
         return;
-    const QString path = CommSettingsFilePath();
-    const comm::PortEntries entries = comm::portEntries(path.toLocal8Bit().toStdString());
+    const comm::PortEntries entries = StoredPortEntries();
     const auto entry = entries.find(n);
     const QString stored = entry != entries.end() ? Str(entry->second) : QString();
     const QString choice = ui->cbDevice->currentData().toString();
     if (choice == stored)
         return;
     // An empty entry hands the port back to the automatic choice.
-    ProfileFile(path).write({{QStringLiteral("Ports"), QStringLiteral("COM%1").arg(n), choice}});
+    ProfileFile(CommSettingsFilePath())
+        .write({{QStringLiteral("Ports"), QStringLiteral("COM%1").arg(n), choice}});
 }
 
 TParCOM::~TParCOM() {
