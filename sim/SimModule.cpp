@@ -157,6 +157,7 @@ struct SimModule::Impl {
     bool waitStop(int milliseconds);
     int msToNextDue() const;
     void sendDue();
+    void answer(const Reply& reply); // sends it, then takes up a new link setting
     void send(const Reply& reply);
 
     // Below: called with the mutex held.
@@ -278,10 +279,7 @@ void SimModule::Impl::sendDue() {
     while (!due.empty() && due.begin()->first <= Clock::now()) {
         const Reply reply = due.begin()->second;
         due.erase(due.begin());
-        std::lock_guard lock(m);
-        send(reply);
-        if (reply.linkChanged)
-            applyLinkFromRegs();
+        answer(reply);
     }
 }
 
@@ -331,11 +329,15 @@ void SimModule::Impl::run() {
             due.emplace(Clock::now() + std::chrono::milliseconds(reply.delayMs), reply);
             continue;
         }
-        std::lock_guard lock(m);
-        send(reply);
-        if (reply.linkChanged)
-            applyLinkFromRegs();
+        answer(reply);
     }
+}
+
+void SimModule::Impl::answer(const Reply& reply) {
+    std::lock_guard lock(m);
+    send(reply);
+    if (reply.linkChanged)
+        applyLinkFromRegs();
 }
 
 void SimModule::Impl::send(const Reply& reply) {
