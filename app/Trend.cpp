@@ -10,6 +10,7 @@
 #include "Errors.h"
 #include "SaveAs.h"
 #include "Seam.h"
+#include "TrendPlot.h"
 #include "ui_Trend.h"
 
 namespace {
@@ -68,8 +69,7 @@ void TTrend::showEvent(QShowEvent* event) {
 void TTrend::refresh() {
     const TrendModel& m = shown();
     const TrendStats s = m.stats();
-    QLocale russian(QLocale::Russian, QLocale::Russia);
-    russian.setNumberOptions(QLocale::OmitGroupSeparator);
+    const QLocale russian = TrendNumbers();
     const QString unit = QLatin1Char(' ') + m.unit();
     const auto value = [&](double v, int decimals) {
         return s.count == 0 || std::isnan(v) ? QStringLiteral("—")

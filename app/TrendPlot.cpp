@@ -10,14 +10,13 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// Decimal comma, no group separator: values read as in the main window.
-QLocale RussianNumbers() {
+QLocale TrendNumbers() {
     QLocale locale(QLocale::Russian, QLocale::Russia);
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     return locale;
 }
+
+namespace {
 
 // A step of 1, 2 or 5 times a power of ten that cuts `range` into about `parts`.
 double NiceStep(double range, int parts) {
@@ -92,7 +91,7 @@ void TrendPlot::paint() {
         return;
     }
     const TrendModel& m = *model_;
-    const QLocale numbers = RussianNumbers();
+    const QLocale numbers = TrendNumbers();
     // The points keep clear of the frame's left and right sides.
     const QRect track = area.adjusted(6, 0, -6, 0);
     const std::vector<TrendColumn> columns = m.columns(track.width());
@@ -164,15 +163,19 @@ void TrendPlot::paint() {
     QPen linePen(QColor(0, 0, 192), 1);
     linePen.setCosmetic(true);
     p.setPen(linePen);
+    // A single point (no span) stands in the middle.
+    const auto xOf = [&](const TrendColumn& c) {
+        return track.left() + (span > 0 ? c.x : track.width() / 2);
+    };
     const bool sparse = m.size() * 4 <= track.width();
     QList<QLine> lines;
     QList<QPoint> points;
     lines.reserve(2 * static_cast<qsizetype>(columns.size()));
     const TrendColumn* previous = nullptr;
     for (const TrendColumn& c : columns) {
-        const int x = track.left() + (span > 0 ? c.x : track.width() / 2);
+        const int x = xOf(c);
         if (previous && c.joined)
-            lines.append(QLine(track.left() + previous->x, yOf(previous->last), x, yOf(c.first)));
+            lines.append(QLine(xOf(*previous), yOf(previous->last), x, yOf(c.first)));
         if (c.max != c.min)
             lines.append(QLine(x, yOf(c.min), x, yOf(c.max)));
         else
@@ -183,8 +186,7 @@ void TrendPlot::paint() {
     p.drawPoints(points);
     if (sparse) // each point a small circle, when there are few
         for (const TrendColumn& c : columns)
-            p.drawEllipse(QPoint(track.left() + (span > 0 ? c.x : track.width() / 2), yOf(c.min)),
-                          2, 2);
+            p.drawEllipse(QPoint(xOf(c), yOf(c.min)), 2, 2);
 
     // A red triangle over each column where a flag was raised.
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -193,7 +195,7 @@ void TrendPlot::paint() {
     for (const TrendColumn& c : columns) {
         if (!c.flags)
             continue;
-        const int x = track.left() + (span > 0 ? c.x : track.width() / 2);
+        const int x = xOf(c);
         const int y = std::max(yOf(c.max) - 4, area.top() + 6);
         const QPoint tri[3] = {QPoint(x, y), QPoint(x - 4, y - 6), QPoint(x + 4, y - 6)};
         p.drawPolygon(tri, 3);

@@ -3,10 +3,15 @@
 // red mark where a flag was raised; hovering over a mark names the flags.
 #pragma once
 
+#include <QLocale>
 #include <QWidget>
 #include <vector>
 
 #include "TrendModel.h"
+
+// Numbers of the trend as a Russian reader writes them: a decimal comma and
+// no group separator, as the main window shows the value.
+QLocale TrendNumbers();
 
 class TrendPlot : public QWidget {
     Q_OBJECT
