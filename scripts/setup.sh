@@ -3,6 +3,9 @@
 #
 #   setup.sh            everything: building, packaging and the tests
 #   setup.sh package    what scripts/package.sh needs: building and packaging
+#   setup.sh windows    what scripts/windows.sh needs: building (the simulated
+#                       module the wine tests talk to), fetching Debian's
+#                       sources, cross-building for Windows, wine
 set -euo pipefail
 
 build=(
@@ -20,8 +23,22 @@ tests=(
   desktop-file-utils
 )
 
+# Qt needs mingw-w64's posix thread model; libmodbus is built with the
+# autotools; wine runs the tests and needs Windows' dialog font (fonts-wine).
+windows=(
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  wine64 wine ninja-build
+  autoconf automake libtool xz-utils zip
+  libgtest-dev googletest
+  xvfb xauth fonts-dejavu-core fonts-wine
+)
+
 packages=("${build[@]}" "${package[@]}")
-[ "${1:-}" = package ] || packages+=("${tests[@]}")
+case "${1:-}" in
+package) ;;
+windows) packages+=("${windows[@]}") ;;
+*) packages+=("${tests[@]}") ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -40,22 +40,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 # --- packages ---------------------------------------------------------------
-packages=(
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
-  wine64 wine ninja-build cmake make pkg-config
-  autoconf automake libtool dpkg-dev xz-utils zip
-  qt6-base-dev qt6-base-dev-tools libmodbus-dev libgtest-dev googletest
-  xvfb xauth fonts-dejavu-core fonts-wine
-)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash scripts/setup.sh windows
 
 # The host Qt and the cross-built Qt must be the same version, and so must the
 # two libmodbus builds: both come from the installed Linux packages' sources.
