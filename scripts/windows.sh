@@ -138,15 +138,23 @@ build_qtbase() {
   fetch_source qt6-base "$qt_version"
   echo "== qtbase $qt_version for Windows (about half an hour the first time)"
   local work="$cache/build-qtbase"
-  rm -rf "$work" "$qt_prefix"
-  mkdir -p "$work"
-  dpkg-source --no-copy -x "$cache/src/qt6-base_${qt_version#*:}.dsc" "$work/src" >/dev/null
-  cmake -S "$work/src" -B "$work/build" "${qt_flags[@]}" \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$qt_prefix" \
-    >"$work/configure.log" 2>&1 || {
-    tail -40 "$work/configure.log" >&2
-    exit 1
-  }
+  # A build that was stopped half-way (a session or a CI run ended) goes on
+  # where it stopped when it was configured under the same key: ninja redoes
+  # whatever it had not recorded as finished.
+  if [ "$(cat "$work/.key" 2>/dev/null)" = "$qt_key" ] && [ -f "$work/build/build.ninja" ]; then
+    echo "   going on with the build left unfinished in $work"
+  else
+    rm -rf "$work" "$qt_prefix"
+    mkdir -p "$work"
+    dpkg-source --no-copy -x "$cache/src/qt6-base_${qt_version#*:}.dsc" "$work/src" >/dev/null
+    cmake -S "$work/src" -B "$work/build" "${qt_flags[@]}" \
+      -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$qt_prefix" \
+      >"$work/configure.log" 2>&1 || {
+      tail -40 "$work/configure.log" >&2
+      exit 1
+    }
+    echo "$qt_key" >"$work/.key"
+  fi
   cmake --build "$work/build" -j"$jobs" >"$work/build.log" 2>&1 || {
     grep -B5 -A20 -m3 'error' "$work/build.log" >&2 || tail -60 "$work/build.log" >&2
     exit 1
