@@ -171,20 +171,16 @@ void TModPars::offerNewLink(const module::WriteResult& r) {
                    QString(), seam::Icon::Question))
         return;
     uint16_t found = 0;
-    switch (module::SwitchToModuleLink(r, &found)) {
+    module::SwitchResult result = module::SwitchToModuleLink(r, &found);
+    // A module that takes its new link after a restart: the technician
+    // restarts it, and the tool tries again.
+    while (result == module::SwitchResult::AfterRestart && askRestart(r))
+        result = module::SwitchToModuleLink(r, &found);
+    switch (result) {
     case module::SwitchResult::Switched:
         return; // the status line shows the new link
     case module::SwitchResult::AfterRestart:
-        seam::message(this,
-                      QStringLiteral("Модуль не отвечает на новых параметрах связи (%1), но "
-                                     "отвечает на прежних (%2): он перейдёт на новые после "
-                                     "перезапуска.\nПрограмма остаётся на прежних параметрах "
-                                     "связи. Перезапустите модуль (выключите и включите питание) "
-                                     "и установите новые параметры в \u00abПорт\u00bb \u2192 "
-                                     "\u00abНастройки...\u00bb.")
-                          .arg(now, module::LinkText(r.before)),
-                      QString(), seam::Icon::Information);
-        return;
+        return; // stays on the old link, as the question said
     case module::SwitchResult::OtherModule:
         seam::message(this,
                       QStringLiteral("На новых параметрах связи (%1) отвечает другой модуль: "
@@ -197,6 +193,18 @@ void TModPars::offerNewLink(const module::WriteResult& r) {
         offerSearch(r);
         return;
     }
+}
+
+bool TModPars::askRestart(const module::WriteResult& r) {
+    return seam::ask(
+        this,
+        QStringLiteral("Модуль не отвечает на новых параметрах связи (%1), но отвечает на прежних "
+                       "(%2): он перейдёт на новые после перезапуска. Программа пока остаётся на "
+                       "прежних.\nПерезапустите модуль (выключите и включите питание) и нажмите "
+                       "\u00abДа\u00bb, чтобы перейти на новые параметры связи, или "
+                       "\u00abНет\u00bb, чтобы остаться на прежних.")
+            .arg(module::LinkText(r.written), module::LinkText(r.before)),
+        QString(), seam::Icon::Question);
 }
 
 void TModPars::offerSearch(const module::WriteResult& r) {

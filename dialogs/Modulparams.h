@@ -47,6 +47,9 @@ class TModPars : public QDialog {
     // After a write that changed the module's link: asks whether the tool
     // follows it, and says how that went.
     void offerNewLink(const module::WriteResult& r);
+    // The module answers at its old link only: asks for a restart and
+    // whether to try again.
+    bool askRestart(const module::WriteResult& r);
     // The module answers nowhere: offers the search by its number.
     void offerSearch(const module::WriteResult& r);
 
