@@ -21,8 +21,7 @@ namespace {
 const char* const Usage =
     "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
     " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
-    "[--link-change at-once|after-restart] [--help]\n"
-    "kill -USR1 <pid> restarts the module (a power cycle).\n";
+    "[--link-change at-once|after-restart] [--help]\n";
 
 [[noreturn]] void Fail(const std::string& message) {
     std::fprintf(stderr, "qs730-sim: %s\n%s", message.c_str(), Usage);
