@@ -3,6 +3,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
 
 #include "EmptyTitle.h"
@@ -13,6 +14,9 @@ std::unique_ptr<QMessageBox> RealUi::makeMessageBox(QWidget* owner, const QStrin
     switch (icon) {
     case seam::Icon::Information:
         qicon = QMessageBox::Information;
+        break;
+    case seam::Icon::Question:
+        qicon = QMessageBox::Question;
         break;
     case seam::Icon::Warning:
         qicon = QMessageBox::Warning;
@@ -32,6 +36,16 @@ std::unique_ptr<QMessageBox> RealUi::makeMessageBox(QWidget* owner, const QStrin
 
 void RealUi::message(QWidget* owner, const QString& text, const QString& caption, seam::Icon icon) {
     makeMessageBox(owner, text, caption, icon)->exec();
+}
+
+bool RealUi::ask(QWidget* owner, const QString& text, const QString& caption, seam::Icon icon) {
+    const auto box = makeMessageBox(owner, text, caption, icon);
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box->button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    box->button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    box->setDefaultButton(QMessageBox::Yes);
+    box->setEscapeButton(QMessageBox::No);
+    return box->exec() == QMessageBox::Yes;
 }
 
 std::unique_ptr<QInputDialog> RealUi::makeInputBox(QWidget* owner, const QString& caption,

@@ -11,6 +11,7 @@ class RealUi final : public seam::Ui {
   public:
     void message(QWidget* owner, const QString& text, const QString& caption,
                  seam::Icon icon) override;
+    bool ask(QWidget* owner, const QString& text, const QString& caption, seam::Icon icon) override;
     QString input(QWidget* owner, const QString& caption, const QString& prompt,
                   const QString& value) override;
     void pause(int milliseconds) override;

@@ -6,16 +6,17 @@
 #include <QPalette>
 #include <QPushButton>
 
+#include "Compar.h"
 #include "Convert.h"
 #include "Errors.h"
 #include "Func.h"
 #include "Seam.h"
+#include "ui_Compar.h"
 #include "ui_Modulparams.h"
 
 namespace {
 
 constexpr int PasswordGranted = 1;
-constexpr int PauseAfterWrite = 300; // ms, after every write of "Записать"
 
 const QColor Silver(192, 192, 192);
 const QColor Gray(128, 128, 128);
@@ -44,12 +45,6 @@ QString DateField(const reg::Date& d) {
 }
 
 } // namespace
-
-QString ModuleTypeName(uint16_t code) {
-    if (code >= 1 && code <= ModuleTypeNames.size())
-        return QString::fromLatin1(ModuleTypeNames[code - 1]);
-    return QStringLiteral("UNKNOWN");
-}
 
 TModPars::TModPars(QWidget* parent, QDialog* password) : QDialog(parent), ui(new Ui::TModPars) {
     ui->setupUi(this);
@@ -102,45 +97,40 @@ void TModPars::presetLetter() {
 }
 
 void TModPars::btReadClick() {
-    uint16_t w = 0;
-
-    ReadRegister(reg::OwnAddress, w);
-    ui->edAdress->setText(QString::number(w));
-
-    ReadRegister(reg::OwnSpeed, w);
-    ui->cbSpeed->setCurrentIndex(reg::SpeedIndexOfCode(w));
-
-    ReadRegister(reg::OwnParity, w);
-    const int parity = w & 0xFF;
-    ui->cbParity->setCurrentIndex(parity < ui->cbParity->count() ? parity : -1);
-
-    ReadRegister(reg::TypeCode, w);
-    ui->edName->setText(ModuleTypeName(w));
-
-    ReadRegister(reg::SerialNumber, w);
-    ui->edNumber->setText(
-        QStringLiteral("%1").arg(reg::SerialNumberPart(w), 4, 10, QLatin1Char('0')));
-    const int letter = reg::SerialLetterIndex(w);
-    ui->cbAlpha->setCurrentIndex(letter >= 0 && letter < ui->cbAlpha->count() ? letter : -1);
-
-    ReadRegister(reg::Version, w);
-    ui->edVer->setText(QString::fromStdString(reg::VersionText(w)));
-
-    ReadRegister(reg::ManufactureDate, w);
-    const reg::Date made = reg::UnpackDate(w);
-    if (!reg::IsValidDate(made))
-        throw Exception(QStringLiteral("Некорректная дата изготовления!"));
-    ui->edManuf->setText(DateField(made));
-
-    ReadRegister(reg::CalibrationDate, w);
-    const reg::Date calibrated = reg::UnpackDate(w);
-    if (!reg::IsValidDate(calibrated))
-        throw Exception(
-            QStringLiteral("Некорректная дата калибровки!\nВозможно модуль не откалиброван!"));
-    ui->edCheck->setText(DateField(calibrated));
+    module::ServiceParams p;
+    try {
+        module::ReadServiceParams(p);
+    } catch (...) {
+        fill(p); // what was read before the failure stays in the fields
+        throw;
+    }
+    fill(p);
 }
 
-void TModPars::btWriteClick() {
+void TModPars::fill(const module::ServiceParams& p) {
+    if (p.address)
+        ui->edAdress->setText(QString::number(*p.address));
+    if (p.speedIndex)
+        ui->cbSpeed->setCurrentIndex(*p.speedIndex);
+    if (p.parity)
+        ui->cbParity->setCurrentIndex(*p.parity < ui->cbParity->count() ? *p.parity : -1);
+    if (p.typeCode)
+        ui->edName->setText(ModuleTypeName(*p.typeCode));
+    if (p.serial) {
+        ui->edNumber->setText(
+            QStringLiteral("%1").arg(reg::SerialNumberPart(*p.serial), 4, 10, QLatin1Char('0')));
+        const int letter = reg::SerialLetterIndex(*p.serial);
+        ui->cbAlpha->setCurrentIndex(letter >= 0 && letter < ui->cbAlpha->count() ? letter : -1);
+    }
+    if (p.version)
+        ui->edVer->setText(QString::fromStdString(reg::VersionText(*p.version)));
+    if (p.manufactured)
+        ui->edManuf->setText(DateField(*p.manufactured));
+    if (p.calibrated)
+        ui->edCheck->setText(DateField(*p.calibrated));
+}
+
+module::ServiceWrite TModPars::toWrite() const {
     const int speed = ui->cbSpeed->currentIndex();
     if (speed < 0)
         throw Exception(QStringLiteral("Выберите скорость!"));
@@ -152,32 +142,88 @@ void TModPars::btWriteClick() {
     const int32_t address = addressText.isEmpty() ? 0 : StrToInt(addressText);
     CheckModuleAddress(address);
 
-    WriteRegister(reg::OwnAddress, static_cast<uint32_t>(address));
-    seam::pause(PauseAfterWrite);
-    WriteRegister(reg::OwnSpeed, reg::SpeedCode(reg::Speeds[static_cast<std::size_t>(speed)]));
-    seam::pause(PauseAfterWrite);
-    WriteRegister(reg::OwnParity, static_cast<uint32_t>(parity));
-    seam::pause(PauseAfterWrite);
-
+    module::ServiceWrite w;
+    w.link = {address, reg::Speeds[static_cast<std::size_t>(speed)], parity};
     if (!passportEditable_)
-        return;
-
+        return w;
+    // Every field is checked before anything is sent.
     const QString numberText = ui->edNumber->text();
     const int letter = ui->cbAlpha->currentIndex();
     if (numberText.isEmpty() || letter < 0)
         throw Exception(QStringLiteral("Введите  номер модуля!"));
     const int32_t number = StrToInt(numberText);
     CheckSerialNumber(number); // anything else would change the letter
-    WriteRegisterUnlocked(reg::SerialNumber, reg::EncodeSerial(letter, number));
-    seam::pause(PauseAfterWrite);
-
     const reg::Date made = StrToDate(MaskedText(ui->edManuf));
-    // The word has 6 bits for the year within the century, and a stored year
-    // 00 reads back as no date at all.
-    if (made.year < 1 || made.year > reg::MaxPackedYear)
-        throw Exception(QStringLiteral("Год изготовления должен быть от 2001 до 2063!"));
-    WriteRegisterUnlocked(reg::ManufactureDate, reg::PackDate(made.day, made.month, made.year));
-    seam::pause(PauseAfterWrite);
+    module::CheckManufactureYear(made);
+    w.passport = module::ServiceWrite::Passport{reg::EncodeSerial(letter, number), made};
+    return w;
+}
+
+void TModPars::btWriteClick() {
+    const module::WriteResult r = module::WriteServiceParams(toWrite());
+    if (r.linkChanged())
+        offerNewLink(r);
+}
+
+void TModPars::offerNewLink(const module::WriteResult& r) {
+    const QString now = module::LinkText(r.written);
+    if (!seam::ask(this, QStringLiteral("Перейти на новые параметры связи (%1)?").arg(now),
+                   QString(), seam::Icon::Question))
+        return;
+    uint16_t found = 0;
+    module::SwitchResult result = module::SwitchToModuleLink(r, &found);
+    // A module that takes its new link after a restart: the technician
+    // restarts it, and the tool tries again.
+    while (result == module::SwitchResult::AfterRestart && askRestart(r))
+        result = module::SwitchToModuleLink(r, &found);
+    switch (result) {
+    case module::SwitchResult::Switched:
+        return; // the status line shows the new link
+    case module::SwitchResult::AfterRestart:
+        return; // stays on the old link, as the question said
+    case module::SwitchResult::OtherModule:
+        seam::message(this,
+                      QStringLiteral("На новых параметрах связи (%1) отвечает другой модуль: "
+                                     "рег. номер %2 вместо %3.\nПрограмма остаётся на прежних "
+                                     "параметрах связи.")
+                          .arg(now, module::SerialText(found), module::SerialText(r.serial)),
+                      QString(), seam::Icon::Warning);
+        return;
+    case module::SwitchResult::NotFound:
+        offerSearch(r);
+        return;
+    }
+}
+
+bool TModPars::askRestart(const module::WriteResult& r) {
+    return seam::ask(
+        this,
+        QStringLiteral("Модуль не отвечает на новых параметрах связи (%1), но отвечает на прежних "
+                       "(%2): он перейдёт на новые после перезапуска. Программа пока остаётся на "
+                       "прежних.\nПерезапустите модуль (выключите и включите питание) и нажмите "
+                       "\u00abДа\u00bb, чтобы перейти на новые параметры связи, или "
+                       "\u00abНет\u00bb, чтобы остаться на прежних.")
+            .arg(module::LinkText(r.written), module::LinkText(r.before)),
+        QString(), seam::Icon::Question);
+}
+
+void TModPars::offerSearch(const module::WriteResult& r) {
+    if (!seam::ask(this,
+                   QStringLiteral("Модуль не отвечает ни на новых параметрах связи (%1), ни на "
+                                  "прежних (%2).\nПрограмма остаётся на прежних параметрах "
+                                  "связи. Найти модуль автоматическим поиском по его "
+                                  "регистрационному номеру %3?")
+                       .arg(module::LinkText(r.written), module::LinkText(r.before),
+                            module::SerialText(r.serial)),
+                   QString(), seam::Icon::Warning))
+        return;
+    // The port settings dialog with the module's number and new address:
+    // "Автоматически" finds its speed and parity, "OK" takes them over.
+    TParCOM port(this);
+    port.ui->cbSerNumAlpha->setCurrentIndex(reg::SerialLetterIndex(r.serial));
+    port.ui->edNumber->setText(QString::number(reg::SerialNumberPart(r.serial)));
+    port.ui->edAddress->setText(QString::number(r.written.address));
+    port.exec();
 }
 
 void TModPars::btDefClick() {

@@ -4,21 +4,12 @@
 
 #include <QDialog>
 #include <QString>
-#include <array>
-#include <cstdint>
+
+#include "ServiceParams.h"
 
 namespace Ui {
 class TModPars;
 }
-
-// Model names by module type code 1..19 (register 768); index 0 is code 1.
-inline constexpr std::array<const char*, 19> ModuleTypeNames = {
-    "RK-110",   "RK-130", "LN-A1",  "BX-1",   "RD-220", "RD-210", "RK-120",
-    "RK-130.1", "QS-11M", "QS-42M", "QS-31M", "LN-A1X", "LN-A1Y", "PX-7",
-    "QS-638",   "QS-639", "QS-730", "QS-740", "QS-519"};
-
-// The name for a type code, "UNKNOWN" outside 1..19.
-QString ModuleTypeName(uint16_t code);
 
 class TModPars : public QDialog {
     Q_OBJECT
@@ -34,8 +25,10 @@ class TModPars : public QDialog {
 
     // "Прочитать": reads the eight registers into the fields.
     void btReadClick();
-    // "Записать": checks the fields, writes the link parameters and, with an
-    // editable passport, the registration number and the manufacture date.
+    // "Записать": checks the fields, writes the registration number and the
+    // manufacture date (with an editable passport), then the link
+    // parameters; after a change of the module's link asks whether the tool
+    // should follow it.
     void btWriteClick();
     // "По умолчанию": factory values into the fields; nothing is sent.
     void btDefClick();
@@ -47,6 +40,18 @@ class TModPars : public QDialog {
 
     void makePassportReadOnly();
     void presetLetter();
+    // The fields of what was read.
+    void fill(const module::ServiceParams& p);
+    // The fields, checked, as what "Записать" sends.
+    module::ServiceWrite toWrite() const;
+    // After a write that changed the module's link: asks whether the tool
+    // follows it, and says how that went.
+    void offerNewLink(const module::WriteResult& r);
+    // The module answers at its old link only: asks for a restart and
+    // whether to try again.
+    bool askRestart(const module::WriteResult& r);
+    // The module answers nowhere: offers the search by its number.
+    void offerSearch(const module::WriteResult& r);
 
     bool passportEditable_ = false;
 };

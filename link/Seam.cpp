@@ -14,6 +14,10 @@ class FallbackUi final : public Ui {
     void message(QWidget*, const QString& text, const QString& caption, Icon) override {
         std::fprintf(stderr, "%s: %s\n", qUtf8Printable(caption), qUtf8Printable(text));
     }
+    bool ask(QWidget*, const QString& text, const QString& caption, Icon) override {
+        std::fprintf(stderr, "%s: %s (no)\n", qUtf8Printable(caption), qUtf8Printable(text));
+        return false;
+    }
     QString input(QWidget*, const QString&, const QString&, const QString& value) override {
         return value;
     }

@@ -1,6 +1,7 @@
 // Everything the tool shows in a box or waits for goes through this seam:
-// message boxes, the input box and fixed pauses. The program installs the real
-// boxes and sleeps; tests install a recorder that answers them and never waits.
+// message boxes, yes/no questions, the input box and fixed pauses. The
+// program installs the real boxes and sleeps; tests install a recorder that
+// answers them and never waits.
 #pragma once
 
 #include <QString>
@@ -11,7 +12,7 @@ class QWidget;
 
 namespace seam {
 
-enum class Icon { None, Information, Warning, Error };
+enum class Icon { None, Information, Warning, Error, Question };
 
 class Ui {
   public:
@@ -19,6 +20,9 @@ class Ui {
     // A message box with one OK button. `owner` may be null (no owner window).
     virtual void message(QWidget* owner, const QString& text, const QString& caption,
                          Icon icon) = 0;
+    // A question with the buttons "Да" (also Enter) and "Нет" (also Escape and
+    // the close box). True for "Да".
+    virtual bool ask(QWidget* owner, const QString& text, const QString& caption, Icon icon) = 0;
     // The standard input box: one unmasked edit with `value` as its starting
     // text, "OK" and "Cancel". Returns the text on OK, the starting text on
     // Cancel or close.
@@ -38,6 +42,9 @@ Ui* install(Ui* ui);
 // Shorthands.
 inline void message(QWidget* owner, const QString& text, const QString& caption, Icon icon) {
     ui().message(owner, text, caption, icon);
+}
+inline bool ask(QWidget* owner, const QString& text, const QString& caption, Icon icon) {
+    return ui().ask(owner, text, caption, icon);
 }
 inline void pause(int milliseconds) {
     ui().pause(milliseconds);

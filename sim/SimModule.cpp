@@ -125,6 +125,7 @@ struct SimModule::Impl {
     uint8_t address = 1;
     int baud = 19200;
     int parity = 2;
+    LinkChange linkChange = LinkChange::AtOnce;
 
     int dropLeft = 0;
     int corruptLeft = 0;
@@ -193,6 +194,7 @@ void SimModule::Impl::open(const Options& o) {
     address = o.address;
     baud = o.baud;
     parity = o.parity;
+    linkChange = o.linkChange;
     currentUa = o.appliedCurrentUa;
     voltageMv = o.appliedVoltageMv;
     appliedMode = o.mode;
@@ -500,7 +502,7 @@ uint8_t SimModule::Impl::doWrite(const uint8_t* req, bool& linkChanged) {
         else
             regs[r] = v;
         if (r >= reg::OwnAddress && r <= reg::OwnParity)
-            linkChanged = true;
+            linkChanged = linkChange == LinkChange::AtOnce;
     }
     if (apply) {
         appliedMode = read(reg::Mode);
@@ -582,6 +584,16 @@ void SimModule::setLink(uint8_t address, int baud, int parity) {
     d->regs[reg::OwnParity] = static_cast<uint16_t>(parity);
 }
 
+LinkChange SimModule::linkChange() const {
+    std::lock_guard lock(d->m);
+    return d->linkChange;
+}
+
+void SimModule::setLinkChange(LinkChange change) {
+    std::lock_guard lock(d->m);
+    d->linkChange = change;
+}
+
 void SimModule::setAppliedCurrent(uint32_t microamperes) {
     std::lock_guard lock(d->m);
     d->currentUa = microamperes;
@@ -649,6 +661,7 @@ void SimModule::restart() {
     // Parameters written but never applied are lost with the power.
     d->regs[reg::Mode] = d->appliedMode;
     d->regs[reg::IntegrationTime] = d->appliedIntTime;
+    d->applyLinkFromRegs();
 }
 
 } // namespace sim

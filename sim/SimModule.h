@@ -23,7 +23,8 @@
 //   (register 1025) follows them only after UnlockKey goes to 1911. Mode
 //   values other than 1 and 2 get exception 3.
 // - Registers 257-259 (address 1..247, a speed code, parity 0..2 in the low
-//   byte; else exception 3) switch the module's link after the answer.
+//   byte; else exception 3) switch the module's link after the answer, or,
+//   for a module that takes them after a restart, at the next restart().
 //   Register 260 takes only 0 (else exception 3).
 //
 // Construction throws std::invalid_argument for impossible link options and
@@ -40,6 +41,13 @@
 
 namespace sim {
 
+// When a module takes new link parameters (registers 257-259): both kinds
+// are in the field.
+enum class LinkChange {
+    AtOnce,       // right after its answer to the write
+    AfterRestart, // it answers at the old ones until restart()
+};
+
 struct Options {
     uint8_t address = 1;
     int baud = 19200;
@@ -53,6 +61,7 @@ struct Options {
     uint16_t integrationTime = 100;
     uint32_t appliedCurrentUa = 12000; // signal at the current terminals, microamperes
     uint32_t appliedVoltageMv = 5000;  // signal at the voltage terminals, millivolts
+    LinkChange linkChange = LinkChange::AtOnce;
 };
 
 // One request as the slave received it (only requests addressed to it and
@@ -90,6 +99,9 @@ class SimModule {
     int parity() const;
     // Takes effect at once; throws std::invalid_argument for impossible values.
     void setLink(uint8_t address, int baud, int parity);
+    // How later writes of 257-259 take effect.
+    LinkChange linkChange() const;
+    void setLinkChange(LinkChange change);
 
     // Signals at the inputs. Register 1025 shows the one for the applied mode.
     void setAppliedCurrent(uint32_t microamperes);
@@ -123,7 +135,7 @@ class SimModule {
 
     // Simulates a power cycle: counts a start in register 260 (1 after
     // construction), forgets the unlock and measurement parameters written
-    // but not applied.
+    // but not applied, and takes up the link of registers 257-259.
     void restart();
 
   private:

@@ -1,4 +1,5 @@
-// qs730-sim: runs one simulated module until SIGINT or SIGTERM.
+// qs730-sim: runs one simulated module until SIGINT or SIGTERM; SIGUSR1
+// restarts it (a power cycle).
 //
 // The first line on stdout is the device to open (or the link given with
 // --link), so scripts can read it.
@@ -13,13 +14,14 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
 const char* const Usage =
     "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
     " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
-    "[--help]\n";
+    "[--link-change at-once|after-restart] [--help]\n";
 
 [[noreturn]] void Fail(const std::string& message) {
     std::fprintf(stderr, "qs730-sim: %s\n%s", message.c_str(), Usage);
@@ -46,6 +48,15 @@ int Parity(const char* text) {
     if (t == "even" || t == "2")
         return 2;
     Fail(std::string("bad parity: ") + text);
+}
+
+sim::LinkChange LinkChangeOption(const char* text) {
+    const std::string t = text;
+    if (t == "at-once")
+        return sim::LinkChange::AtOnce;
+    if (t == "after-restart")
+        return sim::LinkChange::AfterRestart;
+    Fail(std::string("bad value for --link-change: ") + text);
 }
 
 // "A0042" (letter and number) or a plain serial-number word.
@@ -92,6 +103,8 @@ int main(int argc, char** argv) {
             badCrc = static_cast<int>(Number(option, value, 1000000));
         else if (option == "--delay")
             delayMs = static_cast<int>(Number(option, value, 60000));
+        else if (option == "--link-change")
+            options.linkChange = LinkChangeOption(value);
         else if (option == "--voltage")
             options.appliedVoltageMv = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
         else
@@ -108,6 +121,7 @@ int main(int argc, char** argv) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
@@ -121,10 +135,18 @@ int main(int argc, char** argv) {
         }
         std::printf("%s\n", link.empty() ? module.devicePath().c_str() : link.c_str());
         std::fflush(stdout);
-        std::fprintf(stderr, "qs730-sim: %s, address %d, %d bit/s, parity %d; stop with Ctrl+C\n",
-                     module.devicePath().c_str(), module.address(), module.baud(), module.parity());
+        std::fprintf(stderr,
+                     "qs730-sim: %s, address %d, %d bit/s, parity %d, new link %s; stop with "
+                     "Ctrl+C, restart with kill -USR1 %d\n",
+                     module.devicePath().c_str(), module.address(), module.baud(), module.parity(),
+                     options.linkChange == sim::LinkChange::AtOnce ? "at once" : "after a restart",
+                     static_cast<int>(getpid()));
         int signal = 0;
-        sigwait(&stopSignals, &signal);
+        while (sigwait(&stopSignals, &signal) == 0 && signal == SIGUSR1) {
+            module.restart();
+            std::fprintf(stderr, "qs730-sim: restarted: address %d, %d bit/s, parity %d\n",
+                         module.address(), module.baud(), module.parity());
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qs730-sim: %s\n", e.what());
         return 1;

@@ -1,5 +1,5 @@
 // A stand-in for the seam: records every box that would be shown, answers
-// input boxes from a queue and skips pauses (only recording them).
+// questions and input boxes from queues and skips pauses (only recording them).
 #pragma once
 
 #include <QList>
@@ -27,6 +27,13 @@ class RecorderUi final : public seam::Ui {
         if (onMessage)
             onMessage(messages.last());
     }
+    bool ask(QWidget* owner, const QString& text, const QString& caption,
+             seam::Icon icon) override {
+        questions.append({owner, text, caption, icon});
+        if (onQuestion)
+            onQuestion(questions.last());
+        return !replies.isEmpty() && replies.takeFirst();
+    }
     QString input(QWidget*, const QString& caption, const QString& prompt,
                   const QString& value) override {
         inputs.append(caption + QLatin1Char('|') + prompt);
@@ -49,11 +56,15 @@ class RecorderUi final : public seam::Ui {
     }
     void clear() {
         messages.clear();
+        questions.clear();
         inputs.clear();
         pauses.clear();
     }
 
     QList<ShownMessage> messages;
+    QList<ShownMessage> questions; // the yes/no questions, apart from the messages
+    QList<bool> replies;           // what the next questions answer ("Да" = true); then "Нет"
+    std::function<void(const ShownMessage&)> onQuestion;
     QStringList inputs;  // "caption|prompt" of each input box
     QStringList answers; // what the next input boxes answer (OK with this text)
     QList<int> pauses;
