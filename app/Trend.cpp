@@ -109,7 +109,7 @@ void TTrend::btSaveClick() {
             .filePath(QDateTime::currentDateTime().toString(
                 QStringLiteral("'QS730_trend_'yyyyMMdd_HHmmss'.png'")));
     QString path = AskSaveFileName(this, QStringLiteral("Сохранить тренд"), suggested,
-                                   QStringLiteral("Рисунки PNG (*.png)"), true);
+                                   QStringLiteral("Изображения PNG (*.png)"), true);
     if (path.isEmpty())
         return;
     if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))

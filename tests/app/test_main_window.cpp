@@ -8,8 +8,10 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -105,6 +107,19 @@ class TestMainWindow : public QObject {
     void applyPeriod(const QString& text) {
         edPoll()->setText(text);
         QTest::keyClick(edPoll(), Qt::Key_Return);
+    }
+    // Runs `act` once the modal dialog that `opener` shows is up.
+    void whileModal(const std::function<void()>& opener, const std::function<void(QWidget*)>& act) {
+        auto* timer = new QTimer(form.get());
+        connect(timer, &QTimer::timeout, timer, [timer, act] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                timer->stop();
+                act(dialog);
+                timer->deleteLater();
+            }
+        });
+        timer->start(10);
+        opener();
     }
 
   private slots:
@@ -583,6 +598,54 @@ class TestMainWindow : public QObject {
     }
 
     // ---- Restart counter
+
+    // The wizard switches the module's mode behind the main window, and a new
+    // link may lead to another module: the unit of the polls is unknown from
+    // then on until the mode is read again.
+    void unitForgottenWhenTheModeMayHaveChanged_data() {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QStringList>("answers"); // of the input boxes
+        QTest::addColumn<QString>("closeWith");
+        QTest::addColumn<int>("modeDuring"); // of a poll while the dialog is open
+        QTest::addColumn<int>("modeAfter");
+        QTest::newRow("calibration wizard")
+            << "miCalib" << QStringList(QStringLiteral("калиб")) << "btCancel" << 0 << 0;
+        QTest::newRow("port settings, OK") << "miComPars" << QStringList() << "btOk" << 1 << 0;
+        QTest::newRow("port settings, cancelled")
+            << "miComPars" << QStringList() << "btCancel" << 1 << 1;
+    }
+    void unitForgottenWhenTheModeMayHaveChanged() {
+        QFETCH(QString, item);
+        QFETCH(QStringList, answers);
+        QFETCH(QString, closeWith);
+        QFETCH(int, modeDuring);
+        QFETCH(int, modeAfter);
+        QTemporaryDir noDevices;
+        const QString savedRoot = SerialDeviceRoot;
+        SerialDeviceRoot = noDevices.path();
+        const bool hadSettings = QFile::exists(SettingsFilePath());
+        QList<int> modes;
+        connect(form.get(), &TForm1::polled, this, [&](const PollOutcome& o) { modes << o.mode; });
+        Regs[264] = 1; // current
+        Regs[265] = 100;
+        btRead()->click();
+        btPoll()->click();
+        rec.answers = answers;
+        whileModal([&] { action(item.toLatin1().constData())->trigger(); },
+                   [&](QWidget* dialog) {
+                       btPoll()->click();
+                       Control<QPushButton>(dialog, closeWith.toLatin1().constData())->click();
+                   });
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        btPoll()->click();
+        btRead()->click(); // known again
+        btPoll()->click();
+        SerialDeviceRoot = savedRoot;
+        if (!hadSettings)
+            QFile::remove(SettingsFilePath());
+        QCOMPARE(modes, QList<int>({1, modeDuring, modeAfter, 1}));
+        QVERIFY2(rec.texts().isEmpty(), qPrintable(rec.texts().join(" | ")));
+    }
 
     void readRestartCounter_data() {
         QTest::addColumn<uint>("count");
