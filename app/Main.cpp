@@ -2,7 +2,6 @@
 
 #include <QButtonGroup>
 #include <QColor>
-#include <QDateTime>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QLabel>
@@ -141,7 +140,8 @@ void TForm1::Poll() {
     try {
         ReadRegisters(reg::FlagsA, 3, words);
     } catch (const ECommError& e) {
-        outcome.msecs = QDateTime::currentMSecsSinceEpoch();
+        outcome.msecs = PollClocks.wall();
+        outcome.elapsed = PollClocks.steady();
         outcome.error = e.message();
         emit polled(outcome);
         throw;
@@ -158,7 +158,8 @@ void TForm1::Poll() {
     ShowFlag(ui->lbErrOutOfRange, flagsB & reg::FlagOutOfRange);
     ShowFlag(ui->lbUpdate, flagsB & reg::FlagDataInvalid);
 
-    outcome.msecs = QDateTime::currentMSecsSinceEpoch();
+    outcome.msecs = PollClocks.wall();
+    outcome.elapsed = PollClocks.steady();
     outcome.ok = true;
     outcome.flagsA = flagsA;
     outcome.value = value;

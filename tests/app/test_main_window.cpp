@@ -21,6 +21,7 @@
 #include "Keys.h"
 #include "Main.h"
 #include "RecorderUi.h"
+#include "Trend.h"
 
 namespace {
 
@@ -467,6 +468,41 @@ class TestMainWindow : public QObject {
     }
 
     // ---- Measurement parameters
+
+    // The trend's time axis follows the steady clock: a wall clock set back or
+    // forward between polls moves no point; the points keep the wall clock's
+    // times for what is shown.
+    void trendAxisIgnoresTheWallClock_data() {
+        QTest::addColumn<QList<qint64>>("wall"); // seconds, of four polls
+        QTest::newRow("steady") << QList<qint64>({1000, 1001, 1002, 1003});
+        QTest::newRow("set back past the first point") << QList<qint64>({1000, 1001, 400, 401});
+        QTest::newRow("set forward an hour") << QList<qint64>({1000, 4601, 4602, 4603});
+        QTest::newRow("set back while the steady clock goes on")
+            << QList<qint64>({1000, 1000, 1000, 999});
+    }
+    void trendAxisIgnoresTheWallClock() {
+        QFETCH(QList<qint64>, wall);
+        const PollClock saved = PollClocks;
+        int tick = 0;
+        PollClocks.wall = [&] { return wall.value(tick) * 1000; };
+        PollClocks.steady = [&] { return 50000 + qint64(tick) * 1000; };
+        for (tick = 0; tick < wall.size(); ++tick) {
+            if (tick == 2)
+                FailNextOperation(); // a failed poll between takes no place
+            btPoll()->click();
+        }
+        PollClocks = saved;
+        rec.clear();
+        const TrendModel& m = form->findChild<TTrend*>()->model();
+        QList<int> xs;
+        for (const TrendColumn& c : m.columns(301))
+            xs << c.x;
+        QCOMPARE(xs, QList<int>({0, 100, 300}));
+        QList<qint64> shown;
+        for (int i = 0; i < m.size(); ++i)
+            shown << m.at(i).msecs / 1000;
+        QCOMPARE(shown, QList<qint64>({wall[0], wall[1], wall[3]}));
+    }
 
     void readParameters_data() {
         QTest::addColumn<uint>("mode");

@@ -19,6 +19,7 @@ namespace {
 PollOutcome Ok(qint64 msecs, uint16_t value, uint16_t flagsA = 0, uint16_t flagsB = 0) {
     PollOutcome o;
     o.msecs = msecs;
+    o.elapsed = msecs;
     o.mode = reg::ModeVoltage;
     o.ok = true;
     o.value = value;
