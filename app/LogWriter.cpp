@@ -1,78 +1,79 @@
 #include "LogWriter.h"
 
 #include <QFile>
-#include <QThread>
+#include <chrono>
+#include <thread>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "LogFile.h"
 
-namespace {
-
-bool SyncToDisk(int fd) {
-#ifdef _WIN32
-    return _commit(fd) == 0;
-#else
-    return ::fsync(fd) == 0;
-#endif
+bool LogWriter::WriteAndSync(QFile& file, const QByteArray& bytes) {
+    return file.write(bytes) == bytes.size() && SyncLogFile(file);
 }
 
-} // namespace
+LogWriter::LogWriter(std::unique_ptr<QFile> file, DiskWrite write, std::function<void()> failed)
+    : file_(std::move(file)), write_(std::move(write)), failed_(std::move(failed)) {}
 
-LogWriter::LogWriter(QFile* file, std::function<void()> failed)
-    : file_(file), failed_(std::move(failed)), thread_(QThread::create([this] { run(); })) {
-    thread_->start();
-}
+LogWriter::~LogWriter() = default;
 
-LogWriter::~LogWriter() {
-    {
-        QMutexLocker lock(&mutex_);
-        quit_ = true;
-        wake_.wakeOne();
-    }
-    thread_->wait();
+std::shared_ptr<LogWriter> LogWriter::start(std::unique_ptr<QFile> file, DiskWrite write,
+                                            std::function<void()> failed) {
+    std::shared_ptr<LogWriter> writer(
+        new LogWriter(std::move(file), std::move(write), std::move(failed)));
+    // The thread keeps the writer alive until it ends.
+    std::thread([writer] { writer->run(); }).detach();
+    return writer;
 }
 
 bool LogWriter::add(const QByteArray& line) noexcept {
-    QMutexLocker lock(&mutex_);
-    if (broken_ || waiting_.size() >= MaxWaiting)
+    std::lock_guard lock(mutex_);
+    if (broken_ || quit_ || waiting_.size() >= MaxWaiting)
         return false;
     waiting_.append(line);
-    wake_.wakeOne();
+    wake_.notify_one();
     return true;
 }
 
 void LogWriter::dropWaiting() noexcept {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     waiting_.clear();
 }
 
+void LogWriter::finish() noexcept {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+    wake_.notify_one();
+}
+
+bool LogWriter::waitClosed(int milliseconds) {
+    std::unique_lock lock(mutex_);
+    return closedChanged_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                   [this] { return closed_; });
+}
+
 void LogWriter::run() {
-    QMutexLocker lock(&mutex_);
+    std::unique_lock lock(mutex_);
     for (;;) {
-        if (!quit_ && waiting_.isEmpty())
-            wake_.wait(&mutex_);
-        if (waiting_.isEmpty()) {
-            if (quit_)
-                return;
-            continue;
-        }
-        const QList<QByteArray> lines = std::move(waiting_);
+        wake_.wait(lock, [this] { return quit_ || !waiting_.isEmpty(); });
+        if (waiting_.isEmpty())
+            break; // finished
+        QByteArray bytes;
+        for (const QByteArray& line : waiting_)
+            bytes += line;
         waiting_.clear();
         lock.unlock();
-        bool ok = true;
-        for (const QByteArray& line : lines)
-            ok = ok && file_->write(line) == line.size();
-        ok = ok && file_->flush() && SyncToDisk(file_->handle());
-        lock.relock();
+        const bool ok = write_(*file_, bytes);
+        lock.lock();
         if (!ok) {
             broken_ = true;
             waiting_.clear();
-            lock.unlock();
-            failed_();
-            return;
+            break;
         }
     }
+    lock.unlock();
+    file_->close();
+    lock.lock();
+    closed_ = true;
+    closedChanged_.notify_all();
+    if (broken_ && failed_)
+        failed_();
 }

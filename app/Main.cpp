@@ -2,7 +2,6 @@
 
 #include <QButtonGroup>
 #include <QColor>
-#include <QDateTime>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QLabel>
@@ -47,7 +46,10 @@ TForm1::TForm1(QWidget* parent)
     auto* linkState = new QLabel(ui->StatusBar1);
     linkState->setObjectName(QStringLiteral("StatusPanel1"));
     ui->StatusBar1->addWidget(linkState, 1);
-    LinkStateSink = [linkState](const QString& text) { linkState->setText(text); };
+    LinkStateSink = [this, linkState](const QString& text) {
+        linkState->setText(text);
+        ++linkShown_; // the link may have been reopened
+    };
 
     for (QLabel* label : {ui->lbErrInRAM, ui->lbErrFLASH, ui->lbErrKS, ui->lbErrTS,
                           ui->lbErrOutOfRange, ui->lbUpdate})
@@ -138,7 +140,8 @@ void TForm1::Poll() {
     try {
         ReadRegisters(reg::FlagsA, 3, words);
     } catch (const ECommError& e) {
-        outcome.msecs = QDateTime::currentMSecsSinceEpoch();
+        outcome.msecs = PollClocks.wall();
+        outcome.elapsed = PollClocks.steady();
         outcome.error = e.message();
         emit polled(outcome);
         throw;
@@ -155,7 +158,8 @@ void TForm1::Poll() {
     ShowFlag(ui->lbErrOutOfRange, flagsB & reg::FlagOutOfRange);
     ShowFlag(ui->lbUpdate, flagsB & reg::FlagDataInvalid);
 
-    outcome.msecs = QDateTime::currentMSecsSinceEpoch();
+    outcome.msecs = PollClocks.wall();
+    outcome.elapsed = PollClocks.steady();
     outcome.ok = true;
     outcome.flagsA = flagsA;
     outcome.value = value;
@@ -283,17 +287,27 @@ void TForm1::miModParsClick() {
     dialog.exec();
 }
 
+// The wizard switches the module between current and voltage while polling
+// goes on, and writes the user's mode back without applying it: which mode
+// the module measures in is unknown from its start until the next read or
+// write of the parameters.
 void TForm1::miCalibClick() {
     if (!CalibrationPasswordAccepted(this))
         return;
+    measuredMode_ = 0;
     auto* wizard = new TCalibr1(this); // reads the mode and time it restores at the end
     wizard->exec();
+    measuredMode_ = 0;
     wizard->deleteLater();
 }
 
+// A new link (OK, or a search that reopened the port) may lead to another
+// module: its mode is unknown until it is read.
 void TForm1::miComParsClick() {
+    const int shownBefore = linkShown_;
     TParCOM dialog(this);
-    dialog.exec();
+    if (dialog.exec() == QDialog::Accepted || linkShown_ != shownBefore)
+        measuredMode_ = 0;
 }
 
 void TForm1::miAboutClick() {

@@ -82,8 +82,10 @@ class TForm1 : public QMainWindow {
     bool pollFocusAway_ = false;
     int pollInterval_ = 1000;
 
-    // The measurement mode last read or written (register 264), 0 while unknown.
+    // The measurement mode last read or written (register 264), 0 while
+    // unknown: also after the calibration wizard or a new link.
     uint16_t measuredMode_ = 0;
+    int linkShown_ = 0; // counts the link states shown in the status line
     TTrend* trend_ = nullptr;
     MeasureLog* log_ = nullptr;
 };

@@ -3,12 +3,15 @@
 #include <QAction>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QWidget>
 #include <limits>
+#include <mutex>
 
 #include "Errors.h"
-#include "LogWriter.h"
+#include "LogFile.h"
 #include "SaveAs.h"
 #include "Seam.h"
 
@@ -17,6 +20,48 @@ namespace {
 const QByteArray Bom = QByteArrayLiteral("\xEF\xBB\xBF");
 const QByteArray LineEnd = QByteArrayLiteral("\r\n");
 constexpr char Separator = ';';
+
+// How long a new log waits for the one stopped last to close the same file,
+// and the program's end for the last lines to reach the disk.
+constexpr int CloseWaitMs = 2000;
+
+const QStringList& HeaderFields() {
+    static const QStringList fields =
+        QStringList{QStringLiteral("Дата и время"), QStringLiteral("Значение"),
+                    QStringLiteral("Ед. изм.")} +
+        FlagCaptions();
+    return fields;
+}
+
+// The header of the logs written before the unit's column was renamed.
+QByteArray OldHeader() {
+    QStringList fields = HeaderFields();
+    fields[2] = QStringLiteral("Единица");
+    return fields.join(QLatin1Char(Separator)).toUtf8();
+}
+
+// A path as the messages show it, in quotes, so that a full stop after it is
+// not taken for part of the name.
+QString Quoted(const QString& path) {
+    return QStringLiteral("«") + QDir::toNativeSeparators(path) + QStringLiteral("»");
+}
+
+// Whether `file` is a log of this program: its first line is the header,
+// with or without the byte-order mark, in today's words or the old ones.
+bool IsThisLog(QFile& file) {
+    if (!file.seek(0))
+        return false;
+    QByteArray first = file.read(4096);
+    const qsizetype end = first.indexOf('\n');
+    if (end < 0)
+        return false;
+    first.truncate(end);
+    if (first.endsWith('\r'))
+        first.chop(1);
+    if (first.startsWith(Bom))
+        first.remove(0, Bom.size());
+    return first == MeasureLog::HeaderLine().chopped(LineEnd.size()) || first == OldHeader();
+}
 
 // A field as a spreadsheet reads it back: quoted when it holds the
 // separator, a quote or a line break.
@@ -48,7 +93,21 @@ QByteArray TimeText(qint64 msecs) {
 
 } // namespace
 
-MeasureLog::MeasureLog(QAction* item, QWidget* owner) : QObject(owner), item_(item), owner_(owner) {
+struct MeasureLog::Mailbox {
+    std::mutex mutex;
+    MeasureLog* log = nullptr; // none once the log's side is gone
+
+    // From a writer's thread: the log `run` into `path` could not write.
+    void post(int run, const QString& path) noexcept {
+        std::lock_guard lock(mutex);
+        if (log)
+            log->failLater(run, path);
+    }
+};
+
+MeasureLog::MeasureLog(QAction* item, QWidget* owner)
+    : QObject(owner), item_(item), owner_(owner), mailbox_(std::make_shared<Mailbox>()) {
+    mailbox_->log = this;
     item_->setCheckable(true);
     item_->setChecked(false);
     // triggered, not toggled: only the user's click starts or stops the log.
@@ -57,14 +116,23 @@ MeasureLog::MeasureLog(QAction* item, QWidget* owner) : QObject(owner), item_(it
 }
 
 MeasureLog::~MeasureLog() {
+    {
+        std::lock_guard lock(mailbox_->mutex);
+        mailbox_->log = nullptr;
+    }
     stop();
+    // The window is gone: the last lines get a little time to reach the
+    // disk; a disk that hangs is left to the writer.
+    if (last_)
+        last_->waitClosed(CloseWaitMs);
+}
+
+bool MeasureLog::busy() const {
+    return writer_ || (last_ && !last_->waitClosed(0));
 }
 
 QByteArray MeasureLog::HeaderLine() {
-    QStringList fields = {QStringLiteral("Дата и время"), QStringLiteral("Значение"),
-                          QStringLiteral("Единица")};
-    fields += FlagCaptions();
-    return fields.join(QLatin1Char(Separator)).toUtf8() + LineEnd;
+    return HeaderFields().join(QLatin1Char(Separator)).toUtf8() + LineEnd;
 }
 
 QByteArray MeasureLog::Line(const PollOutcome& outcome) {
@@ -108,60 +176,75 @@ void MeasureLog::itemTriggered(bool checked) {
 
 void MeasureLog::start(const QString& path) {
     stop();
-    file_.setFileName(path);
-    // Appending: a log chosen again goes on where it ended.
-    bool ok = file_.open(QIODevice::ReadWrite | QIODevice::Append);
-    if (ok && file_.size() == 0) {
-        ok = writeNow(Bom + HeaderLine());
-    } else if (ok) {
+    // The log stopped last may still be putting its last lines into this file.
+    if (last_ && lastPath_ == path)
+        last_->waitClosed(CloseWaitMs);
+    const bool existed = QFileInfo::exists(path);
+    auto file = std::make_unique<QFile>();
+    if (!OpenLogFile(*file, path))
+        throw Exception(QStringLiteral("Невозможно открыть файл ") + Quoted(path));
+    const qint64 size = file->size();
+    // Appending: a log chosen again goes on where it ended; anything else
+    // is left as it is.
+    QByteArray opening;
+    if (size == 0) {
+        opening = Bom + HeaderLine();
+    } else if (!IsThisLog(*file)) {
+        file->close();
+        throw Exception(QStringLiteral("Файл ") + Quoted(path) +
+                        QStringLiteral(" не является журналом измерений.\nВыберите другой файл"));
+    } else {
         // A line cut short (power lost while writing it) is ended first.
-        ok = file_.seek(file_.size() - 1);
-        const QByteArray lastByte = ok ? file_.read(1) : QByteArray();
-        ok = ok && lastByte.size() == 1 && (lastByte[0] == '\n' || writeNow(LineEnd));
+        const bool lineEnded = file->seek(size - 1) && file->read(1) == "\n";
+        if (!lineEnded)
+            opening = LineEnd;
     }
-    if (!ok) {
-        file_.close();
-        throw Exception(QStringLiteral("Невозможно открыть файл ") +
-                        QDir::toNativeSeparators(path));
+    if (!opening.isEmpty() && file->write(opening) != opening.size()) {
+        // Nothing of it stays behind: a file made here goes, one that was
+        // there gets its length back.
+        if (existed)
+            file->resize(size);
+        file->close();
+        if (!existed)
+            QFile::remove(path);
+        throw Exception(QStringLiteral("Ошибка записи в файл ") + Quoted(path));
     }
     const int run = ++run_;
-    writer_ = std::make_unique<LogWriter>(&file_, [this, run] { failLater(run); });
+    path_ = path;
+    writer_ = LogWriter::start(std::move(file), diskWrite_,
+                               [mailbox = mailbox_, run, path] { mailbox->post(run, path); });
 }
 
-void MeasureLog::failLater(int run) noexcept {
+void MeasureLog::stop() noexcept {
+    if (!writer_)
+        return;
+    writer_->finish(); // writes what is waiting and closes the file, in its own time
+    last_ = std::move(writer_);
+    lastPath_ = path_;
+}
+
+void MeasureLog::failLater(int run, const QString& path) noexcept {
     QMetaObject::invokeMethod(
-        this,
-        [this, run] {
-            if (run == run_) // not a log stopped and started anew meanwhile
-                failed();
-        },
-        Qt::QueuedConnection);
-}
-
-bool MeasureLog::writeNow(const QByteArray& bytes) {
-    return file_.write(bytes) == bytes.size() && file_.flush();
-}
-
-void MeasureLog::stop() {
-    writer_.reset(); // writes what is waiting
-    if (file_.isOpen())
-        file_.close();
+        this, [this, run, path] { seam::Guard([&] { failed(run, path); }); }, Qt::QueuedConnection);
 }
 
 void MeasureLog::record(const PollOutcome& outcome) noexcept {
     if (writer_ && !writer_->add(Line(outcome)))
-        failLater(run_);
+        failLater(run_, path_);
 }
 
-// Runs after the poll, never inside it.
-void MeasureLog::failed() {
-    if (!writer_)
-        return; // already stopped
-    const QString text = QStringLiteral("Ошибка записи в файл ") +
-                         QDir::toNativeSeparators(file_.fileName()) +
-                         QStringLiteral(".\nЗапись в файл остановлена.");
-    writer_->dropWaiting(); // a disk that takes no more would keep the window waiting
-    stop();
-    item_->setChecked(false);
-    seam::message(owner_, text, seam::AppTitle, seam::Icon::Error);
+// Runs after the poll, never inside it; a log stopped already is reported too.
+void MeasureLog::failed(int run, const QString& path) {
+    if (reported_.contains(run))
+        return;
+    reported_.insert(run);
+    if (run == run_ && writer_) {
+        writer_->dropWaiting(); // a disk that takes no more would keep them forever
+        stop();
+        item_->setChecked(false);
+    }
+    seam::message(owner_,
+                  QStringLiteral("Ошибка записи в файл ") + Quoted(path) +
+                      QStringLiteral(".\nЗапись в файл остановлена."),
+                  seam::AppTitle, seam::Icon::Error);
 }

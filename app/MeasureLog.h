@@ -9,16 +9,19 @@
 // a crash or a power cut loses at most the line being written, or the few
 // that came while a slow disk was busy. A write that fails ends the logging
 // and says so in a box; polling goes on.
+//
+// An existing file is continued only when it is such a log (its first line
+// is the header); while the log is on, no other log may write into it.
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QObject>
+#include <QSet>
 #include <memory>
 
+#include "LogWriter.h"
 #include "PollOutcome.h"
 
-class LogWriter;
 class QAction;
 class QWidget;
 
@@ -32,6 +35,9 @@ class MeasureLog : public QObject {
     ~MeasureLog() override;
 
     bool isOn() const { return writer_ != nullptr; }
+    // A log file is still open: the log is on, or the one stopped last is
+    // still putting its last lines onto the disk.
+    bool busy() const;
 
     // One line for the poll, when the log is on. Never throws and never
     // waits for the disk; a write that fails stops the log, clears the item
@@ -42,18 +48,28 @@ class MeasureLog : public QObject {
     static QByteArray HeaderLine();
     static QByteArray Line(const PollOutcome& outcome);
 
+    // How the lines of the logs started from now on go onto the disk.
+    void setDiskWrite(LogWriter::DiskWrite write) { diskWrite_ = std::move(write); }
+
   private:
+    struct Mailbox;
+
     void itemTriggered(bool checked);
     void start(const QString& path);
-    void stop();
-    void failed();
-    // Calls failed() after the poll, from any thread, if log `run` is still on.
-    void failLater(int run) noexcept;
-    bool writeNow(const QByteArray& bytes);
+    void stop() noexcept;
+    // Log `run` into `path` could not write: stops it if it is still on and
+    // says so, once per log.
+    void failed(int run, const QString& path);
+    void failLater(int run, const QString& path) noexcept;
 
     QAction* item_;
     QWidget* owner_;
-    QFile file_;
-    std::unique_ptr<LogWriter> writer_; // while the log is on; it alone uses file_ then
-    int run_ = 0;                       // counts the logs started
+    std::shared_ptr<LogWriter> writer_; // while the log is on
+    QString path_;                      // of the log that is on
+    std::shared_ptr<LogWriter> last_;   // the log stopped last, and its file
+    QString lastPath_;
+    int run_ = 0; // counts the logs started
+    QSet<int> reported_;
+    std::shared_ptr<Mailbox> mailbox_; // the writers' way back here
+    LogWriter::DiskWrite diskWrite_ = &LogWriter::WriteAndSync;
 };

@@ -1,6 +1,9 @@
 #include "Program.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+#include <memory>
 
 #include "Func.h"
 #include "Main.h"
@@ -8,7 +11,20 @@
 #include "Profile.h"
 #include "Seam.h"
 
+QTranslator* InstallQtTranslation() {
+    auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+    for (const QString& dir : {QCoreApplication::applicationDirPath(),
+                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
+        if (translator->load(QStringLiteral("qtbase_ru"), dir)) {
+            QCoreApplication::installTranslator(translator.get());
+            return translator.release();
+        }
+    }
+    return nullptr;
+}
+
 int RunProgram(QApplication& app, const QString& libraryPath) {
+    InstallQtTranslation();
     // What a save cut short by a crash or a kill left beside the settings file.
     ProfileFile::removeSaveLeftovers(SettingsFilePath());
 

@@ -1,5 +1,5 @@
 // Asking where to save a file. The program asks with the standard file
-// dialog; tests put their own answer here.
+// dialog; tests put their own answers here.
 #pragma once
 
 #include <QString>
@@ -13,3 +13,17 @@ using SaveFileAsker =
     std::function<QString(QWidget* owner, const QString& caption, const QString& suggested,
                           const QString& filter, bool confirmOverwrite)>;
 extern SaveFileAsker AskSaveFileName;
+
+// Whether the existing file `path` may be replaced; the program asks as the
+// file dialog does.
+using OverwriteAsker =
+    std::function<bool(QWidget* owner, const QString& caption, const QString& path)>;
+extern OverwriteAsker AskOverwrite;
+
+// Asks for a file of the type `suffix` ("png") to be replaced or made: a name
+// chosen without that suffix gets it, and when the name with the suffix is
+// that of an existing file, which the file dialog did not ask about, the user
+// is asked before it is replaced; declining goes back to the file dialog.
+// Empty when the user cancelled.
+QString AskSaveFileNameWithSuffix(QWidget* owner, const QString& caption, const QString& suggested,
+                                  const QString& filter, const QString& suffix);

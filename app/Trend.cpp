@@ -108,14 +108,13 @@ void TTrend::btSaveClick() {
         QDir(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation))
             .filePath(QDateTime::currentDateTime().toString(
                 QStringLiteral("'QS730_trend_'yyyyMMdd_HHmmss'.png'")));
-    QString path = AskSaveFileName(this, QStringLiteral("Сохранить тренд"), suggested,
-                                   QStringLiteral("Рисунки PNG (*.png)"), true);
+    const QString path =
+        AskSaveFileNameWithSuffix(this, QStringLiteral("Сохранить тренд"), suggested,
+                                  QStringLiteral("Изображения PNG (*.png)"), QStringLiteral("png"));
     if (path.isEmpty())
         return;
-    if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
-        path += QStringLiteral(".png");
     refresh();
     if (!ui->pnChart->grab().save(path, "PNG"))
-        throw Exception(QStringLiteral("Невозможно сохранить файл ") +
-                        QDir::toNativeSeparators(path));
+        throw Exception(QStringLiteral("Невозможно сохранить файл «") +
+                        QDir::toNativeSeparators(path) + QStringLiteral("»"));
 }

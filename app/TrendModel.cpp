@@ -16,6 +16,7 @@ void TrendModel::add(const PollOutcome& outcome) {
     }
     TrendPoint p;
     p.msecs = outcome.msecs;
+    p.elapsed = outcome.elapsed;
     p.value = outcome.value;
     p.flags = FlagBits(outcome.flagsA, outcome.flagsB);
     p.mode = static_cast<uint8_t>(outcome.mode <= 2 ? outcome.mode : 0);
@@ -85,8 +86,8 @@ std::vector<TrendColumn> TrendModel::columns(int width) const {
     std::vector<TrendColumn> out;
     if (size_ == 0 || width < 1)
         return out;
-    const qint64 t0 = at(0).msecs;
-    const qint64 span = at(size_ - 1).msecs - t0;
+    const qint64 t0 = at(0).elapsed;
+    const qint64 span = at(size_ - 1).elapsed - t0;
     // Column x holds the times from t0 + x * span / (width - 1) on; a point
     // before the next column's first time stays in the column (also one
     // whose clock went back), so a division is needed only per column.
@@ -103,8 +104,8 @@ std::vector<TrendColumn> TrendModel::columns(int width) const {
     qint64 nextStart = std::numeric_limits<qint64>::min();
     for (int i = 0; i < size_; ++i) {
         const TrendPoint& p = at(i);
-        if (i == 0 || p.msecs >= nextStart) {
-            const int x = columnOf(p.msecs);
+        if (i == 0 || p.elapsed >= nextStart) {
+            const int x = columnOf(p.elapsed);
             if (i == 0 || x > c.x) {
                 if (i > 0)
                     out.push_back(c);

@@ -11,7 +11,8 @@
 #include "PollOutcome.h"
 
 struct TrendPoint {
-    qint64 msecs = 0;
+    qint64 msecs = 0;   // wall clock, for the times shown
+    qint64 elapsed = 0; // steady clock, for the time axis
     uint16_t value = 0;
     uint8_t flags = 0;         // FlagBits
     uint8_t mode = 0;          // as in PollOutcome
@@ -69,8 +70,8 @@ class TrendModel {
     QString unit() const;
 
     // The points spread over `width` pixel columns from the first point's
-    // time (column 0) to the last one's (column width - 1); one column for
-    // each column that holds points, left to right.
+    // steady time (column 0) to the last one's (column width - 1); one column
+    // for each column that holds points, left to right.
     std::vector<TrendColumn> columns(int width) const;
 
   private:

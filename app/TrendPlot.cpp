@@ -129,9 +129,10 @@ void TrendPlot::paint() {
     p.drawText(QRect(area.left(), 2, area.width(), fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
                unit_);
 
-    // Time axis: from the first point, in seconds, minutes or hours.
-    const qint64 t0 = m.at(0).msecs;
-    const qint64 span = m.at(m.size() - 1).msecs - t0;
+    // Time axis: from the first point, in seconds, minutes or hours, on the
+    // steady clock; the wall clock only names the first point's time.
+    const qint64 t0 = m.at(0).elapsed;
+    const qint64 span = m.at(m.size() - 1).elapsed - t0;
     const TimeScale scale = TimeScaleFor(span);
     const double spanUnits = std::max(span / scale.msPerUnit, 1e-3);
     const double tStep = NiceStep(
@@ -150,8 +151,8 @@ void TrendPlot::paint() {
         if (span == 0)
             break;
     }
-    const QString start =
-        QDateTime::fromMSecsSinceEpoch(t0).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    const QString start = QDateTime::fromMSecsSinceEpoch(m.at(0).msecs)
+                              .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
     p.drawText(QRect(area.left(), area.bottom() + 6 + fm.height(), area.width(), fm.height()),
                Qt::AlignHCenter | Qt::AlignTop,
                QStringLiteral("Время, %1 (от %2)").arg(QString::fromUtf16(scale.unit), start));

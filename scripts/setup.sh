@@ -26,7 +26,7 @@ tests=(
 # Qt needs mingw-w64's posix thread model; libmodbus is built with the
 # autotools; wine runs the tests and needs Windows' dialog font (fonts-wine).
 windows=(
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix qt6-translations-l10n
   wine64 wine ninja-build
   autoconf automake libtool xz-utils zip
   libgtest-dev googletest

@@ -188,11 +188,13 @@ mingw_dlls=(
 )
 
 # What the program needs beside it on a Windows PC: the C++ runtime, Qt with
-# its windows platform and style, libmodbus.
+# its windows platform and style and its Russian translation (the Linux
+# package's file: the same Qt version), libmodbus.
 stage_runtime() { # <folder>
   local dir=$1
   mkdir -p "$dir/platforms" "$dir/styles"
   cp "${mingw_dlls[@]}" "$modbus_prefix/bin/libmodbus-5.dll" "$dir/"
+  cp /usr/share/qt6/translations/qtbase_ru.qm "$dir/"
   cp "$qt_prefix"/bin/Qt6{Core,Gui,Widgets}.dll "$dir/"
   cp "$qt_prefix/plugins/platforms/qwindows.dll" "$dir/platforms/"
   cp "$qt_prefix/plugins/styles/qwindowsvistastyle.dll" "$dir/styles/"
@@ -262,6 +264,7 @@ cp /usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright "$package/license
 cp /usr/share/doc/mingw-w64-common/copyright "$package/licenses/mingw-w64.txt"
 {
   echo "Qt $qt_version (Debian source package qt6-base): LGPL-3.0, Qt-LGPL-3.0.txt with GPL-3.0.txt"
+  echo "qtbase_ru.qm, Qt's translation (Debian package qt6-translations-l10n): the same"
   echo "libmodbus $modbus_version (Debian source package libmodbus, with the patch"
   echo "  scripts/windows/libmodbus-win32-speed.patch of this tool's sources): LGPL-2.1"
   echo "libstdc++, libgcc (GCC runtime library exception) and winpthreads of mingw-w64:"

@@ -143,10 +143,12 @@ int main(int argc, char* argv[]) {
 
     if (prefill) { // the trend as after a long session: every place taken
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const qint64 steadyNow = PollClocks.steady();
         const int n = trend->model().capacity();
         for (int i = 0; i < n; ++i) {
             PollOutcome o;
             o.msecs = now - qint64(n - i) * 20;
+            o.elapsed = steadyNow - qint64(n - i) * 20;
             o.mode = 1;
             o.ok = true;
             o.value = static_cast<uint16_t>(12000 + (i * 37) % 200);

@@ -8,8 +8,10 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "Keys.h"
 #include "Main.h"
 #include "RecorderUi.h"
+#include "Trend.h"
 
 namespace {
 
@@ -105,6 +108,19 @@ class TestMainWindow : public QObject {
     void applyPeriod(const QString& text) {
         edPoll()->setText(text);
         QTest::keyClick(edPoll(), Qt::Key_Return);
+    }
+    // Runs `act` once the modal dialog that `opener` shows is up.
+    void whileModal(const std::function<void()>& opener, const std::function<void(QWidget*)>& act) {
+        auto* timer = new QTimer(form.get());
+        connect(timer, &QTimer::timeout, timer, [timer, act] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                timer->stop();
+                act(dialog);
+                timer->deleteLater();
+            }
+        });
+        timer->start(10);
+        opener();
     }
 
   private slots:
@@ -453,6 +469,41 @@ class TestMainWindow : public QObject {
 
     // ---- Measurement parameters
 
+    // The trend's time axis follows the steady clock: a wall clock set back or
+    // forward between polls moves no point; the points keep the wall clock's
+    // times for what is shown.
+    void trendAxisIgnoresTheWallClock_data() {
+        QTest::addColumn<QList<qint64>>("wall"); // seconds, of four polls
+        QTest::newRow("steady") << QList<qint64>({1000, 1001, 1002, 1003});
+        QTest::newRow("set back past the first point") << QList<qint64>({1000, 1001, 400, 401});
+        QTest::newRow("set forward an hour") << QList<qint64>({1000, 4601, 4602, 4603});
+        QTest::newRow("set back while the steady clock goes on")
+            << QList<qint64>({1000, 1000, 1000, 999});
+    }
+    void trendAxisIgnoresTheWallClock() {
+        QFETCH(QList<qint64>, wall);
+        const PollClock saved = PollClocks;
+        int tick = 0;
+        PollClocks.wall = [&] { return wall.value(tick) * 1000; };
+        PollClocks.steady = [&] { return 50000 + qint64(tick) * 1000; };
+        for (tick = 0; tick < wall.size(); ++tick) {
+            if (tick == 2)
+                FailNextOperation(); // a failed poll between takes no place
+            btPoll()->click();
+        }
+        PollClocks = saved;
+        rec.clear();
+        const TrendModel& m = form->findChild<TTrend*>()->model();
+        QList<int> xs;
+        for (const TrendColumn& c : m.columns(301))
+            xs << c.x;
+        QCOMPARE(xs, QList<int>({0, 100, 300}));
+        QList<qint64> shown;
+        for (int i = 0; i < m.size(); ++i)
+            shown << m.at(i).msecs / 1000;
+        QCOMPARE(shown, QList<qint64>({wall[0], wall[1], wall[3]}));
+    }
+
     void readParameters_data() {
         QTest::addColumn<uint>("mode");
         QTest::addColumn<uint>("time");
@@ -583,6 +634,54 @@ class TestMainWindow : public QObject {
     }
 
     // ---- Restart counter
+
+    // The wizard switches the module's mode behind the main window, and a new
+    // link may lead to another module: the unit of the polls is unknown from
+    // then on until the mode is read again.
+    void unitForgottenWhenTheModeMayHaveChanged_data() {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QStringList>("answers"); // of the input boxes
+        QTest::addColumn<QString>("closeWith");
+        QTest::addColumn<int>("modeDuring"); // of a poll while the dialog is open
+        QTest::addColumn<int>("modeAfter");
+        QTest::newRow("calibration wizard")
+            << "miCalib" << QStringList(QStringLiteral("калиб")) << "btCancel" << 0 << 0;
+        QTest::newRow("port settings, OK") << "miComPars" << QStringList() << "btOk" << 1 << 0;
+        QTest::newRow("port settings, cancelled")
+            << "miComPars" << QStringList() << "btCancel" << 1 << 1;
+    }
+    void unitForgottenWhenTheModeMayHaveChanged() {
+        QFETCH(QString, item);
+        QFETCH(QStringList, answers);
+        QFETCH(QString, closeWith);
+        QFETCH(int, modeDuring);
+        QFETCH(int, modeAfter);
+        QTemporaryDir noDevices;
+        const QString savedRoot = SerialDeviceRoot;
+        SerialDeviceRoot = noDevices.path();
+        const bool hadSettings = QFile::exists(SettingsFilePath());
+        QList<int> modes;
+        connect(form.get(), &TForm1::polled, this, [&](const PollOutcome& o) { modes << o.mode; });
+        Regs[264] = 1; // current
+        Regs[265] = 100;
+        btRead()->click();
+        btPoll()->click();
+        rec.answers = answers;
+        whileModal([&] { action(item.toLatin1().constData())->trigger(); },
+                   [&](QWidget* dialog) {
+                       btPoll()->click();
+                       Control<QPushButton>(dialog, closeWith.toLatin1().constData())->click();
+                   });
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        btPoll()->click();
+        btRead()->click(); // known again
+        btPoll()->click();
+        SerialDeviceRoot = savedRoot;
+        if (!hadSettings)
+            QFile::remove(SettingsFilePath());
+        QCOMPARE(modes, QList<int>({1, modeDuring, modeAfter, 1}));
+        QVERIFY2(rec.texts().isEmpty(), qPrintable(rec.texts().join(" | ")));
+    }
 
     void readRestartCounter_data() {
         QTest::addColumn<uint>("count");

@@ -25,9 +25,9 @@
 namespace {
 
 const QByteArray Bom = QByteArrayLiteral("\xEF\xBB\xBF");
-const QString Header =
-    QStringLiteral("Дата и время;Значение;Единица;Ошибка внутреннего ОЗУ;Ошибка КС FLASH;Ошибка КС "
-                   "параметров;Ошибка чтения АЦП;Выход за диапазон;Данные некорректны");
+const QString Header = QStringLiteral(
+    "Дата и время;Значение;Ед. изм.;Ошибка внутреннего ОЗУ;Ошибка КС FLASH;Ошибка КС "
+    "параметров;Ошибка чтения АЦП;Выход за диапазон;Данные некорректны");
 
 // A log line read back: the value's text (or the error) and the flag fields.
 struct LogLine {
@@ -53,6 +53,7 @@ class TestMeasureLogSim : public QObject {
     sim::SimModule& module() { return link->module(); }
     template <class T = QWidget> T* w(const char* name) { return Control<T>(form.get(), name); }
     QAction* miLog() { return w<QAction>("miLog"); }
+    MeasureLog* log() { return form->findChild<MeasureLog*>(); }
     QCheckBox* chbPoll() { return w<QCheckBox>("chbPoll"); }
 
     void startPolling(const char* period) {
@@ -150,6 +151,7 @@ class TestMeasureLogSim : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(good >= goodBefore + 8, 20000);
         miLog()->trigger(); // logging off, polling on
         QVERIFY(!miLog()->isChecked());
+        QTRY_VERIFY(!log()->busy()); // the last lines are on the disk
         chbPoll()->setChecked(false);
         const QDateTime end = QDateTime::currentDateTime().addMSecs(1);
         QCOMPARE(failed, 2);
@@ -200,8 +202,9 @@ class TestMeasureLogSim : public QObject {
         chosen = dir.filePath("missing/log.csv");
         miLog()->trigger();
         QVERIFY(!miLog()->isChecked());
-        QCOMPARE(rec.texts(), QStringList(seam::ErrorBoxText("Невозможно открыть файл " +
-                                                             QDir::toNativeSeparators(chosen))));
+        QCOMPARE(rec.texts(),
+                 QStringList(seam::ErrorBoxText("Невозможно открыть файл «" +
+                                                QDir::toNativeSeparators(chosen) + "»")));
         rec.clear();
         chosen.clear();
         miLog()->trigger();
@@ -221,8 +224,8 @@ class TestMeasureLogSim : public QObject {
         startPolling("20");
         QTRY_COMPARE_WITH_TIMEOUT(rec.messages.size(), 1, 10000);
         QCOMPARE(rec.texts(),
-                 QStringList("Ошибка записи в файл " + QDir::toNativeSeparators(chosen) +
-                             ".\nЗапись в файл остановлена."));
+                 QStringList("Ошибка записи в файл «" + QDir::toNativeSeparators(chosen) +
+                             "».\nЗапись в файл остановлена."));
         QCOMPARE(rec.messages[0].icon, seam::Icon::Error);
         QVERIFY(!miLog()->isChecked());
         const int pollsAtBox = polls;
@@ -238,6 +241,7 @@ class TestMeasureLogSim : public QObject {
         QTRY_VERIFY(QFileInfo(chosen).size() > limit + 100);
         chbPoll()->setChecked(false);
         miLog()->trigger();
+        QTRY_VERIFY(!log()->busy());
         QFile f(chosen);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QList<QByteArray> rows = f.readAll().split('\n');

@@ -13,6 +13,7 @@ PollOutcome Ok(qint64 msecs, uint16_t value, uint16_t mode = 1, uint16_t flagsA 
                uint16_t flagsB = 0) {
     PollOutcome o;
     o.msecs = msecs;
+    o.elapsed = msecs;
     o.mode = mode;
     o.ok = true;
     o.value = value;
@@ -24,6 +25,7 @@ PollOutcome Ok(qint64 msecs, uint16_t value, uint16_t mode = 1, uint16_t flagsA 
 PollOutcome Failed(qint64 msecs, uint16_t mode = 1) {
     PollOutcome o;
     o.msecs = msecs;
+    o.elapsed = msecs;
     o.mode = mode;
     o.error = QStringLiteral("Нет ответа!");
     return o;

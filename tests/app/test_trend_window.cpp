@@ -19,6 +19,7 @@ namespace {
 PollOutcome Ok(qint64 msecs, uint16_t value, uint16_t flagsA = 0, uint16_t flagsB = 0) {
     PollOutcome o;
     o.msecs = msecs;
+    o.elapsed = msecs;
     o.mode = reg::ModeVoltage;
     o.ok = true;
     o.value = value;
@@ -111,12 +112,79 @@ class TestTrendWindow : public QObject {
 
         answer = dir.filePath("missing/trend.png");
         save->click();
-        QCOMPARE(rec.texts(), QStringList(seam::ErrorBoxText("Невозможно сохранить файл " +
-                                                             QDir::toNativeSeparators(answer))));
+        QCOMPARE(rec.texts(),
+                 QStringList(seam::ErrorBoxText("Невозможно сохранить файл «" +
+                                                QDir::toNativeSeparators(answer) + "»")));
         rec.clear();
         answer.clear(); // cancelled
         save->click();
         QVERIFY(rec.messages.isEmpty());
+    }
+
+    // ".png" is added to a name chosen without it; an existing file of that
+    // name, which the file dialog did not ask about, is replaced only when
+    // the user agrees, or else the file dialog comes again.
+    void pngAddedAsksBeforeReplacing_data() {
+        QTest::addColumn<QStringList>("answers");  // of the file dialogs, "" cancels
+        QTest::addColumn<QStringList>("existing"); // files there before
+        QTest::addColumn<bool>("replace");         // the answer to the question
+        QTest::addColumn<QStringList>("asked");    // the files asked about
+        QTest::addColumn<QString>("saved");        // the file with the picture, "" none
+        QTest::addColumn<int>("dialogs");          // file dialogs shown
+        QTest::newRow("new name") << QStringList{"trend"} << QStringList() << false << QStringList()
+                                  << "trend.png" << 1;
+        QTest::newRow("existing, replaced") << QStringList{"trend"} << QStringList{"trend.png"}
+                                            << true << QStringList{"trend.png"} << "trend.png" << 1;
+        QTest::newRow("existing, kept, cancelled")
+            << QStringList{"trend", ""} << QStringList{"trend.png"} << false
+            << QStringList{"trend.png"} << "" << 2;
+        QTest::newRow("existing, kept, another name")
+            << QStringList{"trend", "other"} << QStringList{"trend.png"} << false
+            << QStringList{"trend.png"} << "other.png" << 2;
+        QTest::newRow("suffix typed: the dialog asked")
+            << QStringList{"trend.PNG"} << QStringList{"trend.PNG"} << false << QStringList()
+            << "trend.PNG" << 1;
+    }
+    void pngAddedAsksBeforeReplacing() {
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, existing);
+        QFETCH(bool, replace);
+        QFETCH(QStringList, asked);
+        QFETCH(QString, saved);
+        QFETCH(int, dialogs);
+        QTemporaryDir here;
+        for (const QString& name : existing) {
+            QFile f(here.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("old") == 3);
+        }
+        QStringList suggestions;
+        AskSaveFileName = [&](QWidget*, const QString&, const QString& suggested, const QString&,
+                              bool confirm) {
+            suggestions << QFileInfo(suggested).fileName();
+            const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+            return confirm && !answer.isEmpty() ? here.filePath(answer) : QString();
+        };
+        QStringList questions;
+        const auto restore = qScopeGuard([saved = AskOverwrite] { AskOverwrite = saved; });
+        AskOverwrite = [&](QWidget*, const QString& caption, const QString& path) {
+            questions << QFileInfo(path).fileName();
+            return caption == QStringLiteral("Сохранить тренд") && replace;
+        };
+        TTrend trend(nullptr);
+        trend.record(Ok(t0, 100));
+        Control<QPushButton>(trend, "btSave")->click();
+        QVERIFY(rec.messages.isEmpty());
+        QCOMPARE(questions, asked);
+        QCOMPARE(suggestions.size(), dialogs);
+        if (dialogs > 1)
+            QCOMPARE(suggestions[1], asked.first()); // the dialog again, on that name
+        for (const QString& name : QDir(here.path()).entryList(QDir::Files)) {
+            QFile f(here.filePath(name));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll() == "old", name != saved);
+        }
+        if (!saved.isEmpty())
+            QVERIFY(!QImage(here.filePath(saved), "PNG").isNull());
     }
 };
 

@@ -47,7 +47,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = qs730-view ] || fail "package name is $(field Package)"
 [ "$(field Architecture)" = amd64 ] || fail "architecture is $(field Architecture)"
 depends=", $(field Depends),"
-for dep in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins libmodbus5; do
+for dep in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins qt6-translations-l10n libmodbus5; do
   [[ $depends == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep: $depends"
 done
 
