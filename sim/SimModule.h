@@ -53,6 +53,13 @@ struct Options {
     uint16_t integrationTime = 100;
     uint32_t appliedCurrentUa = 12000; // signal at the current terminals, microamperes
     uint32_t appliedVoltageMv = 5000;  // signal at the voltage terminals, millivolts
+    // The module's own error per range: with registers 8-15 at their defaults
+    // it reads (1 + gain error) x signal + offset error. All zero (the
+    // default) is a module whose default coefficients are right for it.
+    double currentGainError = 0;   // relative: 0.006 reads 0.6 % high
+    double currentOffsetError = 0; // microamperes
+    double voltageGainError = 0;
+    double voltageOffsetError = 0; // millivolts
 };
 
 // One request as the slave received it (only requests addressed to it and
@@ -91,7 +98,12 @@ class SimModule {
     // Takes effect at once; throws std::invalid_argument for impossible values.
     void setLink(uint8_t address, int baud, int parity);
 
-    // Signals at the inputs. Register 1025 shows the one for the applied mode.
+    // Signals at the inputs. Register 1025 shows the one for the applied mode,
+    // as the module measures it: the input's raw count u follows the signal
+    // and the module's own gain and offset, and the reading comes from the
+    // coefficients in registers 8-15 (gain A, offset B of the range) as
+    // x = 2^-28 * A * (u - B), x / 2 in current mode and x / 4 in voltage
+    // mode, rounded and kept within 0..65535.
     void setAppliedCurrent(uint32_t microamperes);
     void setAppliedVoltage(uint32_t millivolts);
     // Pins register 1025 to a fixed value whatever the mode; clearInput() undoes it.
