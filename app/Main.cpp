@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "About.h"
+#include "AccuracyRecords.h"
 #include "Calib.h"
 #include "Compar.h"
 #include "Convert.h"
@@ -80,6 +81,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miNullCountRes, &QAction::triggered, this, guarded(&TForm1::miNullCountResClick));
     connect(ui->miModPars, &QAction::triggered, this, guarded(&TForm1::miModParsClick));
     connect(ui->miCalib, &QAction::triggered, this, guarded(&TForm1::miCalibClick));
+    connect(ui->miCheck, &QAction::triggered, this, guarded(&TForm1::miCheckClick));
     connect(ui->miComPars, &QAction::triggered, this, guarded(&TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
     connect(ui->miTrend, &QAction::triggered, this, guarded(&TForm1::miTrendClick));
@@ -286,9 +288,16 @@ void TForm1::miModParsClick() {
 void TForm1::miCalibClick() {
     if (!CalibrationPasswordAccepted(this))
         return;
+    const ModuleRecordId before = ReadModuleRecordId(); // for the protocol
     auto* wizard = new TCalibr1(this); // reads the mode and time it restores at the end
     wizard->exec();
+    const CalibrationResult result = wizard->calibrationResult();
     wizard->deleteLater();
+    AccuracyRecords::program().afterCalibration(this, before, result);
+}
+
+void TForm1::miCheckClick() {
+    AccuracyRecords::program().runCheck(this);
 }
 
 void TForm1::miComParsClick() {

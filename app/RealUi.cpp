@@ -1,5 +1,6 @@
 #include "RealUi.h"
 
+#include <QAbstractButton>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -56,4 +57,15 @@ QString RealUi::input(QWidget* owner, const QString& caption, const QString& pro
 void RealUi::pause(int milliseconds) {
     if (milliseconds > 0)
         QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+bool RealUi::ask(QWidget* owner, const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    owner);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    box.setDefaultButton(QMessageBox::Yes);
+    if (caption.isEmpty())
+        KeepTitleEmpty(&box);
+    return box.exec() == QMessageBox::Yes;
 }

@@ -14,6 +14,7 @@ class RealUi final : public seam::Ui {
     QString input(QWidget* owner, const QString& caption, const QString& prompt,
                   const QString& value) override;
     void pause(int milliseconds) override;
+    bool ask(QWidget* owner, const QString& text, const QString& caption) override;
 
     // The boxes themselves, not yet shown (also for pictures of them).
     static std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text,

@@ -26,6 +26,11 @@ class Ui {
                           const QString& value) = 0;
     // A fixed, blocking pause.
     virtual void pause(int milliseconds) = 0;
+    // A question with "Да" and "Нет"; true for "Да". Unless a seam asks for
+    // real, the answer is "Нет" and nothing is shown.
+    virtual bool ask(QWidget* /*owner*/, const QString& /*text*/, const QString& /*caption*/) {
+        return false;
+    }
 };
 
 // The seam in force. Before anything is installed, a plain fallback writes
@@ -41,6 +46,9 @@ inline void message(QWidget* owner, const QString& text, const QString& caption,
 }
 inline void pause(int milliseconds) {
     ui().pause(milliseconds);
+}
+inline bool ask(QWidget* owner, const QString& text, const QString& caption = QString()) {
+    return ui().ask(owner, text, caption);
 }
 
 // The application's title, the caption of its standard error box.
