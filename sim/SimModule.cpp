@@ -622,6 +622,15 @@ void SimModule::setAppliedVoltage(uint32_t millivolts) {
     d->voltageMv = millivolts;
 }
 
+void SimModule::setReadingErrors(double currentGain, double currentOffset, double voltageGain,
+                                 double voltageOffset) {
+    std::lock_guard lock(d->m);
+    d->gainError[0] = currentGain;
+    d->offsetError[0] = currentOffset;
+    d->gainError[1] = voltageGain;
+    d->offsetError[1] = voltageOffset;
+}
+
 void SimModule::setInput(uint16_t value) {
     std::lock_guard lock(d->m);
     d->pinnedInput = value;

@@ -106,6 +106,9 @@ class SimModule {
     // mode, rounded and kept within 0..65535.
     void setAppliedCurrent(uint32_t microamperes);
     void setAppliedVoltage(uint32_t millivolts);
+    // The module's own gain and offset errors, as in Options, from now on.
+    void setReadingErrors(double currentGain, double currentOffset, double voltageGain,
+                          double voltageOffset);
     // Pins register 1025 to a fixed value whatever the mode; clearInput() undoes it.
     void setInput(uint16_t value);
     void clearInput();
