@@ -57,6 +57,8 @@ class Sheet {
         y_ = area_.top();
     }
     void space(double lines = 0.6) { y_ += lineHeight(Normal) * lines; }
+    // A heading stays with the first lines of what follows it.
+    void keep(double lines) { need(lineHeight(Normal) * lines); }
 
     // A paragraph, wrapped to the width.
     void text(const QString& t, Style s = Normal, Qt::Alignment align = Qt::AlignLeft,
@@ -79,7 +81,7 @@ class Sheet {
                int markedRow = -1) {
         painter_.setFont(font(Normal));
         const double h = lineHeight(Normal);
-        const double split = area_.width() * 0.36;
+        const double split = area_.width() * 0.42;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const QRectF valueBox(area_.left() + split, 0, area_.width() - split, 1e6);
             const double rowH = std::max(
@@ -213,6 +215,7 @@ void CheckTables(Sheet& s, const CheckResult& check) {
         }
         if (rows.empty())
             continue;
+        s.keep(5);
         s.text(RangeTitle(range), Sheet::Bold);
         s.table(header, rows, widths, red);
         s.space(0.4);
@@ -280,6 +283,7 @@ int Render(QPdfWriter& writer, const ProtocolData& d, int totalPages) {
 
     int section = 3;
     if (d.asFound) {
+        s.keep(9);
         s.text(QStringLiteral("%1. ").arg(section++) +
                    (d.adjustment ? QStringLiteral("Результаты проверки до калибровки")
                                  : QStringLiteral("Результаты проверки")),
@@ -290,6 +294,7 @@ int Render(QPdfWriter& writer, const ProtocolData& d, int totalPages) {
     }
     if (d.adjustment) {
         const CalibrationResult& a = *d.adjustment;
+        s.keep(9);
         s.text(QStringLiteral("%1. Подстройка").arg(section++), Sheet::Heading);
         std::vector<QStringList> readings;
         const QStringList refs = {QStringLiteral("2 мА"), QStringLiteral("20 мА"),
@@ -323,6 +328,7 @@ int Render(QPdfWriter& writer, const ProtocolData& d, int totalPages) {
         s.space(0.4);
     }
     if (d.asLeft) {
+        s.keep(9);
         s.text(QStringLiteral("%1. Результаты проверки после калибровки").arg(section++),
                Sheet::Heading);
         s.text(CheckMethod(*d.asLeft), Sheet::Small);
@@ -334,6 +340,7 @@ int Render(QPdfWriter& writer, const ProtocolData& d, int totalPages) {
     s.space();
     s.signatureLine(QStringLiteral("Калибровку выполнил"), p.technician);
     s.signatureLine(QStringLiteral("Протокол проверил"), QString());
+    s.space(0.8);
     s.text(QStringLiteral("Дата: ") + d.made.toString(QStringLiteral("dd.MM.yyyy")), Sheet::Normal);
     return s.pages();
 }
