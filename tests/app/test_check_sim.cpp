@@ -103,6 +103,26 @@ uint32_t Coef(sim::SimModule& m, uint16_t first) {
     return reg::JoinWords(m.reg(first), m.reg(static_cast<uint16_t>(first + 1)));
 }
 
+// The wizard against exact references, as from the menu item.
+CalibrationResult Calibrate(QWidget& owner, sim::SimModule& m) {
+    auto* wizard = new TCalibr1(&owner);
+    QTimer::singleShot(0, wizard, [&] {
+        const uint32_t signal[5] = {0, 2000, 20000, 1000, 10000};
+        for (int i = 0; i < 5; ++i) {
+            const int s = wizard->step();
+            if (s == 1 || s == 2)
+                m.setAppliedCurrent(signal[s]);
+            else if (s == 3 || s == 4)
+                m.setAppliedVoltage(signal[s]);
+            Control<QPushButton>(wizard, "btNext")->click();
+        }
+    });
+    wizard->exec();
+    const CalibrationResult result = wizard->calibrationResult();
+    delete wizard;
+    return result;
+}
+
 std::vector<bool> Verdicts(const CheckResult& c) {
     std::vector<bool> v;
     for (const PointResult& p : c.points)
@@ -117,6 +137,8 @@ class TestCheckSim : public QObject {
   private slots:
     void asFoundCalibrateAsLeft();
     void cancelGivesTheModeBack();
+    void calibrationResult_data();
+    void calibrationResult();
 };
 
 void TestCheckSim::asFoundCalibrateAsLeft() {
@@ -150,21 +172,7 @@ void TestCheckSim::asFoundCalibrateAsLeft() {
 
     // The wizard against exact references, as in the menu item.
     const ModuleRecordId before = ReadModuleRecordId();
-    auto* wizard = new TCalibr1(&owner);
-    QTimer::singleShot(0, wizard, [&] {
-        const uint32_t signal[5] = {0, 2000, 20000, 1000, 10000};
-        for (int i = 0; i < 5; ++i) {
-            const int s = wizard->step();
-            if (s == 1 || s == 2)
-                m.setAppliedCurrent(signal[s]);
-            else if (s == 3 || s == 4)
-                m.setAppliedVoltage(signal[s]);
-            Control<QPushButton>(wizard, "btNext")->click();
-        }
-    });
-    QCOMPARE(wizard->exec(), int(QDialog::Accepted));
-    const CalibrationResult calibration = wizard->calibrationResult();
-    delete wizard;
+    const CalibrationResult calibration = Calibrate(owner, m);
     QVERIFY(calibration.complete);
     QCOMPARE(calibration.readings, (std::array<uint16_t, 4>{2027, 20135, 983, 9938}));
     QCOMPARE(calibration.held, DefaultCoefficients());
@@ -236,6 +244,45 @@ void TestCheckSim::cancelGivesTheModeBack() {
     m.setAppliedVoltage(7000);
     QCOMPARE(m.reg(reg::InputValue), uint16_t(6953)); // measuring voltage again: 0.5 % low, -12 mV
     QVERIFY(!check.finished());
+}
+
+using Resets = std::array<bool, 4>;
+Q_DECLARE_METATYPE(Resets)
+
+void TestCheckSim::calibrationResult_data() {
+    QTest::addColumn<uint>("voltageGain"); // in registers 12-13 before
+    QTest::addColumn<bool>("checksumError");
+    QTest::addColumn<Resets>("reset");
+    QTest::newRow("as the factory left it") << uint(reg::DefaultGainVoltage) << false << Resets{};
+    QTest::newRow("at the window's edge")
+        << uint(reg::DefaultGainVoltage + VoltageWindow) << false << Resets{};
+    QTest::newRow("just outside: reset") << uint(reg::DefaultGainVoltage + VoltageWindow + 1)
+                                         << false << Resets{false, false, true, false};
+    QTest::newRow("checksum error: not read") << 5u << true << Resets{};
+}
+
+void TestCheckSim::calibrationResult() {
+    QFETCH(uint, voltageGain);
+    QFETCH(bool, checksumError);
+    RecorderUi rec;
+    SimLink link(Erring());
+    auto& m = link.module();
+    m.setReg(12, reg::SplitWords(voltageGain)[0]);
+    m.setReg(13, reg::SplitWords(voltageGain)[1]);
+    if (checksumError)
+        m.setReg(reg::FlagsA, reg::FlagParamsChecksum);
+    QWidget owner;
+    const CalibrationResult r = Calibrate(owner, m);
+    QVERIFY(r.complete);
+    QCOMPARE(r.checksumError, checksumError);
+    QTEST(r.reset, "reset");
+    QCOMPARE(r.asRead[2], checksumError ? reg::DefaultGainVoltage : voltageGain);
+    QCOMPARE(r.held[2], r.reset[2] || checksumError ? reg::DefaultGainVoltage : voltageGain);
+    QCOMPARE(r.dateWritten, m.reg(reg::CalibrationDate));
+    const CoefficientSet inModule = {Coef(m, 8), Coef(m, 10), Coef(m, 12), Coef(m, 14)};
+    QCOMPARE(r.written, inModule);
+    // Whatever the module had, the wizard's formulas find its true transfer.
+    QVERIFY(std::abs(double(r.written[2]) - reg::DefaultGainVoltage / 0.995) < 2000);
 }
 
 QTEST_MAIN(TestCheckSim)
