@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "About.h"
+#include "AccuracyRecords.h"
 #include "Calib.h"
 #include "Compar.h"
 #include "Convert.h"
@@ -82,6 +83,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miNullCountRes, &QAction::triggered, this, guarded(&TForm1::miNullCountResClick));
     connect(ui->miModPars, &QAction::triggered, this, guarded(&TForm1::miModParsClick));
     connect(ui->miCalib, &QAction::triggered, this, guarded(&TForm1::miCalibClick));
+    connect(ui->miCheck, &QAction::triggered, this, guarded(&TForm1::miCheckClick));
     connect(ui->miComPars, &QAction::triggered, this, guarded(&TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
     connect(ui->miTrend, &QAction::triggered, this, guarded(&TForm1::miTrendClick));
@@ -295,10 +297,20 @@ void TForm1::miCalibClick() {
     if (!CalibrationPasswordAccepted(this))
         return;
     measuredMode_ = 0;
+    const ModuleRecordId before = ReadModuleRecordId(); // for the protocol
     auto* wizard = new TCalibr1(this); // reads the mode and time it restores at the end
     wizard->exec();
     measuredMode_ = 0;
+    const CalibrationResult result = wizard->calibrationResult();
     wizard->deleteLater();
+    AccuracyRecords::program().afterCalibration(this, before, result);
+}
+
+// The check switches the module between its ranges while polling goes on.
+void TForm1::miCheckClick() {
+    measuredMode_ = 0;
+    AccuracyRecords::program().runCheck(this);
+    measuredMode_ = 0;
 }
 
 // A new link (OK, or a search that reopened the port) may lead to another

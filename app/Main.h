@@ -42,6 +42,7 @@ class TForm1 : public QMainWindow {
     // ---- Menu items that open the dialogs
     void miModParsClick();
     void miCalibClick();
+    void miCheckClick();
     void miComParsClick();
     void miAboutClick();
 

@@ -1,5 +1,6 @@
 #include "RealUi.h"
 
+#include <QAbstractButton>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>

@@ -49,6 +49,10 @@ inline bool ask(QWidget* owner, const QString& text, const QString& caption, Ico
 inline void pause(int milliseconds) {
     ui().pause(milliseconds);
 }
+// A question with the question icon, by default with an empty caption.
+inline bool ask(QWidget* owner, const QString& text, const QString& caption = QString()) {
+    return ui().ask(owner, text, caption, Icon::Question);
+}
 
 // The application's title, the caption of its standard error box.
 inline const QString AppTitle = QStringLiteral("QS730_View");

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <deque>
 #include <fcntl.h>
@@ -119,6 +120,8 @@ struct SimModule::Impl {
     uint16_t appliedIntTime = 100;
     uint32_t currentUa = 0;
     uint32_t voltageMv = 0;
+    double gainError[2] = {0, 0};   // current, voltage
+    double offsetError[2] = {0, 0}; // uA, mV
     std::optional<uint16_t> pinnedInput;
     bool unlocked = false;
 
@@ -163,6 +166,7 @@ struct SimModule::Impl {
 
     // Below: called with the mutex held.
     uint16_t read(uint16_t r) const;
+    uint16_t measured() const;
     void applyLinkFromRegs();
     Reply handle(const uint8_t* req, int length);
     uint8_t doRead(uint16_t first, uint16_t count, std::vector<uint8_t>& data) const;
@@ -197,6 +201,10 @@ void SimModule::Impl::open(const Options& o) {
     linkChange = o.linkChange;
     currentUa = o.appliedCurrentUa;
     voltageMv = o.appliedVoltageMv;
+    gainError[0] = o.currentGainError;
+    offsetError[0] = o.currentOffsetError;
+    gainError[1] = o.voltageGainError;
+    offsetError[1] = o.voltageOffsetError;
     appliedMode = o.mode;
     appliedIntTime = o.integrationTime;
 
@@ -358,11 +366,33 @@ uint16_t SimModule::Impl::read(uint16_t r) const {
     if (r == reg::InputValue) {
         if (pinnedInput)
             return *pinnedInput;
-        const uint32_t v = appliedMode == reg::ModeVoltage ? voltageMv : currentUa;
-        return static_cast<uint16_t>(std::min<uint32_t>(v, 0xFFFF));
+        return measured();
     }
     auto it = regs.find(r);
     return it == regs.end() ? 0 : it->second;
+}
+
+// The reading of register 1025. The raw count is what a module whose
+// coefficients are the defaults turns into (1 + gain error) x signal +
+// offset error; the coefficients held in registers 8-15 then make the
+// reading. So a calibration against exact references writes the
+// coefficients that make this module read the signal itself.
+uint16_t SimModule::Impl::measured() const {
+    const bool voltage = appliedMode == reg::ModeVoltage;
+    const int range = voltage ? 1 : 0;
+    const double factor = voltage ? 4.0 : 2.0;
+    const double signal = voltage ? voltageMv : currentUa;
+    const uint16_t first = voltage ? reg::GainVoltage : reg::GainCurrent;
+    const double defaultGain = voltage ? reg::DefaultGainVoltage : reg::DefaultGainCurrent;
+    const double defaultOffset = voltage ? reg::DefaultOffsetVoltage : reg::DefaultOffsetCurrent;
+    const double scale = std::ldexp(1.0, 28);
+    const double seen = signal * (1.0 + gainError[range]) + offsetError[range];
+    const double u = std::round(defaultOffset + factor * seen * scale / defaultGain);
+    const double gain = reg::JoinWords(read(first), read(static_cast<uint16_t>(first + 1)));
+    const double offset = reg::JoinWords(read(static_cast<uint16_t>(first + 2)),
+                                         read(static_cast<uint16_t>(first + 3)));
+    const double reading = std::round(gain * (u - offset) / scale / factor);
+    return static_cast<uint16_t>(std::clamp(reading, 0.0, 65535.0));
 }
 
 void SimModule::Impl::applyLinkFromRegs() {
@@ -602,6 +632,15 @@ void SimModule::setAppliedCurrent(uint32_t microamperes) {
 void SimModule::setAppliedVoltage(uint32_t millivolts) {
     std::lock_guard lock(d->m);
     d->voltageMv = millivolts;
+}
+
+void SimModule::setReadingErrors(double currentGain, double currentOffset, double voltageGain,
+                                 double voltageOffset) {
+    std::lock_guard lock(d->m);
+    d->gainError[0] = currentGain;
+    d->offsetError[0] = currentOffset;
+    d->gainError[1] = voltageGain;
+    d->offsetError[1] = voltageOffset;
 }
 
 void SimModule::setInput(uint16_t value) {

@@ -62,6 +62,13 @@ struct Options {
     uint32_t appliedCurrentUa = 12000; // signal at the current terminals, microamperes
     uint32_t appliedVoltageMv = 5000;  // signal at the voltage terminals, millivolts
     LinkChange linkChange = LinkChange::AtOnce;
+    // The module's own error per range: with registers 8-15 at their defaults
+    // it reads (1 + gain error) x signal + offset error. All zero (the
+    // default) is a module whose default coefficients are right for it.
+    double currentGainError = 0;   // relative: 0.006 reads 0.6 % high
+    double currentOffsetError = 0; // microamperes
+    double voltageGainError = 0;
+    double voltageOffsetError = 0; // millivolts
 };
 
 // One request as the slave received it (only requests addressed to it and
@@ -103,9 +110,17 @@ class SimModule {
     LinkChange linkChange() const;
     void setLinkChange(LinkChange change);
 
-    // Signals at the inputs. Register 1025 shows the one for the applied mode.
+    // Signals at the inputs. Register 1025 shows the one for the applied mode,
+    // as the module measures it: the input's raw count u follows the signal
+    // and the module's own gain and offset, and the reading comes from the
+    // coefficients in registers 8-15 (gain A, offset B of the range) as
+    // x = 2^-28 * A * (u - B), x / 2 in current mode and x / 4 in voltage
+    // mode, rounded and kept within 0..65535.
     void setAppliedCurrent(uint32_t microamperes);
     void setAppliedVoltage(uint32_t millivolts);
+    // The module's own gain and offset errors, as in Options, from now on.
+    void setReadingErrors(double currentGain, double currentOffset, double voltageGain,
+                          double voltageOffset);
     // Pins register 1025 to a fixed value whatever the mode; clearInput() undoes it.
     void setInput(uint16_t value);
     void clearInput();

@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,7 @@ namespace {
 const char* const Usage =
     "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
     " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
-    "[--link-change at-once|after-restart] [--help]\n";
+    "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] [--help]\n";
 
 [[noreturn]] void Fail(const std::string& message) {
     std::fprintf(stderr, "qs730-sim: %s\n%s", message.c_str(), Usage);
@@ -69,6 +70,24 @@ uint16_t Serial(const char* text) {
     return static_cast<uint16_t>(Number("--serial", text, 0xFFFF));
 }
 
+// "GAIN%,OFFSET": the module's own gain error in percent and offset error in
+// units of the reading, both signed. "--current-error 0.6,15" makes a module
+// that reads 0.6 % high and 15 uA over with its default coefficients: one
+// that needs calibrating.
+void Error(const std::string& option, const char* text, double& gain, double& offset) {
+    char* end = nullptr;
+    errno = 0;
+    const double percent = std::strtod(text, &end);
+    if (end == text || *end != ',' || errno)
+        Fail("bad value for " + option + ": " + text);
+    const char* second = end + 1;
+    const double units = std::strtod(second, &end);
+    if (end == second || *end || errno || std::fabs(percent) > 50 || std::fabs(units) > 10000)
+        Fail("bad value for " + option + ": " + text);
+    gain = percent / 100;
+    offset = units;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -99,6 +118,10 @@ int main(int argc, char** argv) {
             options.typeCode = static_cast<uint16_t>(Number(option, value, 0xFFFF));
         else if (option == "--current")
             options.appliedCurrentUa = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
+        else if (option == "--current-error")
+            Error(option, value, options.currentGainError, options.currentOffsetError);
+        else if (option == "--voltage-error")
+            Error(option, value, options.voltageGainError, options.voltageOffsetError);
         else if (option == "--bad-crc")
             badCrc = static_cast<int>(Number(option, value, 1000000));
         else if (option == "--delay")

@@ -173,8 +173,8 @@ class TestMainWindow : public QObject {
         QStringList commands;
         for (QAction* a : form->menuBar()->actions().first()->menu()->actions())
             commands << a->objectName();
-        QCOMPARE(commands,
-                 QStringList({"miModPars", "miReadCountRes", "miNullCountRes", "miCalib"}));
+        QCOMPARE(commands, QStringList({"miModPars", "miReadCountRes", "miNullCountRes", "miCalib",
+                                        "miCheck"}));
         QCOMPARE(form->menuBar()->actions().at(1)->menu()->actions(),
                  QList<QAction*>({action("miComPars")}));
         // The trend window and the measurement log, which is off at start.

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -15,6 +17,8 @@
 
 #include "About.h"
 #include "Calib.h"
+#include "CalibrationProtocol.h"
+#include "Check.h"
 #include "Compar.h"
 #include "FakeDevices.h"
 #include "Func.h"
@@ -177,6 +181,71 @@ int main(int argc, char* argv[]) {
                                    QString(), seam::Icon::Information);
         box->show();
         Save(box.get(), "restart-counter");
+    }
+    {
+        // A module that needs calibrating (0.6 % high and 15 uA over, 0.5 % low
+        // and 12 mV under): the check as found with four points measured, then
+        // the calibration and the check as left, and the protocol's first page.
+        module.clearInput();
+        module.setReg(reg::FlagsA, 0);
+        module.setReg(reg::FlagsB, 0);
+        module.setReadingErrors(0.006, 15, -0.005, -12);
+        QTemporaryDir folder;
+        const QString ini = folder.filePath(QStringLiteral("QS730_View.ini"));
+        const auto run = [&](TCheck& check, int presses) {
+            for (int i = 0; i < presses && !check.finished(); ++i) {
+                const QString tip = check.findChild<QLabel*>(QStringLiteral("lbTip"))->text();
+                for (const CheckPoint& p : CheckSettings().points())
+                    if (CheckPrompt(p) == tip) {
+                        if (p.range == Range::Current)
+                            module.setAppliedCurrent(static_cast<uint32_t>(p.nominal));
+                        else
+                            module.setAppliedVoltage(static_cast<uint32_t>(p.nominal));
+                    }
+                check.btNextClick();
+            }
+        };
+        ProtocolData data;
+        data.module = ReadModuleRecordId();
+        TCheck found(&form, ini);
+        found.show();
+        found.btNextClick();
+        run(found, 4);
+        Save(&found, "check");
+        run(found, 10);
+        data.asFound = found.checkResult();
+        found.reject();
+
+        TCalibr1 wizard(&form);
+        wizard.show();
+        const uint32_t signal[5] = {0, 2000, 20000, 1000, 10000};
+        for (int s = 0; s < 5; ++s) {
+            if (s == 1 || s == 2)
+                module.setAppliedCurrent(signal[s]);
+            else if (s == 3 || s == 4)
+                module.setAppliedVoltage(signal[s]);
+            wizard.btNextClick();
+        }
+        data.adjustment = wizard.calibrationResult();
+        data.adjustment->module = data.module;
+        TCheck left(&form, ini);
+        left.show();
+        left.btNextClick();
+        run(left, 10);
+        data.asLeft = left.checkResult();
+        left.accept();
+
+        data.made = QDateTime::currentDateTime();
+        data.people = {QStringLiteral("Иванов И. И."),    QStringLiteral("ООО «Метрология-Сервис»"),
+                       QStringLiteral("Калибратор КП-2"), QStringLiteral("7731"),
+                       QDate::currentDate().addDays(200), QStringLiteral("22,5")};
+        const QString pdf = folder.filePath(QStringLiteral("protocol.pdf"));
+        WriteProtocolPdf(data, pdf);
+        QProcess::execute(QStringLiteral("pdftoppm"),
+                          {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("80"),
+                           QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                           QStringLiteral("1"), QStringLiteral("-singlefile"), pdf,
+                           out.filePath(QStringLiteral("protocol"))});
     }
     form.close();
     return 0;
