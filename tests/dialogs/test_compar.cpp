@@ -164,6 +164,24 @@ QString DeviceLine(QWidget& dlg) {
 const QString AdapterById =
     QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
 
+#ifndef Q_OS_WIN
+// A device tree with one USB adapter (/dev/ttyUSB0 and its by-id link) and
+// the library's port map holding `map`, for the life of the object.
+struct AdapterTree {
+    explicit AdapterTree(const QByteArray& map) {
+        MakeUsbAdapter(dir.path(), QStringLiteral("ttyUSB0"), AdapterById.section('/', -1), "FTDI",
+                       "FT232R USB UART");
+        SerialDeviceRoot = dir.path();
+        WriteFile(CommSettingsFilePath(), map);
+    }
+    ~AdapterTree() {
+        QFile::remove(CommSettingsFilePath());
+        SerialDeviceRoot = QStringLiteral("/");
+    }
+    QTemporaryDir dir;
+};
+#endif
+
 } // namespace
 
 class TestCompar : public QObject {
@@ -268,6 +286,70 @@ class TestCompar : public QObject {
         QVERIFY(rec.messages.isEmpty());
         QFile::remove(CommSettingsFilePath());
         SerialDeviceRoot = QStringLiteral("/");
+    }
+
+    // An entry the user did not touch is not rewritten by "OK", whatever name
+    // it gives the device; the port opens by its COM name.
+    void untouchedDeviceEntrySurvivesOk_data() {
+        QTest::addColumn<QByteArray>("map");
+        QTest::newRow("device name") << QByteArray("[Ports]\nCOM2=/dev/ttyUSB0\n");
+        QTest::newRow("udev name") << QByteArray("[Ports]\nCOM2=/dev/qs730\n");
+        QTest::newRow("by-id name, comment")
+            << QByteArray("; mine\n[Ports]\nCOM2=") + AdapterById.toLatin1() + "\n";
+    }
+    void untouchedDeviceEntrySurvivesOk() {
+        QFETCH(QByteArray, map);
+        RecorderUi rec;
+        const AdapterTree tree(map);
+        TParCOM dlg;
+        ctl(dlg).btOk->click();
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(script.inits.last().port, QStringLiteral("COM2"));
+        QCOMPARE(ReadFile(CommSettingsFilePath()).toLatin1(), map);
+    }
+
+    // A device just chosen (not stored yet) is the one searched and opened.
+    void chosenDeviceIsSearchedAndOpened() {
+        RecorderUi rec;
+        const AdapterTree tree("[Ports]\nCOM2=/dev/ttyS7\n");
+        TParCOM dlg;
+        Control<QComboBox>(dlg, "cbDevice")->setCurrentIndex(1);
+        script.enumResult = COMM_NO_REPLY;
+        searchFor(dlg, 0, QStringLiteral("42"));
+        QCOMPARE(script.enums.last().port, AdapterById);
+        QCOMPARE(script.inits.last().port, QStringLiteral("COM2")); // back to the link in force
+        ctl(dlg).btOk->click();
+        QCOMPARE(script.inits.last().port, AdapterById);
+        QCOMPARE(ReadFile(CommSettingsFilePath()),
+                 QStringLiteral("[Ports]\nCOM2=") + AdapterById + QStringLiteral("\n"));
+    }
+
+    // Until "OK" succeeds, the port map stays as it is.
+    void portMapUnchangedUntilOkSucceeds_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("port does not open") << "7" << false << "Невозможно открыть COM2";
+        QTest::newRow("address refused") << "0" << true << BadAddress;
+        QTest::newRow("address not a number") << "x" << true << "'x' is not a valid integer value.";
+    }
+    void portMapUnchangedUntilOkSucceeds() {
+        QFETCH(QString, address);
+        QFETCH(bool, opens);
+        RecorderUi rec;
+        const QByteArray map = "[Ports]\nCOM2=/dev/ttyS7\n";
+        const AdapterTree tree(map);
+        if (!opens)
+            script.failingPort = AdapterById;
+        TParCOM dlg;
+        Control<QComboBox>(dlg, "cbDevice")->setCurrentIndex(1);
+        ctl(dlg).edAddress->setText(address);
+        ctl(dlg).btOk->click();
+        QTEST(rec.texts().value(0), "box");
+        ctl(dlg).btCancel->click();
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(ReadFile(CommSettingsFilePath()).toLatin1(), map);
+        verifyLinkUnchanged();
     }
 #endif
 
