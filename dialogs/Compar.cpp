@@ -35,11 +35,6 @@ QString DeviceItem(const comm::SerialDevice& d) {
     return what + QStringLiteral(" (") + Str(d.node) + QLatin1Char(')');
 }
 
-// The [Ports] entries of the library's settings file as they stand now.
-comm::PortEntries StoredPortEntries() {
-    return comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
-}
-
 // n of the COMn chosen in `list`; 0 for any other text.
 int ComNumber(const QComboBox* list) {
     return comm::comNumberOf(list->currentText().toStdString());

@@ -10,10 +10,6 @@ namespace {
 
 const QString PortSection = QStringLiteral("Port");
 
-comm::PortEntries StoredPortEntries() {
-    return comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
-}
-
 } // namespace
 
 // ---- Reading at start-up
@@ -36,6 +32,10 @@ void ReadLinkSettings(const QString& iniPath) {
 }
 
 // ---- The device of a COM port
+
+comm::PortEntries StoredPortEntries() {
+    return comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
+}
 
 comm::PortTarget PortTargetWith(int com, const std::optional<PortMapEntry>& entry,
                                 const std::vector<comm::SerialDevice>& present) {

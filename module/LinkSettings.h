@@ -33,6 +33,8 @@ struct PortMapEntry {
     QString device;
 };
 
+// The [Ports] entries of comm_mb.ini as they stand now.
+comm::PortEntries StoredPortEntries();
 // Where COMn leads with `entry` in place of its stored one (nothing: the map
 // as stored).
 comm::PortTarget PortTargetWith(int com, const std::optional<PortMapEntry>& entry,
