@@ -158,42 +158,6 @@ class TestComparSim : public QObject {
         QVERIFY(!QFile::exists(SettingsFilePath()));
     }
 
-    // "OK" with a new speed and an address it refuses leaves the line at the
-    // speed in force: the module still answers, the status line stays.
-    void okWithRefusedAddressKeepsTheLine_data() {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("box");
-        QTest::newRow("address 0") << "0"
-                                   << "Адрес должен быть от 1 до 247!";
-        QTest::newRow("not a number") << "5x"
-                                      << "'5x' is not a valid integer value.";
-    }
-    void okWithRefusedAddressKeepsTheLine() {
-        QFETCH(QString, address);
-        SimLink link(Module());
-        QVERIFY(WritePortMap(QStringLiteral("[Ports]\nCOM1=%1\n").arg(link.port())));
-        PortName = QStringLiteral("COM1");
-        BaudRate = 9600;
-        ParityIndex = 1;
-        ModuleAddress = 5;
-        QVERIFY(OpenPort(PortName, BaudRate, ParityIndex));
-        const QString status = statusLine;
-
-        RecorderUi rec;
-        TParCOM dlg(nullptr);
-        Control<QComboBox>(dlg, "cbSpeed")->setCurrentIndex(3); // 19200
-        Control<QLineEdit>(dlg, "edAddress")->setText(address);
-        Control<QPushButton>(dlg, "btOk")->click();
-
-        QTEST(rec.texts().join('|'), "box");
-        QCOMPARE(statusLine, status);
-        QCOMPARE(BaudRate, 9600);
-        uint16_t value = 0;
-        ReadRegister(0, value); // throws when the line runs at another speed
-        QCOMPARE(value, reg::EncodeSerial(0, 42));
-        QVERIFY(!QFile::exists(SettingsFilePath()));
-    }
-
     // "OK" on a port the library cannot open changes nothing.
     void okOnPortThatDoesNotOpen() {
         SimLink link(Module());
