@@ -16,6 +16,7 @@
 #include "Compar.h"
 #include "Convert.h"
 #include "Func.h"
+#include "LinkSettings.h"
 #include "MeasureLog.h"
 #include "Modulparams.h"
 #include "Passw.h"
@@ -91,7 +92,7 @@ TForm1::TForm1(QWidget* parent)
     connect(this, &TForm1::polled, trend_, &TTrend::record);
     connect(this, &TForm1::polled, log_, &MeasureLog::record);
 
-    ReadLinkSettings(SettingsFilePath());
+    ReadLinkSettings(SettingsFileToRead());
     ModuleAddress = 1;
     OpenPort(PortName, BaudRate, ParityIndex); // a failed open leaves "Закрыт" in the status line
 }

@@ -14,9 +14,14 @@
 //   after a value is part of the value.
 // - A key counts only in the first section of its name, and there only its
 //   first line.
+// - A number is decimal with an optional sign ("9600", "+2", "-1"), or
+//   hexadecimal after "0x"/"0X" ("0x2580", up to 32 bits, so 0xFFFFFFFF is
+//   -1). Anything else ("$2580", "-0x2580", "0x", "fast", an empty value) is
+//   no number.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -179,6 +184,47 @@ inline std::optional<std::string_view> findValue(std::string_view data, std::str
         return std::nullopt;
     }
     return parseLine(lineText(data, lines[*at])).value;
+}
+
+// A value as a number by the rule above; nothing when it is none.
+inline std::optional<int32_t> integer(std::string_view text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    bool negative = false;
+    if (hex) {
+        text.remove_prefix(2);
+    } else if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (const char c : text) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (hex && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (hex && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        }
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+        if (value > 0xFFFFFFFFull) {
+            return std::nullopt;
+        }
+    }
+    if (hex) {
+        return static_cast<int32_t>(static_cast<uint32_t>(value));
+    }
+    if (value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(negative ? -static_cast<int64_t>(value)
+                                         : static_cast<int64_t>(value));
 }
 
 } // namespace comm::ini

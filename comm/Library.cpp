@@ -5,23 +5,16 @@
 #include "comm_mb.h"
 
 #include <cerrno>
-#include <charconv>
 
 namespace comm {
 
 std::chrono::milliseconds Library::responseAllowance() const {
-    const auto text = readIniValue(iniFile_, "Link", "ResponseTimeout");
-    if (!text) {
-        return DefaultResponseAllowance;
-    }
-    long ms = 0;
-    const char* end = text->data() + text->size();
-    const auto [at, error] = std::from_chars(text->data(), end, ms);
-    if (error != std::errc() || at != end || ms < MinResponseAllowance.count() ||
-        ms > MaxResponseAllowance.count()) {
+    // Read as the tool reads its own settings file: 0x3E8 and +1000 are 1000.
+    const auto ms = readIniInteger(iniFile_, "Link", "ResponseTimeout");
+    if (!ms || *ms < MinResponseAllowance.count() || *ms > MaxResponseAllowance.count()) {
         return DefaultResponseAllowance; // a typo must not leave the tool deaf or frozen
     }
-    return std::chrono::milliseconds(ms);
+    return std::chrono::milliseconds(*ms);
 }
 
 int32_t Library::initComm(const char* port, int32_t baud, uint8_t parity) {

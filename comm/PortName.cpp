@@ -58,6 +58,12 @@ std::optional<std::string> readIniValue(const std::filesystem::path& iniFile,
     return std::string(*value);
 }
 
+std::optional<int32_t> readIniInteger(const std::filesystem::path& iniFile,
+                                      std::string_view section, std::string_view key) {
+    const auto text = readIniValue(iniFile, section, key);
+    return text ? ini::integer(*text) : std::nullopt;
+}
+
 std::string resolveEntry(const std::string& value, const std::filesystem::path& iniFile) {
 #if defined(_WIN32)
     if (const int m = comNumber(value); m > 0) {

@@ -17,6 +17,7 @@
 // init_comm or EnumParameters.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -44,6 +45,10 @@ int comNumberOf(std::string_view name);
 // IniText.h; nothing when the file, the section or the key is missing.
 std::optional<std::string> readIniValue(const std::filesystem::path& iniFile,
                                         std::string_view section, std::string_view key);
+// The same value as a number (ini::integer); nothing when it is missing or
+// no number.
+std::optional<int32_t> readIniInteger(const std::filesystem::path& iniFile,
+                                      std::string_view section, std::string_view key);
 
 // comm_mb.ini in the settings folder (SettingsFolder.h) of the module
 // (library or executable) that holds this code; empty when that folder

@@ -4,22 +4,18 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <cerrno>
 #include <filesystem>
 #include <memory>
 
 #include "Convert.h"
 #include "Func.h"
+#include "LinkSettings.h"
 #include "Mess.h"
 #include "PortName.h"
-#include "Profile.h"
 #include "Seam.h"
 #include "ui_Compar.h"
 
 namespace {
-
-// The module type the search asks the library for.
-constexpr int32_t ModuleTypeCode = reg::TypeQS730;
 
 #ifndef Q_OS_WIN
 constexpr bool ShowsDevices = true;
@@ -34,14 +30,9 @@ QString Str(const std::string& s) {
 // What a device is, for the list: "FTDI FT232R USB UART (/dev/ttyUSB0)".
 QString DeviceItem(const comm::SerialDevice& d) {
     const QString what = !d.description.empty() ? Str(d.description)
-                         : d.usb ? QStringLiteral("USB-преобразователь")
+                         : d.usb ? QStringLiteral("Преобразователь USB–RS-485")
                                  : QStringLiteral("Встроенный порт");
     return what + QStringLiteral(" (") + Str(d.node) + QLatin1Char(')');
-}
-
-// The [Ports] entries of the library's settings file as they stand now.
-comm::PortEntries StoredPortEntries() {
-    return comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
 }
 
 // n of the COMn chosen in `list`; 0 for any other text.
@@ -102,7 +93,7 @@ void TParCOM::fillDevices() {
     devices_ = comm::serialDevices(SerialDeviceRoot.toStdString());
     const int n = ComNumber(ui->cbPort);
     ui->cbDevice->clear();
-    ui->cbDevice->addItem(QStringLiteral("Автоматический выбор"), QString());
+    ui->cbDevice->addItem(QStringLiteral("Назначить автоматически"), QString());
     for (const comm::SerialDevice& d : devices_)
         ui->cbDevice->addItem(DeviceItem(d), Str(d.path));
     ui->cbDevice->setCurrentIndex(0);
@@ -117,8 +108,23 @@ void TParCOM::fillDevices() {
         }
         ui->cbDevice->setCurrentIndex(index);
     }
+    // The item stands for the stored entry, whatever name the entry gives
+    // the device (/dev/ttyUSB0, a udev name): unchanged, it is not rewritten.
+    listedDevice_ = ui->cbDevice->currentData().toString();
     fillingDevices_ = false;
     showDevice();
+}
+
+std::optional<PortMapEntry> TParCOM::deviceEntry() const {
+    const int n = ComNumber(ui->cbPort);
+    const QString choice = ui->cbDevice->currentData().toString();
+    if (!ShowsDevices || n < 1 || choice == listedDevice_)
+        return std::nullopt;
+    return PortMapEntry{n, choice};
+}
+
+QString TParCOM::portToOpen() const {
+    return PortToOpen(ui->cbPort->currentText(), deviceEntry(), devices_);
 }
 
 void TParCOM::showDevice(const QString& reason) {
@@ -126,15 +132,9 @@ void TParCOM::showDevice(const QString& reason) {
     QString text;
     if (n > 0) {
         // What the port reaches once the choice is stored.
-        comm::PortEntries entries = StoredPortEntries();
-        const QString choice = ui->cbDevice->currentData().toString();
-        if (choice.isEmpty())
-            entries.erase(n);
-        else
-            entries[n] = choice.toLocal8Bit().toStdString();
-        const comm::PortTarget target = comm::comTarget(n, entries, devices_);
+        const comm::PortTarget target = PortTargetWith(n, deviceEntry(), devices_);
         if (!target.device) {
-            text = QStringLiteral("нет устройства");
+            text = QStringLiteral("Нет устройства");
         } else if (const comm::SerialDevice* d = comm::findDevice(devices_, *target.device)) {
             text = Str(d->node) + QStringLiteral(" — ") +
                    (d->description.empty() ? QStringLiteral("последовательный порт")
@@ -152,21 +152,6 @@ void TParCOM::showDevice(const QString& reason) {
     ui->lbDevice->setText(Breakable(text));
 }
 
-void TParCOM::saveDeviceChoice() {
-    const int n = ComNumber(ui->cbPort);
-    if (!ShowsDevices || n < 1)
-        return;
-    const comm::PortEntries entries = StoredPortEntries();
-    const auto entry = entries.find(n);
-    const QString stored = entry != entries.end() ? Str(entry->second) : QString();
-    const QString choice = ui->cbDevice->currentData().toString();
-    if (choice == stored)
-        return;
-    // An empty entry hands the port back to the automatic choice.
-    ProfileFile(CommSettingsFilePath())
-        .write({{QStringLiteral("Ports"), QStringLiteral("COM%1").arg(n), choice}});
-}
-
 TParCOM::~TParCOM() {
     delete ui;
 }
@@ -179,45 +164,34 @@ void TParCOM::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void TParCOM::btOkClick() {
-    const int parity = ui->cbParity->currentIndex();
-    const int32_t baud = StrToInt(ui->cbSpeed->currentText());
-    const QString port = ui->cbPort->currentText();
+LinkChoice TParCOM::chosenLink() const {
+    LinkChoice c;
+    c.baud = StrToInt(ui->cbSpeed->currentText());
     // Only none, odd and even exist; without a choice nothing is opened.
-    if (parity < 0)
+    if (ui->cbParity->currentIndex() < 0)
         throw Exception(QStringLiteral("Выберите паритет!"));
+    c.parity = static_cast<uint8_t>(ui->cbParity->currentIndex());
+    // Every request carries the address in one byte; a typo must not reach
+    // the broadcast address or another module. Checked before the port is
+    // opened, so that a refused "OK" changes nothing.
+    const int32_t address = StrToInt(ui->edAddress->text());
+    CheckModuleAddress(address);
+    c.address = static_cast<uint8_t>(address);
+    c.port = ui->cbPort->currentText();
+    if (ui->cbSerNumAlpha->currentIndex() >= 0)
+        c.letter = ui->cbSerNumAlpha->currentText();
+    c.device = deviceEntry();
+    return c;
+}
 
-    saveDeviceChoice();
-    if (!OpenPort(port, baud, static_cast<uint8_t>(parity))) {
+void TParCOM::btOkClick() {
+    const LinkChoice choice = chosenLink();
+    if (!OpenPortOn(choice.port, portToOpen(), choice.baud, choice.parity)) {
         if (ShowsDevices)
             showDevice(OpenFailureReason(LastOpenError)); // the box does not say why
         return;
     }
-
-    const int32_t address = StrToInt(ui->edAddress->text());
-    // Every request carries the address in one byte; a typo must not reach
-    // the broadcast address or another module.
-    CheckModuleAddress(address);
-
-    PortName = port;
-    BaudRate = StrToInt(ui->cbSpeed->currentText());
-    ParityIndex = static_cast<uint8_t>(parity);
-    ModuleAddress = static_cast<uint8_t>(address);
-    ShowLinkState(true);
-
-    // One save of all the keys: a crash leaves the old settings or the new.
-    QList<ProfileFile::Entry> entries{
-        {QStringLiteral("Port"), QStringLiteral("Name"), PortName},
-        {QStringLiteral("Port"), QStringLiteral("Baud"), QString::number(BaudRate)},
-        {QStringLiteral("Port"), QStringLiteral("Parity"), QString::number(ParityIndex)},
-        {QStringLiteral("Station"), QStringLiteral("Address"), QString::number(ModuleAddress)}};
-    const bool letterChosen = ui->cbSerNumAlpha->currentIndex() >= 0;
-    const QString letter = ui->cbSerNumAlpha->currentText();
-    if (letterChosen)
-        entries.append({QStringLiteral("Alpha"), QStringLiteral("Alpha"), letter});
-    ProfileFile(SettingsFilePath()).write(entries);
-    if (letterChosen)
-        SerialLetter = letter;
+    TakeOverLinkChoice(choice);
     done(QDialog::Accepted);
 }
 
@@ -245,37 +219,22 @@ void TParCOM::btAutoClick() {
     // on every way out of here.
     auto mess = std::make_unique<TfMess>(this);
     mess->paintNow();
+    const SearchOutcome found = SearchModule(portToOpen(), serial, address);
+    mess.reset();
 
-    const QByteArray port = ui->cbPort->currentText().toLocal8Bit();
-    int32_t foundBaud = 0;
-    uint8_t foundParity = 0;
-    errno = 0;
-    const int32_t result = Comm.EnumParameters
-                               ? Comm.EnumParameters(port.constData(), ModuleTypeCode, serial,
-                                                     address, &foundBaud, &foundParity)
-                               : COMM_NOT_OPEN;
-    // Why the search could not open its port, for the device line.
-    const int openError = result == COMM_OPEN_FAILED ? errno : 0;
-
-    if (result == COMM_OK) {
-        const int speed = reg::SpeedIndex(foundBaud);
-        if (speed >= 0)
+    if (found.kind == SearchOutcome::Kind::Found) {
+        if (const int speed = reg::SpeedIndex(found.baud); speed >= 0)
             ui->cbSpeed->setCurrentIndex(speed);
-        ui->cbParity->setCurrentIndex(foundParity < ui->cbParity->count() ? foundParity : -1);
-        mess.reset();
-        OpenPort(PortName, foundBaud, foundParity);
+        ui->cbParity->setCurrentIndex(found.parity < ui->cbParity->count() ? found.parity : -1);
+        OpenPort(PortName, found.baud, found.parity);
         seam::message(
             this, QStringLiteral("Модуль обнаружен!\nДля установки параметров порта нажмите ОК"),
             QString(), seam::Icon::Warning);
         return;
     }
-
-    mess.reset();
     OpenPort(PortName, BaudRate, ParityIndex); // back to the link in force
-    if (ShowsDevices && openError != 0)
-        showDevice(OpenFailureReason(openError));
-    if (result == COMM_NO_REPLY)
-        throw Exception(QStringLiteral("Модуль не найден!"));
-    if (result == COMM_BAD_CRC)
-        throw Exception(QStringLiteral("Ошибка CRC!\n Возможно просто сбой!\nПовторите попытку!"));
+    if (ShowsDevices && !found.reason().isEmpty())
+        showDevice(found.reason());
+    if (!found.message().isEmpty())
+        throw Exception(found.message());
 }

@@ -5,9 +5,10 @@
 #pragma once
 
 #include <QDialog>
+#include <optional>
 #include <vector>
 
-#include "SerialDevices.h"
+#include "LinkSettings.h"
 
 namespace Ui {
 class TParCOM;
@@ -41,14 +42,19 @@ class TParCOM : public QDialog {
     // The device line: the device the selected port reaches with the chosen
     // device, what it is, and `reason` (why the port did not open) below.
     void showDevice(const QString& reason = QString());
-    // Stores the chosen device for the selected port in the library's
-    // settings file, when it differs from what is stored.
-    void saveDeviceChoice();
+    // The port map entry the user chose for the selected port; nothing when
+    // the choice is still the one the map holds.
+    std::optional<PortMapEntry> deviceEntry() const;
+    // What the link is opened or searched on for the selected port.
+    QString portToOpen() const;
+    // The controls' values for "OK", checked: speed, parity and address.
+    LinkChoice chosenLink() const;
 
     // Escape does not close this dialog.
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
     std::vector<comm::SerialDevice> devices_;
+    QString listedDevice_; // the device item the stored map selected
     bool fillingDevices_ = false;
 };

@@ -8,7 +8,6 @@
 #include <memory>
 #include <vector>
 
-#include "Profile.h"
 #include "Seam.h"
 #include "SettingsFolder.h"
 
@@ -106,15 +105,9 @@ QString SettingsFilePath() {
         .filePath(exe.completeBaseName() + QStringLiteral(".ini"));
 }
 
-void ReadLinkSettings(const QString& iniPath) {
-    const ProfileFile ini(iniPath);
-    PortName =
-        ini.readString(QStringLiteral("Port"), QStringLiteral("Name"), QStringLiteral("COM1"));
-    BaudRate = ini.readInteger(QStringLiteral("Port"), QStringLiteral("Baud"), 19200);
-    ParityIndex =
-        static_cast<uint8_t>(ini.readInteger(QStringLiteral("Port"), QStringLiteral("Parity"), 2));
-    SerialLetter =
-        ini.readString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("A"));
+QString ProgramFolderSettingsFilePath() {
+    const QFileInfo exe(ExecutablePath());
+    return exe.absoluteDir().filePath(exe.completeBaseName() + QStringLiteral(".ini"));
 }
 
 int SerialLetterIndexSetting() {
@@ -151,19 +144,25 @@ QString OpenFailureReason(int error) {
     case ENODEV:
     case ENXIO:
     case EIO:
-        return QStringLiteral("Устройство не найдено: проверьте, подключён ли преобразователь.");
+        return QStringLiteral(
+            "Устройство не найдено: проверьте, подключён ли преобразователь USB–RS-485.");
     case EACCES:
     case EPERM:
-        return QStringLiteral("Нет прав на порт: добавьте пользователя в группу dialout "
+        return QStringLiteral("Нет прав доступа к порту: добавьте пользователя в группу dialout "
                               "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
     case EBUSY:
         return QStringLiteral("Порт занят другой программой.");
     case ENOTTY:
         return QStringLiteral("Это не последовательный порт.");
     case EINVAL:
-        return QStringLiteral("Порт не работает с такой скоростью или чётностью.");
-    default:
-        return QStringLiteral("Порт не открывается (ошибка %1).").arg(error);
+        return QStringLiteral("Порт не поддерживает выбранную скорость или четность.");
+    default: {
+        // The system's own words, which may end in a full stop of their own.
+        QString text = qt_error_string(error).trimmed();
+        while (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+        return QStringLiteral("Порт не открывается (ошибка %1: %2).").arg(error).arg(text);
+    }
     }
 }
 
@@ -175,7 +174,11 @@ QString CommSettingsFilePath() {
 }
 
 bool OpenPort(const QString& port, int32_t baud, uint8_t parity) {
-    const QByteArray name = port.toLocal8Bit();
+    return OpenPortOn(port, port, baud, parity);
+}
+
+bool OpenPortOn(const QString& port, const QString& device, int32_t baud, uint8_t parity) {
+    const QByteArray name = device.toLocal8Bit();
     errno = 0;
     const int32_t result = Comm.init_comm ? Comm.init_comm(name.constData(), baud, parity) : -1;
     LastOpenError = result == 0 ? 0 : errno;

@@ -45,11 +45,11 @@ int SerialLetterIndexSetting();
 
 // The settings file: the executable's name with the extension ".ini", in the
 // folder that SettingsFolder.h chooses (beside the executable when that
-// folder is writable).
+// folder is writable). The link keys are read and saved in module/.
 QString SettingsFilePath();
-// Reads [Port] Name, Baud, Parity and [Alpha] Alpha into the link settings,
-// with their defaults; nothing is written.
-void ReadLinkSettings(const QString& iniPath);
+// The same name beside the executable, wherever SettingsFolder.h puts the
+// settings: where they were before the program's folder became read-only.
+QString ProgramFolderSettingsFilePath();
 
 // The status line for the current link settings.
 QString LinkStateText(bool opened);
@@ -59,6 +59,10 @@ void ShowLinkState(bool opened);
 // init_comm with these values; on failure the box "Невозможно открыть <port>".
 // Refreshes the status line either way; changes no link setting.
 bool OpenPort(const QString& port, int32_t baud, uint8_t parity);
+// OpenPort with init_comm handed `device` in place of the port name: the
+// port settings open a COM port on the device just chosen for it, before the
+// choice is stored in the library's port map. The box names `port`.
+bool OpenPortOn(const QString& port, const QString& device, int32_t baud, uint8_t parity);
 
 // Why the last OpenPort could not open its port: the errno the library left
 // (ENOENT no such device, EACCES no permission, EBUSY held by another

@@ -6,7 +6,6 @@
 #include <QRandomGenerator>
 #include <string_view>
 
-#include "Convert.h"
 #include "Errors.h"
 #include "IniText.h"
 
@@ -39,12 +38,12 @@ qsizetype At(size_t offset) {
 }
 
 // The file a save replaces: a symbolic link is followed to its target, so
-// the link stays a link.
+// the link stays a link. Empty for a chain of links that does not end.
 QString FinalPath(const QString& path) {
     QFileInfo info(path);
     for (int depth = 0; depth < 32 && info.isSymbolicLink(); ++depth)
         info.setFile(info.symLinkTarget());
-    return info.isSymbolicLink() ? path : info.filePath();
+    return info.isSymbolicLink() ? QString() : info.filePath();
 }
 
 bool IsSaveLeftover(const QString& name, const QString& prefix) {
@@ -169,25 +168,18 @@ bool ReplaceFile(const QString& target, const QByteArray& data) {
     }
     if (!temp.isOpen())
         return false;
+    // The old file's permissions, as its owner, group and others have them:
+    // the "user" flags say what this process may do (everything, for root),
+    // and would make a read-only file writable.
+    constexpr QFile::Permissions userFlags = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
     const bool written =
-        (!QFile::exists(target) || temp.setPermissions(QFile::permissions(target))) &&
+        (!QFile::exists(target) || temp.setPermissions(QFile::permissions(target) & ~userFlags)) &&
         temp.write(data) == data.size() && SyncToDisk(temp);
     temp.close();
     if (written && temp.error() == QFileDevice::NoError && RenameOver(temp.fileName(), target))
         return true;
     temp.remove();
     return false;
-}
-
-// An integer key: decimal with an optional sign, or hexadecimal digits after
-// "0x"/"0X". Neither "$" nor a sign before "0x" makes a number here.
-std::optional<int32_t> ProfileInteger(const QString& text) {
-    if (text.size() > 2 && text[0] == QLatin1Char('0') &&
-        (text[1] == QLatin1Char('x') || text[1] == QLatin1Char('X')))
-        return TryStrToInt(QLatin1Char('$') + text.mid(2));
-    if (text.contains(QLatin1Char('$')) || text.contains(QLatin1Char('x'), Qt::CaseInsensitive))
-        return std::nullopt;
-    return TryStrToInt(text);
 }
 
 } // namespace
@@ -208,12 +200,16 @@ QString ProfileFile::readString(const QString& section, const QString& key,
 }
 
 int32_t ProfileFile::readInteger(const QString& section, const QString& key, int32_t def) const {
-    return ProfileInteger(readString(section, key, QString())).value_or(def);
+    return ini::integer(View(readString(section, key, QString()).toLocal8Bit())).value_or(def);
 }
 
 void ProfileFile::write(const QList<Entry>& entries) {
-    const Exception failed(QStringLiteral("Unable to write to %1").arg(path_));
+    const Exception failed(QStringLiteral("Unable to write to «%1»").arg(path_));
     const QString target = FinalPath(path_);
+    // Only a regular file is replaced: a link to a device (or to /dev/null)
+    // must not become a file, nor the device be read or written.
+    if (target.isEmpty() || (QFileInfo::exists(target) && !QFileInfo(target).isFile()))
+        throw failed;
     QByteArray data;
     if (QFileInfo::exists(target)) {
         // A file that cannot be read would be replaced by the new keys alone.
@@ -241,7 +237,10 @@ void ProfileFile::writeInteger(const QString& section, const QString& key, int32
 }
 
 void ProfileFile::removeSaveLeftovers(const QString& path) {
-    const QFileInfo target(FinalPath(path));
+    const QString final = FinalPath(path);
+    if (final.isEmpty())
+        return;
+    const QFileInfo target(final);
     const QString prefix = target.fileName() + SaveMark;
     QDir dir = target.absoluteDir();
     for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System))

@@ -17,8 +17,8 @@ class ProfileFile {
     // The value of a key, or `def` when the file, the section or the key is
     // missing. An empty value is returned as empty.
     QString readString(const QString& section, const QString& key, const QString& def) const;
-    // Decimal with an optional sign, or hexadecimal after "0x"/"0X" (longer
-    // than two characters); anything else gives `def`.
+    // A number as IniText.h reads it (decimal with an optional sign, or
+    // hexadecimal after "0x"/"0X"); anything else gives `def`.
     int32_t readInteger(const QString& section, const QString& key, int32_t def) const;
 
     struct Entry {
@@ -30,8 +30,10 @@ class ProfileFile {
     // once: a crash leaves either the old file or the new one. A key that is
     // missing goes after the last line of its section; a missing section is
     // appended at the end of the file. A missing folder of the file is made
-    // (owner only). A failure leaves the file as it was and throws Exception
-    // "Unable to write to <path>".
+    // (owner only). A symbolic link is written through to its target, which
+    // must be a regular file (or missing); the file keeps its permissions. A
+    // failure leaves the file as it was and throws Exception
+    // "Unable to write to «<path>»".
     void write(const QList<Entry>& entries);
     void writeString(const QString& section, const QString& key, const QString& value);
     void writeInteger(const QString& section, const QString& key, int32_t value);

@@ -1,8 +1,13 @@
 // Where the settings files go: beside the program when its folder is
 // writable, else in the user's configuration folder. Each case runs as the
 // user running the tests and, when that is root, once more as "nobody" in a
-// child process, for whom permission bits count.
+// child process, for whom permission bits count. And how the library reads
+// its own settings file's numbers.
 #include "SettingsFolder.h"
+
+#include "Library.h"
+#include "Pty.h"
+#include "comm_mb.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +19,7 @@
 #include <random>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -197,4 +203,30 @@ TEST(SettingsFolder, FoldersOfTheInstalledSystem) {
     for (const auto& c : cases)
         EXPECT_EQ(comm::settings_folder::systemFolder(c.folder), c.system) << c.folder;
     fs::remove(scratch);
+}
+
+// [Link] ResponseTimeout reads as the tool's own settings file reads its
+// numbers: hexadecimal and a sign count. A module 600 ms late is heard with
+// 1000 ms, not with the default 250 ms.
+TEST(SettingsFile, ResponseTimeoutReadAsTheToolReadsNumbers) {
+    const struct {
+        const char* value;
+        int32_t expected;
+    } cases[] = {
+        {"1000", COMM_OK}, {"0x3E8", COMM_OK}, {"+1000", COMM_OK}, {"$3E8", COMM_NO_REPLY}};
+    const fs::path ini =
+        fs::temp_directory_path() / ("qs730_timeout_" + std::to_string(::getpid()) + ".ini");
+    for (const auto& c : cases) {
+        std::ofstream(ini) << "[Link]\nResponseTimeout=" << c.value << "\n";
+        commtest::Pty pty;
+        pty.respond([](const commtest::Bytes& req) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            return commtest::withCrc({req[0], 3, 2, 0x12, 0x34});
+        });
+        comm::Library lib(ini);
+        uint16_t word = 0;
+        ASSERT_EQ(lib.initComm(pty.path().c_str(), 115200, 2), COMM_OK);
+        EXPECT_EQ(lib.invoke(1, 3, 768, 1, &word), c.expected) << c.value;
+    }
+    fs::remove(ini);
 }

@@ -164,6 +164,24 @@ QString DeviceLine(QWidget& dlg) {
 const QString AdapterById =
     QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
 
+#ifndef Q_OS_WIN
+// A device tree with one USB adapter (/dev/ttyUSB0 and its by-id link) and
+// the library's port map holding `map`, for the life of the object.
+struct AdapterTree {
+    explicit AdapterTree(const QByteArray& map) {
+        MakeUsbAdapter(dir.path(), QStringLiteral("ttyUSB0"), AdapterById.section('/', -1), "FTDI",
+                       "FT232R USB UART");
+        SerialDeviceRoot = dir.path();
+        WriteFile(CommSettingsFilePath(), map);
+    }
+    ~AdapterTree() {
+        QFile::remove(CommSettingsFilePath());
+        SerialDeviceRoot = QStringLiteral("/");
+    }
+    QTemporaryDir dir;
+};
+#endif
+
 } // namespace
 
 class TestCompar : public QObject {
@@ -246,7 +264,7 @@ class TestCompar : public QObject {
             auto* cbDevice = Control<QComboBox>(dlg, "cbDevice");
             QCOMPARE(cbDevice->count(), 2);
             QCOMPARE(cbDevice->itemText(1), QStringLiteral("FTDI FT232R USB UART (/dev/ttyUSB0)"));
-            QCOMPARE(DeviceLine(dlg), QStringLiteral("нет устройства"));
+            QCOMPARE(DeviceLine(dlg), QStringLiteral("Нет устройства"));
             ctl(dlg).cbPort->setCurrentIndex(0);
             QCOMPARE(DeviceLine(dlg),
                      QStringLiteral("/dev/ttyUSB0 — FTDI FT232R USB UART (") + AdapterById + ')');
@@ -268,6 +286,63 @@ class TestCompar : public QObject {
         QVERIFY(rec.messages.isEmpty());
         QFile::remove(CommSettingsFilePath());
         SerialDeviceRoot = QStringLiteral("/");
+    }
+
+    // An entry the user did not touch is not rewritten by "OK", whatever name
+    // it gives the device; the port opens by its COM name.
+    void untouchedDeviceEntrySurvivesOk_data() {
+        QTest::addColumn<QByteArray>("map");
+        QTest::newRow("device name") << QByteArray("[Ports]\nCOM2=/dev/ttyUSB0\n");
+        QTest::newRow("udev name") << QByteArray("[Ports]\nCOM2=/dev/qs730\n");
+        QTest::newRow("by-id name, comment")
+            << QByteArray("; mine\n[Ports]\nCOM2=") + AdapterById.toLatin1() + "\n";
+    }
+    void untouchedDeviceEntrySurvivesOk() {
+        QFETCH(QByteArray, map);
+        RecorderUi rec;
+        const AdapterTree tree(map);
+        TParCOM dlg;
+        ctl(dlg).btOk->click();
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(script.inits.last().port, QStringLiteral("COM2"));
+        QCOMPARE(ReadFile(CommSettingsFilePath()).toLatin1(), map);
+    }
+
+    // A device just chosen is the one searched and opened; the port map
+    // takes it only when "OK" succeeds.
+    void chosenDeviceStoredOnlyByOkThatSucceeds_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QString>("box"); // of "OK"
+        QTest::newRow("OK succeeds") << "7" << true << "";
+        QTest::newRow("port does not open, Отмена") << "7" << false << "Невозможно открыть COM2";
+        QTest::newRow("address refused, Отмена") << "0" << true << BadAddress;
+        QTest::newRow("address not a number, Отмена")
+            << "x" << true << "'x' is not a valid integer value.";
+    }
+    void chosenDeviceStoredOnlyByOkThatSucceeds() {
+        QFETCH(QString, address);
+        QFETCH(bool, opens);
+        RecorderUi rec;
+        const QByteArray map = "[Ports]\nCOM2=/dev/ttyS7\n";
+        const AdapterTree tree(map);
+        script.failingPort = opens ? QString() : AdapterById;
+        script.enumResult = COMM_NO_REPLY;
+        TParCOM dlg;
+        Control<QComboBox>(dlg, "cbDevice")->setCurrentIndex(1);
+        searchFor(dlg, 0, QStringLiteral("42"));
+        QCOMPARE(script.enums.last().port, AdapterById);
+        QCOMPARE(script.inits.last().port, QStringLiteral("COM2")); // back to the link in force
+        rec.clear();
+        ctl(dlg).edAddress->setText(address);
+        ctl(dlg).btOk->click();
+        QTEST(rec.texts().value(0), "box");
+        if (address == QStringLiteral("7"))
+            QCOMPARE(script.inits.last().port, AdapterById);
+        if (dlg.result() != QDialog::Accepted)
+            ctl(dlg).btCancel->click();
+        QCOMPARE(ReadFile(CommSettingsFilePath()).toLatin1(),
+                 rec.texts().isEmpty() ? "[Ports]\nCOM2=" + AdapterById.toLatin1() + "\n" : map);
     }
 #endif
 
@@ -468,13 +543,14 @@ class TestCompar : public QObject {
         QTest::newRow("stored com1, empty name refused")
             << "com1" << 9600 << 1 << "7"
             << "" << QStringList{"Невозможно открыть "} << " 9600 1";
+        // The address is checked before the port is opened: nothing is opened.
         QTest::newRow("address not a number") << "COM2" << 9600 << 1 << "7x"
-                                              << "" << QStringList{conv.arg("7x")} << "COM2 9600 1";
+                                              << "" << QStringList{conv.arg("7x")} << "";
         QTest::newRow("empty address") << "COM2" << 9600 << 1 << ""
-                                       << "" << QStringList{conv.arg("")} << "COM2 9600 1";
+                                       << "" << QStringList{conv.arg("")} << "";
         for (const char* a : {"0", "248", "256", "300", "-1"})
             QTest::newRow(qPrintable(QStringLiteral("address %1").arg(a)))
-                << "COM2" << 9600 << 1 << a << "" << QStringList{BadAddress} << "COM2 9600 1";
+                << "COM2" << 9600 << 1 << a << "" << QStringList{BadAddress} << "";
     }
     void okRefused() {
         QFETCH(QString, storedPort);

@@ -2,7 +2,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "Func.h"
+#include "LinkSettings.h"
+#include "PortName.h"
 #include "Profile.h"
 #include "RecorderUi.h"
 
@@ -227,10 +234,76 @@ class TestSettings : public QObject {
             p.writeString(QStringLiteral("Port"), QStringLiteral("Name"), QStringLiteral("COM2"));
             QFAIL("no exception");
         } catch (const Exception& e) {
-            QCOMPARE(e.message(), QStringLiteral("Unable to write to ") + blocked);
+            QCOMPARE(e.message(),
+                     QStringLiteral("Unable to write to «") + blocked + QStringLiteral("»"));
         }
         QCOMPARE(ReadFile(ini), QByteArray("[Port]\nName=COM1\n"));
     }
+
+    // Start-up reads the user's own file, or the one beside a program whose
+    // folder is read-only, until the user's own exists.
+    void oldSettingsBesideTheProgramAreRead() {
+        const QString beside = dir.filePath(QStringLiteral("QS730_View.ini"));
+        const QString own = dir.filePath(QStringLiteral("config/QS730_View.ini"));
+        WriteFile(beside, "[Port]\nName=COM3\n");
+        ReadLinkSettings(SettingsFileToRead(own, beside));
+        QCOMPARE(PortName, QStringLiteral("COM3"));
+        ProfileFile(own).writeString(QStringLiteral("Port"), QStringLiteral("Name"), "COM5");
+        ReadLinkSettings(SettingsFileToRead(own, beside));
+        QCOMPARE(PortName, QStringLiteral("COM5"));
+        QCOMPARE(QFileInfo(ProgramFolderSettingsFilePath()).absolutePath(),
+                 QCoreApplication::applicationDirPath());
+        QDir(dir.filePath(QStringLiteral("config"))).removeRecursively();
+    }
+
+#ifndef Q_OS_WIN
+    // A save writes through a link to a regular file only, refuses any
+    // other target and leaves it alone; it keeps the file's permissions.
+    void linkedOrReadOnlySettingsFile_data() {
+        QTest::addColumn<QString>("target"); // "@": the scratch folder; "": no link
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("link to a regular file") << "@/real.ini" << 0640 << true;
+        QTest::newRow("read-only file") << "" << 0444 << (::geteuid() == 0); // root only
+        QTest::newRow("link to /dev/null") << "/dev/null" << 0 << false;
+        QTest::newRow("link to a folder") << "@/folder" << 0 << false;
+        QTest::newRow("link to a named pipe") << "@/pipe" << 0 << false;
+        QTest::newRow("link to itself") << "@/QS730_View.ini" << 0 << false;
+    }
+    void linkedOrReadOnlySettingsFile() {
+        QFETCH(QString, target);
+        QFETCH(int, mode);
+        QFETCH(bool, saved);
+        QTemporaryDir scratch;
+        const QString real = scratch.filePath(QStringLiteral("real.ini"));
+        const QString file = scratch.filePath(QStringLiteral("QS730_View.ini"));
+        WriteFile(real, "[Port]\nName=COM1\n");
+        ::chmod(QFile::encodeName(real), mode_t(mode));
+        QDir(scratch.path()).mkdir(QStringLiteral("folder"));
+        ::mkfifo(QFile::encodeName(scratch.filePath(QStringLiteral("pipe"))), 0600);
+        target.replace(QLatin1Char('@'), scratch.path());
+        QVERIFY(target.isEmpty() ? QFile::rename(real, file) : QFile::link(target, file));
+        const QByteArray kept = QFile::encodeName(target.isEmpty() ? file : target);
+        struct stat before {};
+        ::stat(kept, &before);
+
+        QString error;
+        try {
+            ProfileFile(file).writeString(QStringLiteral("Port"), QStringLiteral("Name"), "COM2");
+        } catch (const Exception& e) {
+            error = e.message();
+        }
+        QCOMPARE(error, saved ? QString() : QStringLiteral("Unable to write to «%1»").arg(file));
+        QCOMPARE(QFileInfo(file).isSymLink(), !target.isEmpty());
+        struct stat after {};
+        ::stat(kept, &after);
+        QCOMPARE(after.st_mode, before.st_mode); // kind and permissions
+        if (!S_ISREG(before.st_mode))
+            QCOMPARE(after.st_ino, before.st_ino); // the very same device or folder
+        else
+            QCOMPARE(ReadFile(file).endsWith("COM2\n"), saved);
+    }
+#endif
 
     void openPortThatFails() {
         RecorderUi rec;

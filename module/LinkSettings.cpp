@@ -1,0 +1,134 @@
+#include "LinkSettings.h"
+
+#include <QFileInfo>
+#include <cerrno>
+
+#include "Func.h"
+#include "Profile.h"
+
+namespace {
+
+const QString PortSection = QStringLiteral("Port");
+
+} // namespace
+
+// ---- Reading at start-up
+
+QString SettingsFileToRead(const QString& own, const QString& beside) {
+    return QFileInfo::exists(own) || !QFileInfo::exists(beside) ? own : beside;
+}
+
+QString SettingsFileToRead() {
+    return SettingsFileToRead(SettingsFilePath(), ProgramFolderSettingsFilePath());
+}
+
+void ReadLinkSettings(const QString& iniPath) {
+    const ProfileFile ini(iniPath);
+    PortName = ini.readString(PortSection, QStringLiteral("Name"), QStringLiteral("COM1"));
+    BaudRate = ini.readInteger(PortSection, QStringLiteral("Baud"), 19200);
+    ParityIndex = static_cast<uint8_t>(ini.readInteger(PortSection, QStringLiteral("Parity"), 2));
+    SerialLetter =
+        ini.readString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("A"));
+}
+
+// ---- The device of a COM port
+
+comm::PortEntries StoredPortEntries() {
+    return comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
+}
+
+comm::PortTarget PortTargetWith(int com, const std::optional<PortMapEntry>& entry,
+                                const std::vector<comm::SerialDevice>& present) {
+    comm::PortEntries entries = StoredPortEntries();
+    if (entry && entry->device.isEmpty())
+        entries.erase(com);
+    else if (entry)
+        entries[com] = entry->device.toLocal8Bit().toStdString();
+    return comm::comTarget(com, entries, present);
+}
+
+QString PortToOpen(const QString& port, const std::optional<PortMapEntry>& entry,
+                   const std::vector<comm::SerialDevice>& present) {
+    if (!entry)
+        return port;
+    const comm::PortTarget target = PortTargetWith(entry->com, entry, present);
+    return target.device ? QString::fromLocal8Bit(target.device->c_str()) : QString();
+}
+
+// ---- Saving
+
+void TakeOverLinkChoice(const LinkChoice& choice) {
+    PortName = choice.port;
+    BaudRate = choice.baud;
+    ParityIndex = choice.parity;
+    ModuleAddress = choice.address;
+    ShowLinkState(true);
+
+    // One save of all the keys: a crash leaves the old settings or the new.
+    QList<ProfileFile::Entry> keys{
+        {PortSection, QStringLiteral("Name"), PortName},
+        {PortSection, QStringLiteral("Baud"), QString::number(BaudRate)},
+        {PortSection, QStringLiteral("Parity"), QString::number(ParityIndex)},
+        {QStringLiteral("Station"), QStringLiteral("Address"), QString::number(ModuleAddress)}};
+    if (choice.letter)
+        keys.append({QStringLiteral("Alpha"), QStringLiteral("Alpha"), *choice.letter});
+    ProfileFile(SettingsFilePath()).write(keys);
+    if (choice.letter)
+        SerialLetter = *choice.letter;
+    if (choice.device)
+        ProfileFile(CommSettingsFilePath())
+            .writeString(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(choice.device->com),
+                         choice.device->device);
+}
+
+// ---- The automatic search
+
+SearchOutcome SearchOutcome::of(int32_t code, int32_t baud, uint8_t parity, int error) {
+    SearchOutcome o;
+    switch (code) {
+    case COMM_OK:
+        o.kind = Kind::Found;
+        o.baud = baud;
+        o.parity = parity;
+        break;
+    case COMM_NO_REPLY:
+        o.kind = Kind::NotFound;
+        break;
+    case COMM_BAD_CRC:
+        o.kind = Kind::BadCrc;
+        break;
+    case COMM_OPEN_FAILED:
+        o.kind = Kind::OpenFailed;
+        o.openError = error;
+        break;
+    default:
+        break;
+    }
+    return o;
+}
+
+QString SearchOutcome::message() const {
+    switch (kind) {
+    case Kind::NotFound:
+        return QStringLiteral("Модуль не найден!");
+    case Kind::BadCrc:
+        return QStringLiteral("Ошибка CRC!\n Возможно просто сбой!\nПовторите попытку!");
+    default:
+        return QString();
+    }
+}
+
+QString SearchOutcome::reason() const {
+    return kind == Kind::OpenFailed ? OpenFailureReason(openError) : QString();
+}
+
+SearchOutcome SearchModule(const QString& port, uint16_t serial, int32_t address) {
+    const QByteArray name = port.toLocal8Bit();
+    int32_t baud = 0;
+    uint8_t parity = 0;
+    errno = 0;
+    const int32_t code = Comm.EnumParameters ? Comm.EnumParameters(name.constData(), reg::TypeQS730,
+                                                                   serial, address, &baud, &parity)
+                                             : COMM_NOT_OPEN;
+    return SearchOutcome::of(code, baud, parity, errno);
+}

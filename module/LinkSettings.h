@@ -1,0 +1,85 @@
+// The tool's link settings in and out: the link keys of its settings file,
+// read at start-up and saved by "OK" in the port settings together with the
+// library's port map entry of the chosen COM port; the device a COM port is
+// opened or searched on while that entry is not stored yet; and what the
+// result of an automatic search means.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "SerialDevices.h"
+
+// ---- Reading at start-up
+
+// The settings file start-up reads: the user's own, or, while that does not
+// exist yet, the one beside the program (the settings of a program whose
+// folder has become read-only since). Saves always go to the user's own.
+QString SettingsFileToRead(const QString& own, const QString& beside);
+QString SettingsFileToRead();
+
+// Reads [Port] Name, Baud, Parity and [Alpha] Alpha into the link settings,
+// with their defaults; [Station] Address is not read. Nothing is written.
+void ReadLinkSettings(const QString& iniPath);
+
+// ---- The device of a COM port (Linux)
+
+// An entry of [Ports] in the library's comm_mb.ini: the device for COMn; an
+// empty device hands the port back to the automatic choice.
+struct PortMapEntry {
+    int com = 0;
+    QString device;
+};
+
+// The [Ports] entries of comm_mb.ini as they stand now.
+comm::PortEntries StoredPortEntries();
+// Where COMn leads with `entry` in place of its stored one (nothing: the map
+// as stored).
+comm::PortTarget PortTargetWith(int com, const std::optional<PortMapEntry>& entry,
+                                const std::vector<comm::SerialDevice>& present);
+// What init_comm and EnumParameters are handed for `port`: the name itself
+// when there is no new entry (the library reads the stored map), otherwise
+// the device the entry leads to, "" when it leads nowhere.
+QString PortToOpen(const QString& port, const std::optional<PortMapEntry>& entry,
+                   const std::vector<comm::SerialDevice>& present);
+
+// ---- Saving
+
+// What "OK" takes over, checked already.
+struct LinkChoice {
+    QString port;
+    int32_t baud = 0;
+    uint8_t parity = 0;
+    uint8_t address = 0;
+    std::optional<QString> letter;      // nothing: no letter chosen, the stored one stays
+    std::optional<PortMapEntry> device; // nothing: the port map stays as it is
+};
+
+// Takes the choice over into the link settings and the status line (open),
+// then saves it: the settings file's keys in one save, then the port map
+// entry. A failed save throws "Unable to write to «<path>»", with the new
+// settings in force.
+void TakeOverLinkChoice(const LinkChoice& choice);
+
+// ---- The automatic search
+
+// What one EnumParameters call came to.
+struct SearchOutcome {
+    enum class Kind { Found, NotFound, BadCrc, OpenFailed, Other };
+    Kind kind = Kind::Other;
+    int32_t baud = 0;   // Found: the speed the module answered at
+    uint8_t parity = 0; // Found: its parity index
+    int openError = 0;  // OpenFailed: the errno the library left, 0 when unknown
+
+    static SearchOutcome of(int32_t code, int32_t baud, uint8_t parity, int error);
+    // The message the search ends with: none when found or for other codes.
+    QString message() const;
+    // Why the port did not open, for the device line; empty otherwise.
+    QString reason() const;
+};
+
+// The search on `port` (a COM name or a device, PortToOpen) for the module
+// with serial-number word `serial` at `address`, checked already.
+SearchOutcome SearchModule(const QString& port, uint16_t serial, int32_t address);
