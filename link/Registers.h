@@ -1,4 +1,6 @@
-// The module's holding registers and the formats packed into them.
+// The module's holding registers, who may read and write each, the formats
+// packed into them, and the module's link values (speeds, addresses, the
+// factory link).
 //
 // Every register is one 16-bit word; the tool reads with Modbus function 3 and
 // writes with function 16. Each packed format is encoded and decoded here and
@@ -25,7 +27,7 @@ constexpr uint16_t CalibrationDate = 256; // PackedDate
 // The module's own link parameters
 constexpr uint16_t OwnAddress = 257; // MinAddress..MaxAddress
 constexpr uint16_t OwnSpeed = 258;   // speed code (bit/s / 100)
-constexpr uint16_t OwnParity = 259;  // low byte: 0 none, 1 odd, 2 even
+constexpr uint16_t OwnParity = 259;  // ParityOfWord
 constexpr uint16_t RestartCounter = 260;
 // Measurement parameters
 constexpr uint16_t Mode = 264;            // 1 current, 2 voltage
@@ -48,6 +50,12 @@ constexpr uint16_t UnlockKey = 0x5A3C;
 constexpr int MinAddress = 1;
 constexpr int MaxAddress = 247;
 
+// A new module's link, which is also the tool's while its settings file says
+// nothing else.
+constexpr int FactoryBaud = 19200;
+constexpr int FactoryParity = 2; // even
+constexpr int FactoryAddress = 1;
+
 constexpr uint16_t ModeCurrent = 1;
 constexpr uint16_t ModeVoltage = 2;
 
@@ -63,9 +71,55 @@ constexpr uint16_t FlagADC = 0x0010;
 constexpr uint16_t FlagOutOfRange = 0x0001;
 constexpr uint16_t FlagDataInvalid = 0x0002;
 
-// Registers that take a write only right after UnlockKey went to 1912.
+// ---- Access to each register. No other register is accessed; Apply and
+// Unlock are never read.
+
+constexpr uint8_t Read = 1;
+constexpr uint8_t Write = 2;
+constexpr uint8_t Locked = 4;  // written only right after UnlockKey went to Unlock
+constexpr uint8_t Applied = 8; // takes effect only when UnlockKey goes to Apply
+
+struct Register {
+    uint16_t first;
+    uint16_t count;
+    uint8_t access;
+};
+
+constexpr Register Map[] = {
+    {SerialNumber, 1, Read | Write | Locked},    // serial-number word
+    {ManufactureDate, 1, Read | Write | Locked}, // PackedDate
+    {GainCurrent, 8, Read | Write | Locked},     // the four 32-bit coefficients
+    {CalibrationDate, 1, Read | Write | Locked}, // PackedDate
+    {OwnAddress, 1, Read | Write},
+    {OwnSpeed, 1, Read | Write},  // speed code
+    {OwnParity, 1, Read | Write}, // parity word
+    {RestartCounter, 1, Read | Write},
+    {Mode, 1, Read | Write | Applied},
+    {IntegrationTime, 1, Read | Write | Applied},
+    {TypeCode, 1, Read},
+    {Version, 1, Read}, // version word
+    {FlagsA, 1, Read},  // status flags A
+    {InputValue, 1, Read},
+    {FlagsB, 1, Read},  // status flags B
+    {Apply, 1, Write},  // UnlockKey
+    {Unlock, 1, Write}, // UnlockKey
+};
+
+// The access bits of register r; 0 outside the map.
+constexpr uint8_t AccessOf(uint16_t r) {
+    for (const Register& e : Map)
+        if (r >= e.first && r - e.first < e.count)
+            return e.access;
+    return 0;
+}
+constexpr bool IsReadable(uint16_t r) {
+    return AccessOf(r) & Read;
+}
+constexpr bool IsWritable(uint16_t r) {
+    return AccessOf(r) & Write;
+}
 constexpr bool IsProtected(uint16_t r) {
-    return r == SerialNumber || r == ManufactureDate || (r >= 8 && r <= 15) || r == CalibrationDate;
+    return AccessOf(r) & Locked;
 }
 
 // ---- Serial-number word: bits 0-10 the number, bits 11-15 letter index + 1.
@@ -130,6 +184,13 @@ inline std::string DateText(const Date& d) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d.%02d.%02d", d.day % 100, d.month % 100, d.year % 100);
     return buf;
+}
+
+// ---- Parity word (register 259): only the low byte counts.
+
+constexpr int MaxParity = 2; // 0 none, 1 odd, 2 even
+constexpr int ParityOfWord(uint16_t w) {
+    return w & 0xFF;
 }
 
 // ---- Speed code (register 258) and the speed list shared by the dialogs.
