@@ -110,9 +110,9 @@ void ReadLinkSettings(const QString& iniPath) {
     const ProfileFile ini(iniPath);
     PortName =
         ini.readString(QStringLiteral("Port"), QStringLiteral("Name"), QStringLiteral("COM1"));
-    BaudRate = ini.readInteger(QStringLiteral("Port"), QStringLiteral("Baud"), 19200);
-    ParityIndex =
-        static_cast<uint8_t>(ini.readInteger(QStringLiteral("Port"), QStringLiteral("Parity"), 2));
+    BaudRate = ini.readInteger(QStringLiteral("Port"), QStringLiteral("Baud"), reg::FactoryBaud);
+    ParityIndex = static_cast<uint8_t>(
+        ini.readInteger(QStringLiteral("Port"), QStringLiteral("Parity"), reg::FactoryParity));
     SerialLetter =
         ini.readString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("A"));
 }
