@@ -11,39 +11,13 @@
 
 #include "Calib.h"
 #include "Convert.h"
+#include "FakeModule.h"
 #include "Func.h"
 #include "RecorderUi.h"
 
 namespace {
 
-// A scripted module: registers in a map, every request logged as text
-// ("R264", "W8x4", "W1911=23100"), registers in `failing` never answer.
-struct FakeModule {
-    std::map<uint16_t, uint16_t> regs;
-    QStringList log;
-    std::set<uint16_t> failing;
-};
 FakeModule* fake = nullptr;
-
-int32_t FakeInvoke(uint8_t, uint8_t function, uint16_t first, uint16_t count, uint16_t* buf) {
-    QString entry =
-        (function == 3 ? QStringLiteral("R") : QStringLiteral("W")) + QString::number(first);
-    if (count > 1)
-        entry += QStringLiteral("x") + QString::number(count);
-    else if (function == 16)
-        entry += QStringLiteral("=") + QString::number(buf[0]);
-    fake->log << entry;
-    for (uint16_t i = 0; i < count; ++i)
-        if (fake->failing.count(static_cast<uint16_t>(first + i)))
-            return COMM_NO_REPLY;
-    for (uint16_t i = 0; i < count; ++i) {
-        if (function == 3)
-            buf[i] = fake->regs[static_cast<uint16_t>(first + i)];
-        else
-            fake->regs[static_cast<uint16_t>(first + i)] = buf[i];
-    }
-    return COMM_OK;
-}
 
 uint32_t Coef(uint16_t first) {
     return reg::JoinWords(fake->regs[first], fake->regs[static_cast<uint16_t>(first + 1)]);
@@ -76,7 +50,6 @@ QString Tip(QWidget& w) {
 class TestCalib : public QObject {
     Q_OBJECT
     FakeModule module;
-    invoke_modb_fn savedInvoke = nullptr;
 
     // The reading the module gives at each step 1..4 (index 0 unused).
     std::array<uint16_t, 5> signal = {0, 2000, 20000, 1000, 10000};
@@ -112,7 +85,7 @@ class TestCalib : public QObject {
 };
 
 void TestCalib::init() {
-    module = FakeModule{};
+    module.reset();
     fake = &module;
     module.regs[reg::Mode] = 2;
     module.regs[reg::IntegrationTime] = 320;
@@ -122,12 +95,9 @@ void TestCalib::init() {
     SetCoef(12, reg::DefaultGainVoltage);
     SetCoef(14, reg::DefaultOffsetVoltage);
     signal = {0, 2000, 20000, 1000, 10000};
-    savedInvoke = Comm.invoke_modb;
-    Comm.invoke_modb = &FakeInvoke;
 }
 
 void TestCalib::cleanup() {
-    Comm.invoke_modb = savedInvoke;
     fake = nullptr;
 }
 
