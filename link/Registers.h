@@ -71,13 +71,11 @@ constexpr uint16_t FlagADC = 0x0010;
 constexpr uint16_t FlagOutOfRange = 0x0001;
 constexpr uint16_t FlagDataInvalid = 0x0002;
 
-// ---- Access to each register. No other register is accessed; Apply and
-// Unlock are never read.
+// ---- Access to each register. No other register is accessed.
 
-constexpr uint8_t Read = 1;
-constexpr uint8_t Write = 2;
-constexpr uint8_t Locked = 4;  // written only right after UnlockKey went to Unlock
-constexpr uint8_t Applied = 8; // takes effect only when UnlockKey goes to Apply
+// Locked: written only right after UnlockKey went to Unlock. Applied: takes
+// effect only when UnlockKey goes to Apply.
+enum Access : uint8_t { Read = 1, Write = 2, Locked = 4, Applied = 8 };
 
 struct Register {
     uint16_t first;
@@ -86,23 +84,14 @@ struct Register {
 };
 
 constexpr Register Map[] = {
-    {SerialNumber, 1, Read | Write | Locked},    // serial-number word
-    {ManufactureDate, 1, Read | Write | Locked}, // PackedDate
+    {SerialNumber, 2, Read | Write | Locked},    // serial-number word, PackedDate
     {GainCurrent, 8, Read | Write | Locked},     // the four 32-bit coefficients
     {CalibrationDate, 1, Read | Write | Locked}, // PackedDate
-    {OwnAddress, 1, Read | Write},
-    {OwnSpeed, 1, Read | Write},  // speed code
-    {OwnParity, 1, Read | Write}, // parity word
-    {RestartCounter, 1, Read | Write},
-    {Mode, 1, Read | Write | Applied},
-    {IntegrationTime, 1, Read | Write | Applied},
-    {TypeCode, 1, Read},
-    {Version, 1, Read}, // version word
-    {FlagsA, 1, Read},  // status flags A
-    {InputValue, 1, Read},
-    {FlagsB, 1, Read},  // status flags B
-    {Apply, 1, Write},  // UnlockKey
-    {Unlock, 1, Write}, // UnlockKey
+    {OwnAddress, 4, Read | Write},               // address, speed code, parity word, restarts
+    {Mode, 2, Read | Write | Applied},           // mode, integration time
+    {TypeCode, 2, Read},                         // type code, version word
+    {FlagsA, 3, Read},                           // status flags A, input value, status flags B
+    {Apply, 2, Write},                           // Apply, Unlock: UnlockKey only, never read
 };
 
 // The access bits of register r; 0 outside the map.
@@ -201,20 +190,18 @@ constexpr uint16_t SpeedCode(int baud) {
     return static_cast<uint16_t>(baud / 100);
 }
 
-// Index into Speeds, or -1 when the code matches no speed.
-constexpr int SpeedIndexOfCode(uint16_t code) {
-    for (std::size_t i = 0; i < Speeds.size(); ++i)
-        if (SpeedCode(Speeds[i]) == code)
-            return static_cast<int>(i);
-    return -1;
-}
-
 // Index into Speeds, or -1.
 constexpr int SpeedIndex(long long baud) {
     for (std::size_t i = 0; i < Speeds.size(); ++i)
         if (Speeds[i] == baud)
             return static_cast<int>(i);
     return -1;
+}
+
+// Index into Speeds, or -1 when the code matches no speed (every speed is a
+// whole number of hundreds).
+constexpr int SpeedIndexOfCode(uint16_t code) {
+    return SpeedIndex(code * 100LL);
 }
 
 // ---- Version word: high byte major, low byte minor, "%02hd.%02hd".

@@ -5,7 +5,6 @@
 #include <QTimer>
 #include <QtTest>
 #include <algorithm>
-#include <map>
 #include <set>
 #include <vector>
 
@@ -17,14 +16,14 @@
 
 namespace {
 
-FakeModule* fake = nullptr;
+FakeModule module;
 
 uint32_t Coef(uint16_t first) {
-    return reg::JoinWords(fake->regs[first], fake->regs[static_cast<uint16_t>(first + 1)]);
+    return reg::JoinWords(module.regs[first], module.regs[static_cast<uint16_t>(first + 1)]);
 }
 void SetCoef(uint16_t first, uint32_t value) {
-    fake->regs[first] = reg::SplitWords(value)[0];
-    fake->regs[static_cast<uint16_t>(first + 1)] = reg::SplitWords(value)[1];
+    module.regs[first] = reg::SplitWords(value)[0];
+    module.regs[static_cast<uint16_t>(first + 1)] = reg::SplitWords(value)[1];
 }
 
 const QString Key = QString::number(UnlockKey);
@@ -49,7 +48,6 @@ QString Tip(QWidget& w) {
 
 class TestCalib : public QObject {
     Q_OBJECT
-    FakeModule module;
 
     // The reading the module gives at each step 1..4 (index 0 unused).
     std::array<uint16_t, 5> signal = {0, 2000, 20000, 1000, 10000};
@@ -63,7 +61,6 @@ class TestCalib : public QObject {
 
   private slots:
     void init();
-    void cleanup();
 
     void computation_data();
     void computation();
@@ -86,7 +83,6 @@ class TestCalib : public QObject {
 
 void TestCalib::init() {
     module.reset();
-    fake = &module;
     module.regs[reg::Mode] = 2;
     module.regs[reg::IntegrationTime] = 320;
     module.regs[reg::CalibrationDate] = 0x68EF;
@@ -95,10 +91,6 @@ void TestCalib::init() {
     SetCoef(12, reg::DefaultGainVoltage);
     SetCoef(14, reg::DefaultOffsetVoltage);
     signal = {0, 2000, 20000, 1000, 10000};
-}
-
-void TestCalib::cleanup() {
-    fake = nullptr;
 }
 
 void TestCalib::computation_data() {

@@ -6,7 +6,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
-#include <algorithm>
 #include <memory>
 
 #include "About.h"
@@ -29,10 +28,9 @@ class ScriptedPassword : public QDialog {
 };
 
 FakeModule Module;
+// The writes the module received.
 int Writes() {
-    return static_cast<int>(
-        std::count_if(Module.calls.begin(), Module.calls.end(),
-                      [](const FakeModule::Call& c) { return c.function == 16; }));
+    return static_cast<int>(Module.log.filter(QStringLiteral("W")).size());
 }
 
 } // namespace

@@ -1,12 +1,10 @@
 #include "FakeModule.h"
 
+#include <algorithm>
+
 #include "Registers.h"
 
-namespace {
-
-FakeModule* Installed = nullptr;
-
-} // namespace
+static FakeModule* Installed = nullptr; // the one in the Comm slots
 
 FakeModule::FakeModule() : saved_(Comm) {
     reset();
@@ -35,58 +33,50 @@ void FakeModule::reset() {
 }
 
 int32_t FakeModule::invoke(Call call, uint16_t* buffer) {
-    QString entry = (call.function == 3 ? QStringLiteral("R") : QStringLiteral("W")) +
-                    QString::number(call.first);
-    if (call.count > 1)
-        entry += QStringLiteral("x") + QString::number(call.count);
-    else if (call.function == 16)
-        entry += QStringLiteral("=") + QString::number(buffer[0]);
-    log << entry;
-    if (call.function == 16)
+    const bool write = call.function == 16;
+    log << (write ? QStringLiteral("W") : QStringLiteral("R")) + QString::number(call.first) +
+               (call.count > 1 ? QStringLiteral("x%1").arg(call.count)
+                : write        ? QStringLiteral("=%1").arg(buffer[0])
+                               : QString());
+    if (write)
         call.values.assign(buffer, buffer + call.count);
-
     if (!results.empty()) {
         call.result = results.front();
         results.erase(results.begin());
     }
-    if (call.result == COMM_OK && silentNext > 0) {
-        --silentNext;
-        call.result = COMM_NO_REPLY;
-    }
+    bool touchesFailing = false;
     for (int r = call.first; r < call.first + call.count; ++r)
-        if (call.result == COMM_OK && failing.count(static_cast<uint16_t>(r)))
-            call.result = COMM_NO_REPLY;
+        touchesFailing |= failing.count(static_cast<uint16_t>(r)) > 0;
+    if (call.result == COMM_OK && (silentNext > 0 || touchesFailing))
+        call.result = COMM_NO_REPLY;
+    silentNext = std::max(silentNext - 1, 0);
     if (call.result == COMM_OK)
-        call.result = carryOut(call.function, call.first, call.count, buffer);
-    if (call.result == COMM_OK && call.function == 3)
+        call.result = carryOut(write, call.first, call.count, buffer);
+    if (call.result == COMM_OK && !write)
         call.values.assign(buffer, buffer + call.count);
     calls.push_back(call);
     return call.result;
 }
 
-uint8_t FakeModule::carryOut(uint8_t function, uint16_t first, uint16_t count, uint16_t* buffer) {
-    constexpr uint8_t IllegalFunction = 1, IllegalAddress = 2, IllegalValue = 3;
-    if (function != 3 && function != 16)
-        return IllegalFunction;
-    const bool write = function == 16;
+int32_t FakeModule::carryOut(bool write, uint16_t first, uint16_t count, uint16_t* buffer) {
     const bool wasUnlocked = unlocked_;
     if (write)
         unlocked_ = false; // every write uses the unlock up, also a refused one
-    for (int i = 0; i < count; ++i) {
-        const auto r = static_cast<uint16_t>(first + i);
-        if (!(write ? reg::IsWritable(r) : reg::IsReadable(r)))
-            return IllegalAddress;
-        if (write && reg::IsProtected(r) && !wasUnlocked)
-            return IllegalValue;
+    for (int r = first; r < first + count; ++r) {
+        if (!(write ? reg::IsWritable(static_cast<uint16_t>(r))
+                    : reg::IsReadable(static_cast<uint16_t>(r))))
+            return 2; // illegal data address
+        if (write && reg::IsProtected(static_cast<uint16_t>(r)) && !wasUnlocked)
+            return 3; // illegal data value
     }
-    for (int i = 0; i < count; ++i) {
-        const auto r = static_cast<uint16_t>(first + i);
+    for (uint16_t i = 0; i < count; ++i) {
+        uint16_t& word = regs[static_cast<uint16_t>(first + i)];
         if (!write)
-            buffer[i] = regs[r];
+            buffer[i] = word;
         else
-            regs[r] = buffer[i];
-        if (write && r == reg::Unlock)
-            unlocked_ = buffer[i] == reg::UnlockKey;
+            word = buffer[i];
+        if (write && first + i == reg::Unlock)
+            unlocked_ = word == reg::UnlockKey;
     }
-    return 0;
+    return COMM_OK;
 }
