@@ -30,10 +30,15 @@ namespace {
 const QColor FlagRaised(255, 0, 0);
 const QColor FlagClear(128, 128, 128);
 
-void ShowFlag(QLabel* label, bool raised) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, raised ? FlagRaised : FlagClear);
-    label->setPalette(palette);
+// The flag labels from top to bottom, lit for the bits of FlagBits.
+void ShowFlags(Ui::TForm1* ui, uint8_t bits) {
+    QLabel* const labels[FlagCount] = {ui->lbErrInRAM, ui->lbErrFLASH,      ui->lbErrKS,
+                                       ui->lbErrTS,    ui->lbErrOutOfRange, ui->lbUpdate};
+    for (int i = 0; i < FlagCount; ++i) {
+        QPalette palette = labels[i]->palette();
+        palette.setColor(QPalette::WindowText, bits & (1u << i) ? FlagRaised : FlagClear);
+        labels[i]->setPalette(palette);
+    }
 }
 
 } // namespace
@@ -53,9 +58,7 @@ TForm1::TForm1(QWidget* parent)
         ++linkShown_; // the link may have been reopened
     };
 
-    for (QLabel* label : {ui->lbErrInRAM, ui->lbErrFLASH, ui->lbErrKS, ui->lbErrTS,
-                          ui->lbErrOutOfRange, ui->lbUpdate})
-        ShowFlag(label, false);
+    ShowFlags(ui, 0);
 
     // The mode group starts with no item selected; the group keeps at most one.
     rgModeGroup_->setObjectName(QStringLiteral("rgModeGroup"));
@@ -93,7 +96,7 @@ TForm1::TForm1(QWidget* parent)
     connect(this, &TForm1::polled, log_, &MeasureLog::record);
 
     ReadLinkSettings(SettingsFileToRead());
-    ModuleAddress = 1;
+    ModuleAddress = reg::FactoryAddress;
     OpenPort(PortName, BaudRate, ParityIndex); // a failed open leaves "Закрыт" in the status line
 }
 
@@ -154,12 +157,7 @@ void TForm1::Poll() {
     const uint16_t flagsB = words[2];
 
     ui->edValue->setText(QString::number(value));
-    ShowFlag(ui->lbErrInRAM, flagsA & reg::FlagInRAM);
-    ShowFlag(ui->lbErrFLASH, flagsA & reg::FlagFLASH);
-    ShowFlag(ui->lbErrKS, flagsA & reg::FlagParamsChecksum);
-    ShowFlag(ui->lbErrTS, flagsA & reg::FlagADC);
-    ShowFlag(ui->lbErrOutOfRange, flagsB & reg::FlagOutOfRange);
-    ShowFlag(ui->lbUpdate, flagsB & reg::FlagDataInvalid);
+    ShowFlags(ui, FlagBits(flagsA, flagsB));
 
     outcome.msecs = PollClocks.wall();
     outcome.elapsed = PollClocks.steady();

@@ -9,8 +9,12 @@ namespace comm {
 
 namespace {
 
-constexpr uint16_t TypeRegister = 768;
-constexpr uint16_t SerialRegister = 0;
+// The library stands on its own, under the tool: it keeps the few register
+// facts the search needs here rather than take them from the tool's register
+// table.
+constexpr uint8_t ReadFunction = 3;    // read holding registers
+constexpr uint16_t TypeRegister = 768; // module type code
+constexpr uint16_t SerialRegister = 0; // serial-number word
 constexpr int TriesOnCorruption = 3;
 
 // What came back for one register at one setting.
@@ -41,7 +45,7 @@ struct Sweep {
     Answer read(uint16_t reg, uint16_t& value, int32_t& code, Link::Guard guard) {
         Answer answer = Answer::Silence;
         for (int i = 0; i < TriesOnCorruption; ++i) {
-            code = link.exchange(address, 3, reg, 1, &value, guard);
+            code = link.exchange(address, ReadFunction, reg, 1, &value, guard);
             answer = classify(code);
             if (answer == Answer::Corrupted) {
                 sawCorrupted = true;

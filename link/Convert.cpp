@@ -118,7 +118,9 @@ reg::Date Today() {
 
 void CheckModuleAddress(int32_t address) {
     if (address < reg::MinAddress || address > reg::MaxAddress)
-        throw Exception(QStringLiteral("Адрес должен быть от 1 до 247!"));
+        throw Exception(QStringLiteral("Адрес должен быть от %1 до %2!")
+                            .arg(reg::MinAddress)
+                            .arg(reg::MaxAddress));
 }
 
 void CheckSerialNumber(int32_t number) {

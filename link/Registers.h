@@ -1,4 +1,6 @@
-// The module's holding registers and the formats packed into them.
+// The module's holding registers, who may read and write each, the formats
+// packed into them, and the module's link values (speeds, addresses, the
+// factory link).
 //
 // Every register is one 16-bit word; the tool reads with Modbus function 3 and
 // writes with function 16. Each packed format is encoded and decoded here and
@@ -25,7 +27,7 @@ constexpr uint16_t CalibrationDate = 256; // PackedDate
 // The module's own link parameters
 constexpr uint16_t OwnAddress = 257; // MinAddress..MaxAddress
 constexpr uint16_t OwnSpeed = 258;   // speed code (bit/s / 100)
-constexpr uint16_t OwnParity = 259;  // low byte: 0 none, 1 odd, 2 even
+constexpr uint16_t OwnParity = 259;  // ParityOfWord
 constexpr uint16_t RestartCounter = 260;
 // Measurement parameters
 constexpr uint16_t Mode = 264;            // 1 current, 2 voltage
@@ -48,6 +50,12 @@ constexpr uint16_t UnlockKey = 0x5A3C;
 constexpr int MinAddress = 1;
 constexpr int MaxAddress = 247;
 
+// A new module's link, which is also the tool's while its settings file says
+// nothing else.
+constexpr int FactoryBaud = 19200;
+constexpr int FactoryParity = 2; // even
+constexpr int FactoryAddress = 1;
+
 constexpr uint16_t ModeCurrent = 1;
 constexpr uint16_t ModeVoltage = 2;
 
@@ -63,9 +71,44 @@ constexpr uint16_t FlagADC = 0x0010;
 constexpr uint16_t FlagOutOfRange = 0x0001;
 constexpr uint16_t FlagDataInvalid = 0x0002;
 
-// Registers that take a write only right after UnlockKey went to 1912.
+// ---- Access to each register. No other register is accessed.
+
+// Locked: written only right after UnlockKey went to Unlock. Applied: takes
+// effect only when UnlockKey goes to Apply.
+enum Access : uint8_t { Read = 1, Write = 2, Locked = 4, Applied = 8 };
+
+struct Register {
+    uint16_t first;
+    uint16_t count;
+    uint8_t access;
+};
+
+constexpr Register Map[] = {
+    {SerialNumber, 2, Read | Write | Locked},    // serial-number word, PackedDate
+    {GainCurrent, 8, Read | Write | Locked},     // the four 32-bit coefficients
+    {CalibrationDate, 1, Read | Write | Locked}, // PackedDate
+    {OwnAddress, 4, Read | Write},               // address, speed code, parity word, restarts
+    {Mode, 2, Read | Write | Applied},           // mode, integration time
+    {TypeCode, 2, Read},                         // type code, version word
+    {FlagsA, 3, Read},                           // status flags A, input value, status flags B
+    {Apply, 2, Write},                           // Apply, Unlock: UnlockKey only, never read
+};
+
+// The access bits of register r; 0 outside the map.
+constexpr uint8_t AccessOf(uint16_t r) {
+    for (const Register& e : Map)
+        if (r >= e.first && r - e.first < e.count)
+            return e.access;
+    return 0;
+}
+constexpr bool IsReadable(uint16_t r) {
+    return AccessOf(r) & Read;
+}
+constexpr bool IsWritable(uint16_t r) {
+    return AccessOf(r) & Write;
+}
 constexpr bool IsProtected(uint16_t r) {
-    return r == SerialNumber || r == ManufactureDate || (r >= 8 && r <= 15) || r == CalibrationDate;
+    return AccessOf(r) & Locked;
 }
 
 // ---- Serial-number word: bits 0-10 the number, bits 11-15 letter index + 1.
@@ -132,6 +175,13 @@ inline std::string DateText(const Date& d) {
     return buf;
 }
 
+// ---- Parity word (register 259): only the low byte counts.
+
+constexpr int MaxParity = 2; // 0 none, 1 odd, 2 even
+constexpr int ParityOfWord(uint16_t w) {
+    return w & 0xFF;
+}
+
 // ---- Speed code (register 258) and the speed list shared by the dialogs.
 
 constexpr std::array<int, 8> Speeds = {2400, 4800, 9600, 19200, 28800, 38400, 57600, 115200};
@@ -140,20 +190,18 @@ constexpr uint16_t SpeedCode(int baud) {
     return static_cast<uint16_t>(baud / 100);
 }
 
-// Index into Speeds, or -1 when the code matches no speed.
-constexpr int SpeedIndexOfCode(uint16_t code) {
-    for (std::size_t i = 0; i < Speeds.size(); ++i)
-        if (SpeedCode(Speeds[i]) == code)
-            return static_cast<int>(i);
-    return -1;
-}
-
 // Index into Speeds, or -1.
 constexpr int SpeedIndex(long long baud) {
     for (std::size_t i = 0; i < Speeds.size(); ++i)
         if (Speeds[i] == baud)
             return static_cast<int>(i);
     return -1;
+}
+
+// Index into Speeds, or -1 when the code matches no speed (every speed is a
+// whole number of hundreds).
+constexpr int SpeedIndexOfCode(uint16_t code) {
+    return SpeedIndex(code * 100LL);
 }
 
 // ---- Version word: high byte major, low byte minor, "%02hd.%02hd".

@@ -25,8 +25,9 @@ QString SettingsFileToRead() {
 void ReadLinkSettings(const QString& iniPath) {
     const ProfileFile ini(iniPath);
     PortName = ini.readString(PortSection, QStringLiteral("Name"), QStringLiteral("COM1"));
-    BaudRate = ini.readInteger(PortSection, QStringLiteral("Baud"), 19200);
-    ParityIndex = static_cast<uint8_t>(ini.readInteger(PortSection, QStringLiteral("Parity"), 2));
+    BaudRate = ini.readInteger(PortSection, QStringLiteral("Baud"), reg::FactoryBaud);
+    ParityIndex = static_cast<uint8_t>(
+        ini.readInteger(PortSection, QStringLiteral("Parity"), reg::FactoryParity));
     SerialLetter =
         ini.readString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("A"));
 }

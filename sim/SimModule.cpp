@@ -38,15 +38,9 @@ constexpr int MaxWriteCount = 123;
 // Pause allowed between two bytes of one request before it counts as broken.
 constexpr uint32_t ByteTimeoutUs = 50000;
 
-bool IsReadable(uint16_t r) {
-    return r == 0 || r == 1 || (r >= 8 && r <= 15) || (r >= 256 && r <= 260) || r == 264 ||
-           r == 265 || r == 768 || r == 769 || (r >= 1024 && r <= 1026);
-}
-
-bool IsWritable(uint16_t r) {
-    return reg::IsProtected(r) || (r >= 257 && r <= 260) || r == reg::Mode ||
-           r == reg::IntegrationTime || r == reg::Apply || r == reg::Unlock;
-}
+// Which registers may be read and written: the register table.
+using reg::IsReadable;
+using reg::IsWritable;
 
 // Whether the module takes this value in this register at all.
 bool IsAcceptable(uint16_t r, uint16_t v) {
@@ -56,7 +50,7 @@ bool IsAcceptable(uint16_t r, uint16_t v) {
     case reg::OwnSpeed:
         return reg::SpeedIndexOfCode(v) >= 0;
     case reg::OwnParity:
-        return (v & 0xFF) <= 2;
+        return reg::ParityOfWord(v) <= reg::MaxParity;
     case reg::RestartCounter:
         return v == 0;
     case reg::Mode:
@@ -96,7 +90,7 @@ void CheckLink(int address, int baud, int parity) {
         throw std::invalid_argument("module address must be 1..247");
     if (reg::SpeedIndex(baud) < 0)
         throw std::invalid_argument("unsupported speed");
-    if (parity < 0 || parity > 2)
+    if (parity < 0 || parity > reg::MaxParity)
         throw std::invalid_argument("parity must be 0, 1 or 2");
 }
 
@@ -214,8 +208,8 @@ void SimModule::Impl::open(const Options& o) {
                                       reg::DefaultGainVoltage, reg::DefaultOffsetVoltage};
     for (int i = 0; i < 4; ++i) {
         const auto words = reg::SplitWords(coefficients[i]);
-        regs[static_cast<uint16_t>(8 + 2 * i)] = words[0];
-        regs[static_cast<uint16_t>(9 + 2 * i)] = words[1];
+        regs[static_cast<uint16_t>(reg::GainCurrent + 2 * i)] = words[0];
+        regs[static_cast<uint16_t>(reg::GainCurrent + 2 * i + 1)] = words[1];
     }
     regs[reg::CalibrationDate] = o.calibrationDate;
     regs[reg::OwnAddress] = o.address;
@@ -397,13 +391,13 @@ uint16_t SimModule::Impl::measured() const {
 
 void SimModule::Impl::applyLinkFromRegs() {
     const uint16_t a = read(reg::OwnAddress);
-    if (a >= 1 && a <= 247)
+    if (a >= reg::MinAddress && a <= reg::MaxAddress)
         address = static_cast<uint8_t>(a);
     const int speed = reg::SpeedIndexOfCode(read(reg::OwnSpeed));
     if (speed >= 0)
         baud = reg::Speeds[static_cast<size_t>(speed)];
-    const int p = read(reg::OwnParity) & 0xFF;
-    if (p <= 2)
+    const int p = reg::ParityOfWord(read(reg::OwnParity));
+    if (p <= reg::MaxParity)
         parity = p;
 }
 

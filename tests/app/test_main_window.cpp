@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Controls.h"
+#include "FakeModule.h"
 #include "Func.h"
 #include "Keys.h"
 #include "Main.h"
@@ -25,43 +26,14 @@
 
 namespace {
 
-// The stand-in module: a register map, a log of requests and a switch that
-// makes the next exchanges go unanswered.
-struct Call {
-    uint8_t function;
-    uint16_t first;
-    uint16_t count;
-    std::vector<uint16_t> values; // written words
-};
-std::map<uint16_t, uint16_t> Regs;
-std::vector<Call> Calls;
-int FailNext = 0; // exchanges left to go unanswered
-
-int32_t FakeInit(const char*, int32_t, uint8_t) {
-    return 0;
-}
-
-int32_t FakeInvoke(uint8_t, uint8_t function, uint16_t first, uint16_t count, uint16_t* buf) {
-    Call call{function, first, count, {}};
-    if (function == 16)
-        call.values.assign(buf, buf + count);
-    Calls.push_back(call);
-    if (FailNext > 0) {
-        --FailNext;
-        return COMM_NO_REPLY;
-    }
-    for (uint16_t i = 0; i < count; ++i) {
-        if (function == 3)
-            buf[i] = Regs[first + i];
-        else
-            Regs[first + i] = buf[i];
-    }
-    return COMM_OK;
-}
+FakeModule Module;
+using Call = FakeModule::Call;
+std::map<uint16_t, uint16_t>& Regs = Module.regs;
+std::vector<Call>& Calls = Module.calls;
 
 // Makes the next register operation fail after all its attempts.
 void FailNextOperation() {
-    FailNext = MaxAttempts;
+    Module.silentNext = MaxAttempts;
 }
 
 const QStringList FlagLabels = {"lbErrInRAM", "lbErrFLASH",      "lbErrKS",
@@ -74,7 +46,6 @@ class TestMainWindow : public QObject {
 
     RecorderUi rec;
     std::unique_ptr<TForm1> form;
-    CommEntryPoints savedComm;
 
     // The window's controls, found by their names.
     template <class T = QWidget> T* w(const char* name) { return Control<T>(form.get(), name); }
@@ -125,20 +96,13 @@ class TestMainWindow : public QObject {
 
   private slots:
     void init() {
-        savedComm = Comm;
-        Comm.init_comm = &FakeInit;
-        Comm.invoke_modb = &FakeInvoke;
-        Regs.clear();
-        FailNext = 0;
+        Module.reset();
         form = std::make_unique<TForm1>();
         Calls.clear();
         rec.clear();
         rec.onMessage = nullptr;
     }
-    void cleanup() {
-        form.reset();
-        Comm = savedComm;
-    }
+    void cleanup() { form.reset(); }
 
     void startState() {
         QCOMPARE(form->windowTitle(), QString("QS730_View"));

@@ -5,52 +5,25 @@
 #include <QTimer>
 #include <QtTest>
 #include <algorithm>
-#include <map>
 #include <set>
 #include <vector>
 
 #include "Calib.h"
 #include "Convert.h"
+#include "FakeModule.h"
 #include "Func.h"
 #include "RecorderUi.h"
 
 namespace {
 
-// A scripted module: registers in a map, every request logged as text
-// ("R264", "W8x4", "W1911=23100"), registers in `failing` never answer.
-struct FakeModule {
-    std::map<uint16_t, uint16_t> regs;
-    QStringList log;
-    std::set<uint16_t> failing;
-};
-FakeModule* fake = nullptr;
-
-int32_t FakeInvoke(uint8_t, uint8_t function, uint16_t first, uint16_t count, uint16_t* buf) {
-    QString entry =
-        (function == 3 ? QStringLiteral("R") : QStringLiteral("W")) + QString::number(first);
-    if (count > 1)
-        entry += QStringLiteral("x") + QString::number(count);
-    else if (function == 16)
-        entry += QStringLiteral("=") + QString::number(buf[0]);
-    fake->log << entry;
-    for (uint16_t i = 0; i < count; ++i)
-        if (fake->failing.count(static_cast<uint16_t>(first + i)))
-            return COMM_NO_REPLY;
-    for (uint16_t i = 0; i < count; ++i) {
-        if (function == 3)
-            buf[i] = fake->regs[static_cast<uint16_t>(first + i)];
-        else
-            fake->regs[static_cast<uint16_t>(first + i)] = buf[i];
-    }
-    return COMM_OK;
-}
+FakeModule module;
 
 uint32_t Coef(uint16_t first) {
-    return reg::JoinWords(fake->regs[first], fake->regs[static_cast<uint16_t>(first + 1)]);
+    return reg::JoinWords(module.regs[first], module.regs[static_cast<uint16_t>(first + 1)]);
 }
 void SetCoef(uint16_t first, uint32_t value) {
-    fake->regs[first] = reg::SplitWords(value)[0];
-    fake->regs[static_cast<uint16_t>(first + 1)] = reg::SplitWords(value)[1];
+    module.regs[first] = reg::SplitWords(value)[0];
+    module.regs[static_cast<uint16_t>(first + 1)] = reg::SplitWords(value)[1];
 }
 
 const QString Key = QString::number(UnlockKey);
@@ -75,8 +48,6 @@ QString Tip(QWidget& w) {
 
 class TestCalib : public QObject {
     Q_OBJECT
-    FakeModule module;
-    invoke_modb_fn savedInvoke = nullptr;
 
     // The reading the module gives at each step 1..4 (index 0 unused).
     std::array<uint16_t, 5> signal = {0, 2000, 20000, 1000, 10000};
@@ -90,7 +61,6 @@ class TestCalib : public QObject {
 
   private slots:
     void init();
-    void cleanup();
 
     void computation_data();
     void computation();
@@ -112,8 +82,7 @@ class TestCalib : public QObject {
 };
 
 void TestCalib::init() {
-    module = FakeModule{};
-    fake = &module;
+    module.reset();
     module.regs[reg::Mode] = 2;
     module.regs[reg::IntegrationTime] = 320;
     module.regs[reg::CalibrationDate] = 0x68EF;
@@ -122,13 +91,6 @@ void TestCalib::init() {
     SetCoef(12, reg::DefaultGainVoltage);
     SetCoef(14, reg::DefaultOffsetVoltage);
     signal = {0, 2000, 20000, 1000, 10000};
-    savedInvoke = Comm.invoke_modb;
-    Comm.invoke_modb = &FakeInvoke;
-}
-
-void TestCalib::cleanup() {
-    Comm.invoke_modb = savedInvoke;
-    fake = nullptr;
 }
 
 void TestCalib::computation_data() {

@@ -6,13 +6,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
-#include <algorithm>
 #include <memory>
 
 #include "About.h"
 #include "Calib.h"
 #include "Compar.h"
 #include "Controls.h"
+#include "FakeModule.h"
 #include "Func.h"
 #include "Keys.h"
 #include "Modulparams.h"
@@ -27,17 +27,10 @@ class ScriptedPassword : public QDialog {
     int exec() override { return 1; }
 };
 
-// A module that answers every request; writes are counted.
-int Writes = 0;
-int32_t Invoke(uint8_t, uint8_t function, uint16_t, uint16_t count, uint16_t* data) {
-    if (function == 16)
-        ++Writes;
-    else
-        std::fill(data, data + count, uint16_t(0));
-    return COMM_OK;
-}
-int32_t Init(const char*, int32_t, uint8_t) {
-    return COMM_OK;
+FakeModule Module;
+// The writes the module received.
+int Writes() {
+    return static_cast<int>(Module.log.filter(QStringLiteral("W")).size());
 }
 
 } // namespace
@@ -61,15 +54,10 @@ class TestKeys : public QObject {
 
   private slots:
     void init() {
-        Comm.invoke_modb = &Invoke;
-        Comm.init_comm = &Init;
-        Writes = 0;
+        Module.reset();
         SerialLetter = QStringLiteral("A");
     }
-    void cleanup() {
-        Comm = CommEntryPoints();
-        QFile::remove(SettingsFilePath());
-    }
+    void cleanup() { QFile::remove(SettingsFilePath()); }
 
     void keysOnButtons_data() {
         QTest::addColumn<QString>("dialog");
@@ -134,11 +122,11 @@ class TestKeys : public QObject {
         Stroke(Qt::Key_Space);
         QCOMPARE(Control<QComboBox>(dlg, "cbSpeed")->currentText(), QStringLiteral("19200"));
         Stroke(Qt::Key_Return);
-        QCOMPARE(Writes, 0);
+        QCOMPARE(Writes(), 0);
         // From a field, Enter is "Записать".
         QVERIFY(TabTo(Control<QLineEdit>(dlg, "edAdress")));
         Stroke(Qt::Key_Return);
-        QVERIFY(Writes >= 3);
+        QVERIFY(Writes() >= 3);
     }
 };
 

@@ -15,6 +15,7 @@
 
 #include "Controls.h"
 #include "Convert.h"
+#include "FakeModule.h"
 #include "Func.h"
 #include "Modulparams.h"
 #include "RecorderUi.h"
@@ -65,62 +66,36 @@ struct Form {
     QLabel* lbCheck;
 };
 
-// A scripted module behind the library's invoke_modb slot.
-struct Call {
-    uint8_t function;
-    uint16_t first;
-    uint16_t value; // the word written (writes) or read
-};
-std::map<uint16_t, uint16_t> Regs;
-std::vector<Call> Calls;
-int FailFrom = -1; // register whose exchanges fail with "no reply"
-
-int32_t ScriptedInvoke(uint8_t, uint8_t function, uint16_t first, uint16_t count, uint16_t* buf) {
-    if (count != 1 || !buf)
-        return 16;
-    if (first == FailFrom)
-        return 14;
-    if (function == 3) {
-        buf[0] = Regs[first];
-        Calls.push_back({3, first, buf[0]});
-        return 0;
-    }
-    if (function == 16) {
-        Regs[first] = buf[0];
-        Calls.push_back({16, first, buf[0]});
-        return 0;
-    }
-    return 1;
-}
+FakeModule Module;
+std::map<uint16_t, uint16_t>& Regs = Module.regs;
+std::vector<FakeModule::Call>& Calls = Module.calls;
 
 // Registers of a healthy QS-730: A0042, version 02.03, both dates 15.03.26.
 void ResetModule() {
+    Module.reset();
     Regs = {{257, 1},    {258, 192},    {259, 2},   {768, 17},
             {0, 0x082A}, {769, 0x0203}, {1, 26863}, {256, 26863}};
-    Calls.clear();
-    FailFrom = -1;
 }
 
+// The registers of the calls the module answered, of one function, in turn.
+std::vector<uint16_t> Answered(uint8_t function) {
+    std::vector<uint16_t> r;
+    for (const FakeModule::Call& c : Calls)
+        if (c.function == function && c.result == COMM_OK)
+            r.push_back(c.first);
+    return r;
+}
 std::vector<uint16_t> Written() {
-    std::vector<uint16_t> r;
-    for (const Call& c : Calls)
-        if (c.function == 16)
-            r.push_back(c.first);
-    return r;
+    return Answered(16);
 }
-
 std::vector<uint16_t> ReadOrder() {
-    std::vector<uint16_t> r;
-    for (const Call& c : Calls)
-        if (c.function == 3)
-            r.push_back(c.first);
-    return r;
+    return Answered(3);
 }
 
 uint16_t WrittenValue(uint16_t reg) {
-    for (const Call& c : Calls)
-        if (c.function == 16 && c.first == reg)
-            return c.value;
+    for (const FakeModule::Call& c : Calls)
+        if (c.function == 16 && c.first == reg && c.result == COMM_OK)
+            return c.values[0];
     return 0xDEAD;
 }
 
@@ -199,10 +174,8 @@ class TestModPars : public QObject {
   private slots:
     void init() {
         ResetModule();
-        Comm.invoke_modb = &ScriptedInvoke;
         SerialLetter = QStringLiteral("A");
     }
-    void cleanup() { Comm.invoke_modb = nullptr; }
 
     void formAsBuilt() {
         ScriptedPassword pw(1);
@@ -416,7 +389,7 @@ class TestModPars : public QObject {
     }
 
     void readStopsAtALinkFailure() {
-        FailFrom = 768;
+        Module.failing = {768};
         ScriptedPassword pw(1);
         RecorderUi rec;
         TModPars d(nullptr, &pw);
@@ -612,7 +585,7 @@ class TestModPars : public QObject {
     }
 
     void writeStopsAtALinkFailure() {
-        FailFrom = 258;
+        Module.failing = {258};
         ScriptedPassword pw(1);
         RecorderUi rec;
         TModPars d(nullptr, &pw);

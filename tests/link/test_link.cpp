@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Convert.h"
+#include "FakeModule.h"
 #include "Func.h"
 #include "RecorderUi.h"
 #include "Registers.h"
@@ -11,30 +12,9 @@
 
 namespace {
 
-// A scripted library: each call takes the next result from `script`
-// (0 once the script is used up) and is logged.
-struct Call {
-    uint8_t address, function;
-    uint16_t first, count;
-    std::vector<uint16_t> data;
-};
-std::vector<int32_t> script;
-std::vector<Call> calls;
-uint16_t readValue = 0;
-
-int32_t ScriptedInvoke(uint8_t address, uint8_t function, uint16_t first, uint16_t count,
-                       uint16_t* data) {
-    calls.push_back({address, function, first, count, std::vector<uint16_t>(data, data + count)});
-    int32_t result = 0;
-    if (!script.empty()) {
-        result = script.front();
-        script.erase(script.begin());
-    }
-    if (result == 0 && function == 3)
-        for (uint16_t i = 0; i < count; ++i)
-            data[i] = static_cast<uint16_t>(readValue + i);
-    return result;
-}
+FakeModule Module;
+std::vector<int32_t>& script = Module.results;
+std::vector<FakeModule::Call>& calls = Module.calls;
 
 QString ThrownMessage(const std::function<void()>& f) {
     try {
@@ -52,14 +32,9 @@ class TestLink : public QObject {
 
   private slots:
     void init() {
-        script.clear();
-        calls.clear();
-        readValue = 0;
-        Comm = {};
-        Comm.invoke_modb = &ScriptedInvoke;
+        Module.reset();
         ModuleAddress = 7;
     }
-    void cleanup() { Comm = {}; }
 
     void parseWordKinds_data() {
         QTest::addColumn<QString>("text");
@@ -190,7 +165,7 @@ class TestLink : public QObject {
 
     void retryThenSuccessShowsNothing() {
         script = {17, 0};
-        readValue = 500;
+        Module.regs[1025] = 500;
         uint16_t value = 0;
         ReadRegister(1025, value);
         QCOMPARE(value, 500);
@@ -231,7 +206,7 @@ class TestLink : public QObject {
         QCOMPARE(calls.size(), 1u);
         QCOMPARE(calls[0].function, 16);
         QCOMPARE(calls[0].count, 1);
-        QCOMPARE(calls[0].data[0], 0x2345);
+        QCOMPARE(calls[0].values[0], 0x2345);
     }
 
     void unlockedWrites() {
@@ -239,9 +214,9 @@ class TestLink : public QObject {
         WriteRegistersUnlocked(8, 2, words);
         QCOMPARE(calls.size(), 2u);
         QCOMPARE(calls[0].first, reg::Unlock);
-        QCOMPARE(calls[0].data[0], reg::UnlockKey);
+        QCOMPARE(calls[0].values[0], reg::UnlockKey);
         QCOMPARE(calls[1].first, 8);
-        QCOMPARE(calls[1].data, (std::vector<uint16_t>{0x1111, 0x2222}));
+        QCOMPARE(calls[1].values, (std::vector<uint16_t>{0x1111, 0x2222}));
 
         // Nothing answers: three attempts at the unlock, none at the data.
         calls.clear();
