@@ -9,6 +9,7 @@
 class MeasureLog;
 class QButtonGroup;
 class QTimer;
+class TLinkStats;
 class TTrend;
 
 namespace Ui {
@@ -47,6 +48,8 @@ class TForm1 : public QMainWindow {
 
     // ---- The trend window (the measurement log runs from its own menu item)
     void miTrendClick();
+    // ---- The window of the link statistics, made when first asked for
+    void miLinkStatsClick();
 
     // The measurement-mode radio group: 0 "Ток", 1 "Напряжение", -1 none.
     int rgModeItemIndex() const;
@@ -85,5 +88,6 @@ class TForm1 : public QMainWindow {
     // The measurement mode last read or written (register 264), 0 while unknown.
     uint16_t measuredMode_ = 0;
     TTrend* trend_ = nullptr;
+    TLinkStats* linkStats_ = nullptr;
     MeasureLog* log_ = nullptr;
 };
