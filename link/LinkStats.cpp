@@ -253,7 +253,7 @@ QString CountShare(uint64_t n, uint64_t of) {
 QString Ms(const LinkCounts& c, double ms) {
     if (c.timed == 0)
         return QStringLiteral("—");
-    return Russian().toString(ms, 'f', 1) + QStringLiteral(" мс");
+    return Russian().toString(ms, 'f', ms < 1 ? 2 : 1) + QStringLiteral(" мс");
 }
 
 QString Bound(double ms) {
