@@ -17,6 +17,7 @@
 #include "Convert.h"
 #include "Func.h"
 #include "LinkSettings.h"
+#include "LinkStatsWindow.h"
 #include "MeasureLog.h"
 #include "Modulparams.h"
 #include "Passw.h"
@@ -91,6 +92,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miComPars, &QAction::triggered, this, guarded(&TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
     connect(ui->miTrend, &QAction::triggered, this, guarded(&TForm1::miTrendClick));
+    connect(ui->miLinkStats, &QAction::triggered, this, guarded(&TForm1::miLinkStatsClick));
     // The trend and the log watch every poll.
     connect(this, &TForm1::polled, trend_, &TTrend::record);
     connect(this, &TForm1::polled, log_, &MeasureLog::record);
@@ -330,4 +332,10 @@ void TForm1::miAboutClick() {
 
 void TForm1::miTrendClick() {
     trend_->open();
+}
+
+void TForm1::miLinkStatsClick() {
+    if (!linkStats_)
+        linkStats_ = new TLinkStats(this);
+    linkStats_->open();
 }

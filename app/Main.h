@@ -9,6 +9,7 @@
 class MeasureLog;
 class QButtonGroup;
 class QTimer;
+class TLinkStats;
 class TTrend;
 
 namespace Ui {
@@ -48,6 +49,8 @@ class TForm1 : public QMainWindow {
 
     // ---- The trend window (the measurement log runs from its own menu item)
     void miTrendClick();
+    // ---- The window of the link statistics, made when first asked for
+    void miLinkStatsClick();
 
     // The measurement-mode radio group: 0 "Ток", 1 "Напряжение", -1 none.
     int rgModeItemIndex() const;
@@ -88,5 +91,6 @@ class TForm1 : public QMainWindow {
     uint16_t measuredMode_ = 0;
     int linkShown_ = 0; // counts the link states shown in the status line
     TTrend* trend_ = nullptr;
+    TLinkStats* linkStats_ = nullptr;
     MeasureLog* log_ = nullptr;
 };

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "LinkStats.h"
 #include "Seam.h"
 #include "SettingsFolder.h"
 
@@ -182,6 +183,7 @@ bool OpenPortOn(const QString& port, const QString& device, int32_t baud, uint8_
     errno = 0;
     const int32_t result = Comm.init_comm ? Comm.init_comm(name.constData(), baud, parity) : -1;
     LastOpenError = result == 0 ? 0 : errno;
+    LinkStats::global().portOpened(result == 0);
     if (result == 0) {
         ShowLinkState(true);
         return true;
@@ -199,11 +201,12 @@ namespace {
 // One exchange, repeated at once (no pause, no reopening) until it succeeds
 // or three attempts have failed.
 void Exchange(uint8_t function, uint16_t first, uint16_t count, uint16_t* buffer) {
+    CountedExchange counted(first);
     int32_t code = COMM_NOT_OPEN;
     for (int attempt = 0; attempt < MaxAttempts; ++attempt) {
         if (!Comm.invoke_modb)
             break;
-        code = Comm.invoke_modb(ModuleAddress, function, first, count, buffer);
+        code = counted.call(Comm.invoke_modb, ModuleAddress, function, first, count, buffer);
         if (code == 0)
             return;
     }

@@ -22,6 +22,8 @@
 #include "Compar.h"
 #include "FakeDevices.h"
 #include "Func.h"
+#include "LinkStats.h"
+#include "LinkStatsWindow.h"
 #include "Main.h"
 #include "Mess.h"
 #include "Modulparams.h"
@@ -121,6 +123,25 @@ int main(int argc, char* argv[]) {
         trend->open();
         Save(trend, "trend");
         trend->hide();
+    }
+    {
+        // The statistics of a line that loses and damages replies now and
+        // then, with the time a real line at 19200 bit/s takes per exchange.
+        module.delayAll(12);
+        LinkStats::global().reset();
+        for (int i = 0; i < 300; ++i) {
+            if (i % 23 == 5)
+                module.corruptCrcNext(1);
+            if (i % 41 == 7)
+                module.dropNext(1);
+            form.btPollClick();
+        }
+        module.delayAll(0);
+        uint16_t word = 0;
+        seam::Guard([&] { ReadRegister(300, word); }); // outside the module's map
+        form.miLinkStatsClick();
+        Save(form.findChild<TLinkStats*>(), "link-stats");
+        form.findChild<TLinkStats*>()->hide();
     }
 
     TPassword password(&form);

@@ -1,0 +1,217 @@
+// What the link statistics say: the rules on given counts, and the counter
+// fed by the register operations through a scripted library.
+#include <QtTest>
+#include <functional>
+#include <vector>
+
+#include "Func.h"
+#include "LinkStats.h"
+
+Q_DECLARE_METATYPE(LinkCounts)
+
+namespace {
+
+// A healthy session: the port open, `n` exchanges all through at the first
+// attempt since the port was opened.
+LinkCounts Healthy(uint64_t n = 1000) {
+    LinkCounts c;
+    c.portOpen = true;
+    c.exchanges = c.attempts = c.succeededAt[0] = n;
+    c.exchangesSinceOpen = c.attemptsSinceOpen = c.succeededSinceOpen = c.answeredSinceOpen = n;
+    return c;
+}
+
+// Adds `n` failed attempts with `code` to the totals and since the open.
+void FailedAttempts(LinkCounts& c, int code, uint64_t n) {
+    c.attempts += n;
+    c.attemptsSinceOpen += n;
+    c.attemptsFailedWith[LinkCounts::slot(code)] += n;
+    c.silentAttemptsSinceOpen += code == COMM_NO_REPLY ? n : 0;
+    c.answeredSinceOpen += code >= 1 && code <= 8 ? n : 0;
+}
+
+// Adds `n` exchanges that failed three times with `code`.
+void FailedExchanges(LinkCounts& c, int code, uint64_t n, int first = 1024) {
+    FailedAttempts(c, code, 3 * n);
+    c.exchanges += n;
+    c.exchangesSinceOpen += n;
+    c.failedWith[LinkCounts::slot(code)] += n;
+    if (code >= 1 && code <= 8)
+        c.exceptionRegister[static_cast<std::size_t>(code)] = first;
+    c.silentRun = code == COMM_NO_REPLY ? c.silentRun + n : 0;
+}
+
+// The port reopened with new settings.
+void Reopened(LinkCounts& c) {
+    c.exchangesSinceOpen = c.attemptsSinceOpen = c.silentAttemptsSinceOpen = 0;
+    c.succeededSinceOpen = c.answeredSinceOpen = c.silentRun = 0;
+}
+
+LinkCounts With(std::function<void(LinkCounts&)> change, LinkCounts c = Healthy()) {
+    change(c);
+    return c;
+}
+
+// A scripted library: each call takes the next code (0 once used up).
+std::vector<int32_t> script;
+int32_t ScriptedInvoke(uint8_t, uint8_t, uint16_t, uint16_t, uint16_t*) {
+    if (script.empty())
+        return 0;
+    const int32_t code = script.front();
+    script.erase(script.begin());
+    return code;
+}
+int32_t OpenOk(const char*, int32_t, uint8_t) {
+    return 0;
+}
+
+} // namespace
+
+class TestLinkStats : public QObject {
+    Q_OBJECT
+
+  private slots:
+    // One case per rule, and the two that must not be mistaken for one
+    // another. Each sentence expected holds the fragment given.
+    void rules_data() {
+        QTest::addColumn<LinkCounts>("counts");
+        QTest::addColumn<QStringList>("said");
+        LinkCounts none;
+        none.portOpen = true;
+        QTest::newRow("idle") << none << QStringList{"пока не было"};
+        QTest::newRow("fine") << Healthy() << QStringList{"Явных неполадок"};
+        QTest::newRow("sporadic: one lost exchange in a thousand")
+            << With([](LinkCounts& c) { FailedExchanges(c, COMM_NO_REPLY, 1); })
+            << QStringList{"Отдельные обмены"};
+        QTest::newRow("closed") << With([](LinkCounts& c) {
+            c.portOpen = false;
+            FailedExchanges(c, COMM_NOT_OPEN, 1);
+        }) << QStringList{"Порт не открыт"};
+        QTest::newRow("port fault: adapter pulled")
+            << With([](LinkCounts& c) { FailedExchanges(c, COMM_IO_ERROR, 1); })
+            << QStringList{"Порт отказывал"};
+        // The module answered before the settings changed, and not since.
+        QTest::newRow("silent since new settings")
+            << With([](LinkCounts& c) {
+                   Reopened(c);
+                   FailedExchanges(c, COMM_NO_REPLY, 1);
+               })
+            << QStringList{"неверны скорость, чётность или адрес, либо модуля нет",
+                           "«Порт» → «Настройки...» → «Автоматически»"};
+        QTest::newRow("garbled since new settings: one damaged reply is not silence")
+            << With([](LinkCounts& c) {
+                   Reopened(c);
+                   FailedExchanges(c, COMM_NO_REPLY, 1);
+                   FailedAttempts(c, COMM_BAD_CRC, 1);
+               })
+            << QStringList{"ни одного верного ответа", "«Автоматически»"};
+        QTest::newRow("stopped answering after it did")
+            << With([](LinkCounts& c) { FailedExchanges(c, COMM_NO_REPLY, 2); })
+            << QStringList{"перестал отвечать", "задайте те же"};
+        QTest::newRow("refused: commonest exception and its register") << With([](LinkCounts& c) {
+            FailedExchanges(c, 4, 1, 1911);
+            FailedExchanges(c, 2, 2, 300);
+        }) << QStringList{"к регистру 300: «Недопустимый адрес данных» (код 2)"};
+        // 12 of 1012 attempts, though every exchange went through in the end.
+        QTest::newRow("crc share") << With([](LinkCounts& c) {
+            FailedAttempts(c, COMM_BAD_CRC, 12);
+            c.succeededAt[0] -= 12;
+            c.succeededAt[1] += 12;
+        }) << QStringList{"ошибка CRC", "терминатор, экран и длину кабеля"};
+        QTest::newRow("crc below its share is no pattern")
+            << With(
+                   [](LinkCounts& c) {
+                       FailedAttempts(c, COMM_BAD_CRC, 9);
+                       c.succeededAt[0] -= 9;
+                       c.succeededAt[1] += 9;
+                   },
+                   Healthy(10000))
+            << QStringList{"Явных неполадок"};
+        QTest::newRow("marginal: saved by later attempts") << With([](LinkCounts& c) {
+            FailedAttempts(c, COMM_NO_REPLY, 80);
+            c.succeededAt[0] -= 60;
+            c.succeededAt[1] += 40;
+            c.succeededAt[2] += 20;
+        }) << QStringList{"со 2-й или 3-й попытки"};
+        QTest::newRow("foreign replies") << With([](LinkCounts& c) {
+            FailedAttempts(c, COMM_WRONG_SLAVE, 1);
+            c.succeededAt[0] -= 1;
+            c.succeededAt[1] += 1;
+        }) << QStringList{"второй ведущий"};
+        // The weightiest first; the second rule gives its first sentence only.
+        QTest::newRow("two rules in two sentences") << With([](LinkCounts& c) {
+            FailedExchanges(c, 3, 1, 1912);
+            FailedAttempts(c, COMM_BAD_CRC, 50);
+            c.succeededAt[0] -= 50;
+            c.succeededAt[1] += 50;
+        }) << QStringList{"к регистру 1912", "ошибка CRC"};
+    }
+    void rules() {
+        QFETCH(LinkCounts, counts);
+        QFETCH(QStringList, said);
+        const QStringList advice = LinkAdvice(counts);
+        QVERIFY2(advice.size() == said.size(), qPrintable(advice.join(QLatin1Char('|'))));
+        for (int i = 0; i < said.size(); ++i)
+            QVERIFY2(advice[i].contains(said[i]), qPrintable(advice[i]));
+    }
+
+    // The counter as the register operations feed it.
+    void counting() {
+        Comm = {};
+        Comm.init_comm = &OpenOk;
+        Comm.invoke_modb = &ScriptedInvoke;
+        ModuleAddress = 1;
+        LinkStats& stats = LinkStats::global();
+        stats.reset();
+        uint16_t word = 0;
+
+        // At the first, second and third attempt, then three times no reply,
+        // then a refusal of register 300; an unlocked write is two exchanges.
+        script = {};
+        ReadRegister(1025, word);
+        script = {COMM_BAD_CRC};
+        ReadRegister(1025, word);
+        script = {COMM_NO_REPLY, COMM_BAD_CRC};
+        ReadRegister(1025, word);
+        script = {COMM_NO_REPLY, COMM_NO_REPLY, COMM_NO_REPLY};
+        QVERIFY_THROWS_EXCEPTION(ECommError, ReadRegister(1025, word));
+        script = {2, 2, 2};
+        QVERIFY_THROWS_EXCEPTION(ECommError, ReadRegister(300, word));
+        script = {};
+        WriteRegisterUnlocked(8, 1);
+
+        const LinkCounts& c = stats.counts();
+        QCOMPARE(c.exchanges, 7u);
+        QCOMPARE(c.attempts, 14u);
+        QCOMPARE(c.succeededAt, (std::array<uint64_t, 3>{3, 1, 1}));
+        QCOMPARE(c.failedWith[COMM_NO_REPLY], 1u);
+        QCOMPARE(c.failedWith[2], 1u);
+        QCOMPARE(c.exceptionRegister[2], 300);
+        QCOMPARE(c.attemptsFailedWith[COMM_BAD_CRC], 2u);
+        QCOMPARE(c.attemptsFailedWith[COMM_NO_REPLY], 4u);
+        QCOMPARE(c.timed, 5u);
+        QVERIFY(c.minMs <= c.meanMs() && c.meanMs() <= c.maxMs);
+
+        // A reset clears the figures but not what is known of the present
+        // settings; a reopening clears that.
+        QVERIFY(OpenPort(QStringLiteral("COM1"), 19200, 2));
+        script = {COMM_NO_REPLY, COMM_NO_REPLY, COMM_NO_REPLY};
+        QVERIFY_THROWS_EXCEPTION(ECommError, ReadRegister(1025, word));
+        stats.reset();
+        QCOMPARE(stats.counts().exchanges, 0u);
+        QVERIFY(LinkAdvice(stats.counts()).join(' ').contains("Автоматически"));
+        QVERIFY(OpenPort(QStringLiteral("COM1"), 19200, 2));
+        QVERIFY(LinkAdvice(stats.counts()).join(' ').contains("пока не было"));
+
+        // Without a bound library: one exchange that failed without an attempt.
+        Comm.invoke_modb = nullptr;
+        QVERIFY_THROWS_EXCEPTION(ECommError, ReadRegister(1025, word));
+        QCOMPARE(stats.counts().exchanges, 1u);
+        QCOMPARE(stats.counts().attempts, 0u);
+        QCOMPARE(stats.counts().failedWith[COMM_NOT_OPEN], 1u);
+        Comm = {};
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinkStats)
+#include "test_link_stats.moc"
