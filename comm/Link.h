@@ -134,12 +134,13 @@ class Link {
     //
     // Only the tool's retries go out at once: the same request again right
     // after it got no intact answer, up to AttemptsPerExchange attempts in a
-    // row. A late reply to an earlier attempt holds the same registers and
-    // answers the retry as well, so what has come of it is kept. Once an
-    // attempt has been answered, whatever is still owed is waited for before
-    // the next request, the same one included; so is a further repeat after
-    // the last attempt, which begins a new exchange. Replies later than the
-    // window are beyond this guarantee.
+    // row and without a reopening in between. A late reply to an earlier
+    // attempt holds the same registers and answers the retry as well, so
+    // what has come of it is kept. Once an attempt has been answered,
+    // whatever is still owed is waited for before the next request, the same
+    // one included; so is a further repeat after the last attempt, which
+    // begins a new exchange. Replies later than the window are beyond this
+    // guarantee.
     //
     // When the device goes away (an I/O error, as when a USB adapter is
     // unplugged) the port is closed, so the system can give the adapter its
