@@ -18,8 +18,13 @@ constexpr int32_t SupportedSpeeds[] = {1200, 2400, 4800, 9600, 19200, 28800, 384
 
 constexpr int BitsPerChar = 11;
 constexpr microseconds ByteLatencyAllowance{20'000};
-// The longest reply the tool asks for: four registers read.
+// The longest request and reply the tool makes: four registers written, and
+// four read.
+constexpr int LongestRequestBytes = 17;
 constexpr int LongestReplyBytes = 13;
+// A USB adapter holds received bytes up to its latency timer (16 ms on FTDI
+// chips) in each direction.
+constexpr microseconds AdapterLatency{32'000};
 
 void setTimeout(modbus_t* ctx, microseconds t, int (*setter)(modbus_t*, uint32_t, uint32_t)) {
     const auto us = std::max<int64_t>(t.count(), 1);
@@ -111,8 +116,13 @@ void Link::close() {
 void Link::lose() {
     closePort();
     lost_ = true;
-    unanswered_ = 0;
+    forgetOwed();
+}
+
+void Link::forgetOwed() {
+    owed_ = 0;
     lastRequest_.clear();
+    failedAttempts_ = 0;
 }
 
 void Link::setResponseAllowance(microseconds allowance) {
@@ -129,9 +139,10 @@ int32_t Link::open(const std::string& device, int32_t baud, int32_t parity) {
     // Late replies still due belong to the line: they outlive a reopening of
     // the same device at other settings, but not a change of device.
     if (device != device_) {
-        unanswered_ = 0;
-        lastRequest_.clear();
+        forgetOwed();
     }
+    // Replies at the settings before are no answer to a retry at these.
+    failedAttempts_ = 0;
     device_ = device;
     baud_ = baud;
     parity_ = parity;
@@ -173,14 +184,25 @@ int32_t Link::open(const std::string& device, int32_t baud, int32_t parity) {
     return COMM_OK;
 }
 
-void Link::noteUnanswered(Clock::time_point sent, const Timeouts& t) {
-    // The request is on the line once the time-out's allowance begins; its
-    // reply may start until the late-reply window (or a longer allowance) has
-    // passed, and then takes its own time.
-    const microseconds requestOnLine = t.response - allowance_;
+microseconds Link::silenceSpan() const {
+    // After the latest request, or the latest reply (once it is out the
+    // module takes up the next request), the next reply owed starts within
+    // the late-reply window, and then takes its own time.
     const microseconds late = std::max<microseconds>(LateReplyWindow, allowance_);
-    quietAfter_ = std::max(quietAfter_, sent + requestOnLine + late +
-                                            frameTime(baud_, LongestReplyBytes) + t.byte);
+    return frameTime(baud_, LongestRequestBytes) + late + frameTime(baud_, LongestReplyBytes) +
+           timeoutsFor(baud_, LongestReplyBytes, allowance_).byte + AdapterLatency;
+}
+
+void Link::noteHeard(int32_t code, Clock::time_point deadline) {
+    const auto now = Clock::now();
+    if (code != COMM_NO_REPLY) {
+        // A frame: whole, damaged or not the answer asked for, it is the reply
+        // owed longest.
+        owed_ = std::max(owed_ - 1, 0);
+        lastHeard_ = now;
+    } else if (now + std::chrono::milliseconds(1) < deadline) {
+        lastHeard_ = now; // bytes that made no frame, then a pause
+    }
 }
 
 void Link::settle() {
@@ -189,24 +211,27 @@ void Link::settle() {
     }
     uint8_t frame[MODBUS_RTU_MAX_ADU_LENGTH];
     setTimeout(ctx_, timeoutsFor(baud_, 8, allowance_).byte, modbus_set_byte_timeout);
-    while (unanswered_ > 0) {
+    // Each reply may be followed by the next one owed, a silence span later
+    // at most; a line that babbles on ends the wait after as many spans as a
+    // retried exchange can owe.
+    const auto giveUp = Clock::now() + std::clamp(owed_, 1, AttemptsPerExchange) * silenceSpan();
+    while (owed_ > 0) {
         const auto now = Clock::now();
-        if (now >= quietAfter_) {
+        const auto until = std::min(lastHeard_ + silenceSpan(), giveUp);
+        if (now >= until) {
             break;
         }
-        setTimeout(ctx_, duration_cast<microseconds>(quietAfter_ - now),
-                   modbus_set_response_timeout);
+        setTimeout(ctx_, duration_cast<microseconds>(until - now), modbus_set_response_timeout);
         errno = 0;
         const int rc = modbus_receive_confirmation(ctx_, frame);
-        if (rc >= 0) {
-            --unanswered_; // a whole frame: one of the late replies
-        } else if (codeForModbusErrno(errno) == COMM_IO_ERROR) {
+        const int32_t code = rc >= 0 ? COMM_OK : codeForModbusErrno(errno);
+        if (code == COMM_IO_ERROR) {
             lose();
             return;
         }
-        // Silence, or bytes that made no frame: listen on until the window ends.
+        noteHeard(code, until);
     }
-    unanswered_ = 0;
+    owed_ = 0; // silence: the rest will not come
     modbus_flush(ctx_);
 }
 
@@ -242,26 +267,29 @@ int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16
     if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
         request.insert(request.end(), data, data + count);
     }
-    if (unanswered_ > 0 && Clock::now() >= quietAfter_) {
-        unanswered_ = 0;
+    if (owed_ > 0 && Clock::now() >= lastHeard_ + silenceSpan()) {
+        owed_ = 0; // the line has been silent: nothing owed will come
     }
-    const bool repeat = request == lastRequest_;
-    if (unanswered_ > 0 && guard == Guard::Settle && !repeat) {
+    const bool retry =
+        request == lastRequest_ && failedAttempts_ > 0 && failedAttempts_ < AttemptsPerExchange;
+    if (owed_ > 0 && !retry && guard == Guard::Settle) {
         settle();
         if (ctx_ == nullptr) {
             return COMM_IO_ERROR;
         }
-    } else if (unanswered_ == 0 || !repeat) {
+    } else if (owed_ == 0 || !retry) {
         modbus_flush(ctx_); // whatever stray bytes came in since
     }
-    // A repeat goes out at once: a late reply to the earlier one answers it as
-    // well, so what has come of that reply is kept too.
+    // A retry goes out at once: a late reply to an earlier attempt answers it
+    // as well, so what has come of that reply is kept.
     lastRequest_ = std::move(request);
 
     const Timeouts t = timeoutsFor(baud_, requestBytes(function, count), allowance_);
     setTimeout(ctx_, t.response, modbus_set_response_timeout);
     setTimeout(ctx_, t.byte, modbus_set_byte_timeout);
     const auto sent = Clock::now();
+    ++owed_;
+    lastHeard_ = sent;
     errno = 0;
     const int rc = function == MODBUS_FC_READ_HOLDING_REGISTERS
                        ? modbus_read_registers(ctx_, first, count, data)
@@ -273,14 +301,10 @@ int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16
 
     if (code == COMM_IO_ERROR) {
         lose();
-    } else if (replyMayStillCome(code)) {
-        ++unanswered_;
-        noteUnanswered(sent, t);
-    } else if (unanswered_ > 0) {
-        // An answer came while an earlier request was outstanding: it may have
-        // been that one's, so this request's own reply may follow.
-        noteUnanswered(sent, t);
+        return code;
     }
+    noteHeard(code, sent + t.response);
+    failedAttempts_ = replyMayStillCome(code) ? (retry ? failedAttempts_ + 1 : 1) : 0;
     return code;
 }
 

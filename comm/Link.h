@@ -37,10 +37,15 @@ constexpr std::chrono::milliseconds MinResponseAllowance{20};
 constexpr std::chrono::milliseconds MaxResponseAllowance{5000};
 
 // How late a reply may come and still be told apart from the answer to a
-// later request: until this long after its request, a late reply is waited
-// for and thrown away before a different request goes out (see
-// Link::exchange). A longer response allowance widens it.
+// later request. A module answers in order: it takes up a request once the
+// request is whole and its reply to the one before has gone out, and starts
+// the reply to it within this window (see Link::exchange). A longer response
+// allowance widens it.
 constexpr std::chrono::milliseconds LateReplyWindow{1000};
+
+// The tool's register operations make up to this many attempts at one
+// exchange, each right after the one before failed (see Link::exchange).
+constexpr int AttemptsPerExchange = 3;
 
 // Time-outs of one exchange on an RTU line.
 //
@@ -104,10 +109,10 @@ class Link {
     void setResponseAllowance(std::chrono::microseconds allowance);
     std::chrono::microseconds responseAllowance() const { return allowance_; }
 
-    // Whether a request that went out may still be answered (it got no reply,
-    // or a damaged one, less than a late-reply window ago).
+    // Whether an exchange waits for the replies still owed to earlier
+    // requests (see exchange).
     enum class Guard {
-        Settle, // a different request first waits until no late reply can come
+        Settle, // it waits, as every exchange of the tool does
         Sweep,  // the search: no waiting; it settles itself before it trusts a find
     };
 
@@ -117,13 +122,25 @@ class Link {
     // (COMM_BAD_BUFFER), address 1..247 (COMM_BAD_PARAMETER), then the port
     // (COMM_NOT_OPEN).
     //
-    // A reply can never be taken for the answer to another request: after a
-    // request went unanswered (or got a damaged reply), the next request that
-    // differs from it goes out only once its late reply has come and been
-    // thrown away, or its late-reply window has passed (settle). A repeat of
-    // the very same request goes out at once, as the tool's retries do: a
-    // late reply to the earlier one answers it as well. A healthy line never
-    // waits.
+    // A reply is never taken for the answer to another request, nor for that
+    // of a later exchange of the same request. The link counts the replies it
+    // is owed: one for every request sent, less one for every reply heard
+    // (whole, damaged or not the one asked for); a module answers in order,
+    // so the reply that comes is the one owed longest. Before a request goes
+    // out, the replies still owed are waited for and thrown away (settle);
+    // the wait ends when all of them have come or when the line has been
+    // silent for a late-reply window since the latest request or reply: the
+    // rest will not come. A healthy line owes nothing and never waits.
+    //
+    // Only the tool's retries go out at once: the same request again right
+    // after it got no intact answer, up to AttemptsPerExchange attempts in a
+    // row and without a reopening in between. A late reply to an earlier
+    // attempt holds the same registers and answers the retry as well, so
+    // what has come of it is kept. Once an attempt has been answered,
+    // whatever is still owed is waited for before the next request, the same
+    // one included; so is a further repeat after the last attempt, which
+    // begins a new exchange. Replies later than the window are beyond this
+    // guarantee.
     //
     // When the device goes away (an I/O error, as when a USB adapter is
     // unplugged) the port is closed, so the system can give the adapter its
@@ -135,15 +152,17 @@ class Link {
 
     // Waits until no reply to an earlier request can come any more, throwing
     // away whatever arrives meanwhile; returns at once when nothing is
-    // outstanding.
+    // owed.
     void settle();
     // Requests whose replies may still come.
-    int unanswered() const { return unanswered_; }
+    int unanswered() const { return owed_; }
 
   private:
     void closePort();
     void lose(); // the device went away
-    void noteUnanswered(Clock::time_point sent, const Timeouts& t);
+    void forgetOwed();
+    std::chrono::microseconds silenceSpan() const;
+    void noteHeard(int32_t code, Clock::time_point deadline);
 
     _modbus* ctx_ = nullptr;
     int claim_ = -1; // see claimPort
@@ -154,9 +173,10 @@ class Link {
     int openError_ = 0;
     std::chrono::microseconds allowance_ = DefaultResponseAllowance;
 
-    int unanswered_ = 0;
-    Clock::time_point quietAfter_{}; // no late reply can come after this
+    int owed_ = 0;                  // replies still owed to requests sent
+    Clock::time_point lastHeard_{}; // the latest request sent or reply heard
     std::vector<uint16_t> lastRequest_;
+    int failedAttempts_ = 0; // of lastRequest_ in a row, without an intact answer
 };
 
 } // namespace comm

@@ -64,8 +64,14 @@ COMM_MB_API int32_t init_comm(const char* port, int32_t baud, uint8_t parity);
  * `data`. Word i of `data` belongs to register first + i.
  * Checks in this order: function (15), buffer and count (16), address 1..247
  * (COMM_BAD_PARAMETER), open port (COMM_NOT_OPEN); then the exchange, with
- * one response time-out fitted to the line speed (about 0.1 s at 115200 bit/s,
- * 0.15 to 0.2 s at 2400 bit/s). */
+ * one response time-out: the time the request takes on the line plus the
+ * response allowance (250 ms unless comm_mb.ini [Link] ResponseTimeout says
+ * otherwise), so 0.25 s at 115200 bit/s, 0.26 s at 19200 and 0.30 to 0.34 s
+ * at 2400 bit/s. Three calls with no module answering take about 0.77 s at
+ * 19200 and at 115200 bit/s. Replies still owed to earlier calls, up to
+ * 1 s late, are waited for and thrown away before the next call's request
+ * goes out; only an identical call right after a failed one (a retry, up to
+ * three calls in a row) may take a late reply of its own predecessors. */
 COMM_MB_API int32_t invoke_modb(uint8_t address, uint8_t function, uint16_t first, uint16_t count,
                                 uint16_t* data);
 
@@ -78,7 +84,7 @@ COMM_MB_API int32_t invoke_modb(uint8_t address, uint8_t function, uint16_t firs
  * COMM_BAD_PARAMETER (address outside 1..247), COMM_OPEN_FAILED. The link
  * opened by init_comm is closed by the search (unless the arguments are
  * rejected first); call init_comm afterwards. With no module on the line the
- * search takes about 6 s. */
+ * search takes about 8 s. */
 COMM_MB_API int32_t EnumParameters(const char* port, int32_t type_code, uint16_t serial,
                                    int32_t address, int32_t* baud, uint8_t* parity);
 

@@ -19,7 +19,7 @@ package=(dpkg-dev file)
 tests=(
   libgtest-dev
   mbpoll
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core poppler-utils
   desktop-file-utils
 )
 

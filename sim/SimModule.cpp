@@ -130,6 +130,7 @@ struct SimModule::Impl {
     int exceptionCode = 0;
     int delayLeft = 0; // below 0: every request
     int delayMs = 0;
+    std::atomic<bool> inOrder{false};
 
     std::deque<Request> log;
     std::vector<std::string> links;
@@ -143,7 +144,8 @@ struct SimModule::Impl {
     std::thread thread;
 
     // Late answers waiting for their time, earliest first: each goes out its
-    // delay after its own request, whatever comes in meanwhile.
+    // delay after its own request, whatever comes in meanwhile (in order: at
+    // most one, and nothing comes in meanwhile).
     using Clock = std::chrono::steady_clock;
     std::multimap<Clock::time_point, Reply> due;
 
@@ -290,17 +292,21 @@ void SimModule::Impl::sendDue() {
 void SimModule::Impl::run() {
     uint8_t req[MODBUS_RTU_MAX_ADU_LENGTH];
     while (!stop) {
-        pollfd fds[2] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}};
-        if (::poll(fds, 2, msToNextDue()) < 0) {
+        // Working on a late answer in order, the module reads no request.
+        const bool busy = inOrder && !due.empty();
+        pollfd fds[2] = {{wake[0], POLLIN, 0}, {master, POLLIN, 0}};
+        if (::poll(fds, busy ? 1 : 2, msToNextDue()) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
-        if (stop || fds[1].revents)
+        if (stop || fds[0].revents)
             break;
         sendDue();
-        if (!(fds[0].revents & POLLIN)) {
-            if (fds[0].revents && waitStop(20)) // hang-up or error without data: do not spin
+        if (busy)
+            continue;
+        if (!(fds[1].revents & POLLIN)) {
+            if (fds[1].revents && waitStop(20)) // hang-up or error without data: do not spin
                 break;
             continue;
         }
@@ -673,6 +679,10 @@ void SimModule::delayAll(int milliseconds) {
     std::lock_guard lock(d->m);
     d->delayMs = std::max(milliseconds, 0);
     d->delayLeft = d->delayMs > 0 ? -1 : 0;
+}
+
+void SimModule::answerInOrder(bool inOrder) {
+    d->inOrder = inOrder;
 }
 
 std::vector<Request> SimModule::requests() const {

@@ -140,6 +140,12 @@ class SimModule {
     // Answers every request this late from now on (a slow module); 0 ends it.
     // Replaces a count of delayNext.
     void delayAll(int milliseconds);
+    // In order, as a real module with one thread of work does: while a late
+    // answer is pending the module takes up no other request, so requests
+    // wait in its input and each late answer delays those behind it (each is
+    // handled, and its delay begins, once the answer before it is out).
+    // Off at construction: the late answers then go out as described above.
+    void answerInOrder(bool inOrder);
 
     // The requests received for the module's address or as a broadcast at the
     // right line settings, dropped ones included: the last RequestLogWindow of

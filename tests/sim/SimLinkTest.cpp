@@ -190,6 +190,38 @@ TEST(SimFaults, AnswersLate) {
     EXPECT_LT(MsSince(start), 50);
 }
 
+// Three reads sent back to back, the first two answered 200 ms late; the
+// value changes once the first read has been taken up.
+TEST(SimFaults, AnswersInOrderWhenAsked) {
+    struct Case {
+        bool inOrder;
+        Words values;  // in the order the answers come
+        int lastAfter; // ms
+    };
+    for (const Case& c : {Case{false, {1, 1, 1}, 200}, Case{true, {1, 2, 2}, 400}}) {
+        sim::SimModule sim;
+        sim.answerInOrder(c.inOrder);
+        sim.setInput(1);
+        sim.delayNext(200, 2);
+        Master m(sim.devicePath(), 19200, 2, 1, 1000);
+        const uint8_t read[] = {1, 3, 0x04, 0x01, 0x00, 0x01};
+        const auto start = Clock::now();
+        for (int i = 0; i < 3; ++i)
+            ASSERT_GT(modbus_send_raw_request(m.ctx(), read, sizeof read), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        sim.setInput(2);
+        Words values;
+        for (int i = 0; i < 3; ++i) {
+            uint8_t rsp[MODBUS_RTU_MAX_ADU_LENGTH];
+            ASSERT_EQ(modbus_receive_confirmation(m.ctx(), rsp), 7) << c.inOrder;
+            values.push_back(static_cast<uint16_t>(rsp[3] << 8 | rsp[4]));
+        }
+        EXPECT_EQ(values, c.values) << c.inOrder;
+        EXPECT_GE(MsSince(start), c.lastAfter - 5) << c.inOrder;
+        EXPECT_LT(MsSince(start), c.lastAfter + 100) << c.inOrder;
+    }
+}
+
 TEST(SimLine, AnswersPromptly) {
     sim::SimModule sim;
     Master m(sim.devicePath());
