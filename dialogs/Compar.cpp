@@ -196,10 +196,10 @@ void TParCOM::btOkClick() {
 }
 
 void TParCOM::Button1Click() {
-    ui->cbPort->setCurrentIndex(0);   // COM1
-    ui->cbSpeed->setCurrentIndex(3);  // 19200
-    ui->cbParity->setCurrentIndex(2); // Even
-    ui->edAddress->setText(QStringLiteral("1"));
+    ui->cbPort->setCurrentIndex(0); // COM1
+    ui->cbSpeed->setCurrentIndex(reg::SpeedIndex(reg::FactoryBaud));
+    ui->cbParity->setCurrentIndex(reg::FactoryParity);
+    ui->edAddress->setText(QString::number(reg::FactoryAddress));
 }
 
 void TParCOM::btAutoClick() {

@@ -227,9 +227,9 @@ void TModPars::offerSearch(const module::WriteResult& r) {
 }
 
 void TModPars::btDefClick() {
-    ui->edAdress->setText(QStringLiteral("1"));
-    ui->cbSpeed->setCurrentIndex(3);  // 19200
-    ui->cbParity->setCurrentIndex(2); // Even
+    ui->edAdress->setText(QString::number(reg::FactoryAddress));
+    ui->cbSpeed->setCurrentIndex(reg::SpeedIndex(reg::FactoryBaud));
+    ui->cbParity->setCurrentIndex(reg::FactoryParity);
     if (ui->edManuf->isEnabled())
         ui->edManuf->setText(DateField(Today()));
 }

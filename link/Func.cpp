@@ -118,11 +118,15 @@ int SerialLetterIndexSetting() {
     return -1;
 }
 
-QString LinkStateText(bool opened) {
+QString ParityName(int parity) {
     static const char* const parityNames[] = {"None", "Odd", "Even"};
-    // A hand-edited file can hold any parity; the line then shows "?".
-    const QString parity =
-        ParityIndex < 3 ? QString::fromLatin1(parityNames[ParityIndex]) : QStringLiteral("?");
+    // A hand-edited file can hold any parity; it is then shown as "?".
+    return parity >= 0 && parity < 3 ? QString::fromLatin1(parityNames[parity])
+                                     : QStringLiteral("?");
+}
+
+QString LinkStateText(bool opened) {
+    const QString parity = ParityName(ParityIndex);
     return (opened ? QStringLiteral("Открыт ") : QStringLiteral("Закрыт ")) + PortName +
            QStringLiteral("  ") + QString::number(static_cast<uint32_t>(BaudRate)) +
            QStringLiteral(" бод ") + parity + QStringLiteral(" Адрес ") +

@@ -51,6 +51,9 @@ QString SettingsFilePath();
 // settings: where they were before the program's folder became read-only.
 QString ProgramFolderSettingsFilePath();
 
+// The name the status line gives a parity index: "None", "Odd", "Even", or
+// "?" for any other value.
+QString ParityName(int parity);
 // The status line for the current link settings.
 QString LinkStateText(bool opened);
 // Where ShowLinkState puts the text (the main window's status bar).

@@ -58,6 +58,18 @@ QString PortToOpen(const QString& port, const std::optional<PortMapEntry>& entry
 
 // ---- Saving
 
+void SaveLinkSettings(const std::optional<QString>& letter) {
+    // One save of all the keys: a crash leaves the old settings or the new.
+    QList<ProfileFile::Entry> keys{
+        {PortSection, QStringLiteral("Name"), PortName},
+        {PortSection, QStringLiteral("Baud"), QString::number(BaudRate)},
+        {PortSection, QStringLiteral("Parity"), QString::number(ParityIndex)},
+        {QStringLiteral("Station"), QStringLiteral("Address"), QString::number(ModuleAddress)}};
+    if (letter)
+        keys.append({QStringLiteral("Alpha"), QStringLiteral("Alpha"), *letter});
+    ProfileFile(SettingsFilePath()).write(keys);
+}
+
 void TakeOverLinkChoice(const LinkChoice& choice) {
     PortName = choice.port;
     BaudRate = choice.baud;
@@ -65,15 +77,7 @@ void TakeOverLinkChoice(const LinkChoice& choice) {
     ModuleAddress = choice.address;
     ShowLinkState(true);
 
-    // One save of all the keys: a crash leaves the old settings or the new.
-    QList<ProfileFile::Entry> keys{
-        {PortSection, QStringLiteral("Name"), PortName},
-        {PortSection, QStringLiteral("Baud"), QString::number(BaudRate)},
-        {PortSection, QStringLiteral("Parity"), QString::number(ParityIndex)},
-        {QStringLiteral("Station"), QStringLiteral("Address"), QString::number(ModuleAddress)}};
-    if (choice.letter)
-        keys.append({QStringLiteral("Alpha"), QStringLiteral("Alpha"), *choice.letter});
-    ProfileFile(SettingsFilePath()).write(keys);
+    SaveLinkSettings(choice.letter);
     if (choice.letter)
         SerialLetter = *choice.letter;
     if (choice.device)

@@ -57,6 +57,10 @@ struct LinkChoice {
     std::optional<PortMapEntry> device; // nothing: the port map stays as it is
 };
 
+// Saves the link settings in force (and `letter`, when given) into the
+// settings file's keys in one save; throws "Unable to write to «<path>»".
+void SaveLinkSettings(const std::optional<QString>& letter = std::nullopt);
+
 // Takes the choice over into the link settings and the status line (open),
 // then saves it: the settings file's keys in one save, then the port map
 // entry. A failed save throws "Unable to write to «<path>»", with the new

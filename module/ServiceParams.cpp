@@ -1,11 +1,13 @@
 #include "ServiceParams.h"
 
+#include "LinkSettings.h"
+
 #include <QList>
 #include <vector>
 
 #include "Errors.h"
 #include "Func.h"
-#include "Profile.h"
+#include "LinkSettings.h"
 #include "Seam.h"
 
 QString ModuleTypeName(uint16_t code) {
@@ -138,11 +140,10 @@ LinkParams CurrentLink() {
 }
 
 QString LinkText(const LinkParams& link) {
-    static const char* const parityNames[] = {"None", "Odd", "Even"};
-    const QString parity = link.parity >= 0 && link.parity < 3
-                               ? QString::fromLatin1(parityNames[link.parity])
-                               : QStringLiteral("?");
-    return QStringLiteral("%1 бод, %2, адрес %3").arg(link.baud).arg(parity).arg(link.address);
+    return QStringLiteral("%1 бод, %2, адрес %3")
+        .arg(link.baud)
+        .arg(ParityName(link.parity))
+        .arg(link.address);
 }
 
 QString SerialText(uint16_t serialWord) {
@@ -226,7 +227,7 @@ SwitchResult SwitchToModuleLink(const WriteResult& r, uint16_t* found) {
             if (found)
                 *found = *serial;
             if (*serial == r.serial) {
-                SaveLinkSettingsFile();
+                SaveLinkSettings();
                 return SwitchResult::Switched;
             }
             SetLink(old);
@@ -242,17 +243,6 @@ SwitchResult SwitchToModuleLink(const WriteResult& r, uint16_t* found) {
         return SwitchResult::AfterRestart;
     }
     return SwitchResult::NotFound;
-}
-
-// Until the settings file's link keys have one unit of their own, this is
-// the port settings dialog's save, key for key.
-void SaveLinkSettingsFile() {
-    ProfileFile(SettingsFilePath())
-        .write({{QStringLiteral("Port"), QStringLiteral("Name"), PortName},
-                {QStringLiteral("Port"), QStringLiteral("Baud"), QString::number(BaudRate)},
-                {QStringLiteral("Port"), QStringLiteral("Parity"), QString::number(ParityIndex)},
-                {QStringLiteral("Station"), QStringLiteral("Address"),
-                 QString::number(ModuleAddress)}});
 }
 
 } // namespace module

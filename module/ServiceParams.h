@@ -102,8 +102,4 @@ enum class SwitchResult {
 // module answers there. `found` gets the registration number that answered.
 SwitchResult SwitchToModuleLink(const WriteResult& r, uint16_t* found = nullptr);
 
-// Saves the link settings to the settings file as the port settings dialog's
-// "OK" does ([Port] Name, Baud, Parity, [Station] Address; the letter stays).
-void SaveLinkSettingsFile();
-
 } // namespace module
