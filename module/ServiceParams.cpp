@@ -1,7 +1,5 @@
 #include "ServiceParams.h"
 
-#include "LinkSettings.h"
-
 #include <QList>
 #include <vector>
 

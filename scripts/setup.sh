@@ -17,7 +17,7 @@ build=(
 # tells the files apart with `file`.
 package=(dpkg-dev file)
 tests=(
-  libgtest-dev
+  libgtest-dev ccache
   mbpoll
   xvfb xauth fonts-dejavu-core poppler-utils
   desktop-file-utils
