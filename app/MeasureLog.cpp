@@ -10,6 +10,7 @@
 #include <limits>
 #include <mutex>
 
+#include "Csv.h"
 #include "Errors.h"
 #include "LogFile.h"
 #include "SaveAs.h"
@@ -17,9 +18,10 @@
 
 namespace {
 
-const QByteArray Bom = QByteArrayLiteral("\xEF\xBB\xBF");
-const QByteArray LineEnd = QByteArrayLiteral("\r\n");
-constexpr char Separator = ';';
+using csv::Bom;
+using csv::Field;
+using csv::LineEnd;
+using csv::Separator;
 
 // How long a new log waits for the one stopped last to close the same file,
 // and the program's end for the last lines to reach the disk.
@@ -61,16 +63,6 @@ bool IsThisLog(QFile& file) {
     if (first.startsWith(Bom))
         first.remove(0, Bom.size());
     return first == MeasureLog::HeaderLine().chopped(LineEnd.size()) || first == OldHeader();
-}
-
-// A field as a spreadsheet reads it back: quoted when it holds the
-// separator, a quote or a line break.
-QByteArray Field(const QString& text) {
-    QByteArray utf8 = text.toUtf8();
-    if (!utf8.contains(Separator) && !utf8.contains('"') && !utf8.contains('\n') &&
-        !utf8.contains('\r'))
-        return utf8;
-    return '"' + utf8.replace('"', "\"\"") + '"';
 }
 
 // "dd.MM.yyyy HH:mm:ss,zzz" in local time. The conversion to local time is

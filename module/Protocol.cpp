@@ -3,27 +3,19 @@
 #include <QStringList>
 #include <cmath>
 
+#include "Csv.h"
 #include "Profile.h"
 #include "Registers.h"
 
 namespace {
 
+using csv::Bom;
+using csv::Field;
+using csv::LineEnd;
+using csv::Separator;
+
 const QString Section = QStringLiteral("Protocol");
 const QString DateKeyFormat = QStringLiteral("yyyy-MM-dd");
-
-const QByteArray Bom = QByteArrayLiteral("\xEF\xBB\xBF");
-const QByteArray LineEnd = QByteArrayLiteral("\r\n");
-constexpr char Separator = ';';
-
-// A field as a spreadsheet reads it back: quoted when it holds the
-// separator, a quote or a line break.
-QByteArray Field(const QString& text) {
-    QByteArray utf8 = text.toUtf8();
-    if (!utf8.contains(Separator) && !utf8.contains('"') && !utf8.contains('\n') &&
-        !utf8.contains('\r'))
-        return utf8;
-    return '"' + utf8.replace('"', "\"\"") + '"';
-}
 
 QByteArray Line(const QStringList& fields) {
     QByteArray line;
