@@ -285,9 +285,14 @@ void TForm1::miNullCountResClick() {
 // ---- Menu items that open the dialogs. Each dialog is made anew, shown
 // modally and destroyed; polling goes on behind it.
 
+// The dialog may move the tool to the module's new link, or open the port
+// settings for a search: after a reopened link the mode is unknown.
 void TForm1::miModParsClick() {
+    const int shownBefore = linkShown_;
     TModPars dialog(this, Password); // asks for the passport password first
     dialog.exec();
+    if (linkShown_ != shownBefore)
+        measuredMode_ = 0;
 }
 
 // The wizard switches the module between current and voltage while polling
