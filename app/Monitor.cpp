@@ -72,7 +72,7 @@ QVariant MonitorModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     static const char* const titles[Columns] = {"Время", "",     "Ответ, мс",
-                                                "Байты", "Итог", "Что это"};
+                                                "Байты", "Итог", "Расшифровка"};
     return QString::fromUtf8(titles[section]);
 }
 
@@ -132,7 +132,9 @@ MonitorModel::Row MonitorModel::rowOf(const FrameRecord& rec) {
     const comm_frame& f = rec.frame;
     if (f.kind == COMM_FRAME_REQUEST)
         request_ = ShapeOfRequest(f);
-    r.wallMs = f.wall_us / 1000;
+    // A wait is shown when it ended, after what came during it.
+    const bool span = f.kind == COMM_FRAME_SILENCE || f.kind == COMM_FRAME_WAIT;
+    r.wallMs = (f.wall_us + (span ? f.end_us - f.time_us : 0)) / 1000;
     r.direction = DirectionOf(f);
     r.responseMs = ResponseMs(f);
     r.hex = HexBytes(f);
@@ -332,7 +334,8 @@ void TMonitor::btSaveClick() {
     const bool text = path.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive);
     QByteArray bytes = text ? QByteArray() : csv::Bom;
     if (!text) {
-        QStringList header{"Дата и время", "Направление", "Ответ, мс", "Байты", "Итог", "Что это"};
+        QStringList header{"Дата и время", "Направление", "Ответ, мс",
+                           "Байты",        "Итог",        "Расшифровка"};
         QByteArrayList fields;
         for (const QString& h : header)
             fields << csv::Field(h);

@@ -107,16 +107,16 @@ ssize_t tapRecv(modbus_t* ctx, uint8_t* rsp, int length) {
 }
 
 // Reads what waits at the port without waiting, so that a flush throws away
-// nothing unseen.
-void drain(modbus_t* ctx) {
+// nothing unseen. Returns false when nothing waited.
+bool drain(modbus_t* ctx) {
     uint8_t bytes[COMM_FRAME_BYTES];
 #if defined(_WIN32)
     const HANDLE h = static_cast<RtuData*>(insides(ctx)->backend_data)->handle;
     if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_CHAR)
-        return;
+        return true;
     COMMTIMEOUTS saved{};
     if (!GetCommTimeouts(h, &saved))
-        return;
+        return true;
     COMMTIMEOUTS now{MAXDWORD, 0, 0, saved.WriteTotalTimeoutMultiplier,
                      saved.WriteTotalTimeoutConstant};
     SetCommTimeouts(h, &now); // return at once with what is there
@@ -130,8 +130,10 @@ void drain(modbus_t* ctx) {
         Capture::instance().received(bytes, static_cast<int>(n));
     }
     SetCommTimeouts(h, &saved);
+    return true; // the port's own flush also clears what the driver holds back
 #else
     const int fd = insides(ctx)->s;
+    bool any = false;
     // A babbling line ends the drain after a few frames' worth.
     for (int i = 0; i < 64 && fd >= 0; ++i) {
         pollfd p{fd, POLLIN, 0};
@@ -141,14 +143,20 @@ void drain(modbus_t* ctx) {
         if (n <= 0)
             break;
         Capture::instance().received(bytes, static_cast<int>(n));
+        any = true;
     }
+    return any || fd < 0;
 #endif
 }
 
 int tapFlush(modbus_t* ctx) {
-    drain(ctx);
+    // The port's own flush only when bytes waited: what it would throw away
+    // has just been read, and a request goes out only after the one before
+    // has left the port, so no output waits either. One system call, as
+    // before, on a quiet line.
+    const bool flush = drain(ctx);
     Capture::instance().flushed();
-    return original->flush(ctx);
+    return flush ? original->flush(ctx) : 0;
 }
 
 // Whether `ctx`, fresh from modbus_new_rtu, is laid out as above.
@@ -248,7 +256,8 @@ void Capture::closePending(uint8_t kind, int32_t code) {
     pendingOpen_ = false;
     pending_.kind = kind;
     pending_.code = code;
-    if (kind == COMM_FRAME_REPLY || kind == COMM_FRAME_LATE)
+    // A late reply answers some earlier request, not the latest one.
+    if (kind == COMM_FRAME_REPLY)
         pending_.reply_us = std::max<int64_t>(0, pending_.time_us - us(requestEnd_));
     if (kind != COMM_FRAME_REPLY) {
         // Not the answer of the attempt under way.

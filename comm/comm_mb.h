@@ -135,9 +135,9 @@ typedef struct comm_frame {
     int64_t time_us;
     int64_t end_us;
     int64_t wall_us;
-    int64_t reply_us;  /* REPLY and LATE: from the end of the last request on the line
-                          (its sending time reckoned from the speed) to the first byte;
-                          -1 otherwise */
+    int64_t reply_us;  /* REPLY: from the end of the latest request on the line (its
+                          sending time reckoned from the speed) to the first byte; -1
+                          otherwise */
     int32_t baud;      /* the line's speed and parity (0 none, 1 odd, 2 even) then */
     int32_t code;      /* what the library made of it (see kind), a result code above */
     uint32_t exchange; /* the exchange it belongs to, numbered from 1 (an exchange is one

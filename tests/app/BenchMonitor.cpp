@@ -78,7 +78,7 @@ void CaptureCost(sim::SimModule& module) {
         return;
     }
     const std::string device = module.devicePath();
-    constexpr int Rounds = 20, PollsPerRound = 250;
+    constexpr int Rounds = 40, PollsPerRound = 250;
     std::vector<double> ratio;
     double sum[2] = {0, 0};
     for (int r = 0; r < Rounds; ++r) {
