@@ -269,6 +269,9 @@ void TMonitor::showEvent(QShowEvent* event) {
     refresh(); // what came while it was hidden
     refresh_.start();
     QWidget::showEvent(event);
+    // The newest frames first in sight, once the rows are laid out.
+    if (!paused_)
+        QTimer::singleShot(0, tvFrames, [this] { tvFrames->scrollToBottom(); });
 }
 
 void TMonitor::hideEvent(QHideEvent* event) {
