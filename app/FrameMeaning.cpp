@@ -227,6 +227,8 @@ FrameMeaning MeaningOf(const comm_frame& f, const RequestShape& request) {
     switch (f.kind) {
     case COMM_FRAME_REQUEST:
         m = {RequestText(f), f.code != COMM_OK};
+        if (f.attempt > 1)
+            m.text += QStringLiteral(", попытка %1").arg(f.attempt);
         if (f.code != COMM_OK)
             m.text += QStringLiteral(": порт не принял запрос");
         if (f.flags & COMM_FRAME_SEARCH)

@@ -51,6 +51,10 @@ class TestFrameMeaning : public QObject {
         QTest::newRow("measurement parameters")
             << Frame(req, QByteArray::fromHex("0110010800020400020064")) << RequestShape{}
             << "Запись 264-265 = напряжение, 100 мс (режим, время интегрирования)" << false;
+        comm_frame retry = Frame(req, QByteArray::fromHex("010304000003"));
+        retry.attempt = 3;
+        QTest::newRow("retry") << retry << RequestShape{}
+                               << "Чтение 1024-1026 (флаги, значение, флаги), попытка 3" << false;
         QTest::newRow("register outside the map")
             << Frame(req, QByteArray::fromHex("010300050001")) << RequestShape{}
             << "Чтение 5 (нет в карте)" << false;
