@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 
+#include "FrameLog.h"
 #include "Func.h"
 #include "LinkStats.h"
 #include "Seam.h"
@@ -25,7 +26,7 @@ constexpr int RefreshMs = 250;
 constexpr int DefaultWidth = 640;
 
 QString LinkState() {
-    return LinkStateText(LinkStats::global().counts().portOpen);
+    return LinkStateLine(LinkStats::global().counts());
 }
 
 } // namespace
@@ -33,13 +34,18 @@ QString LinkState() {
 TLinkStats::TLinkStats(QWidget* owner)
     : QWidget(owner, Qt::Window), lbLinkState(new QLabel(this)), lbAdvice(new QLabel(this)),
       btReset(new QPushButton(QStringLiteral("Сбросить"), this)),
-      btCopy(new QPushButton(QStringLiteral("Копировать"), this)) {
+      btCopy(new QPushButton(QStringLiteral("Копировать"), this)),
+      btMonitor(new QPushButton(QStringLiteral("Монитор обмена..."), this)) {
     setObjectName(QStringLiteral("TLinkStats"));
     setWindowTitle(QStringLiteral("Статистика связи"));
     lbLinkState->setObjectName(QStringLiteral("lbLinkState"));
     lbAdvice->setObjectName(QStringLiteral("lbAdvice"));
     btReset->setObjectName(QStringLiteral("btReset"));
     btCopy->setObjectName(QStringLiteral("btCopy"));
+    btMonitor->setObjectName(QStringLiteral("btMonitor"));
+    // The frames behind the figures; off with a library that cannot show them.
+    btMonitor->setEnabled(FrameLog::global().available());
+    btMonitor->setToolTip(FrameLog::global().unavailableReason());
     lbAdvice->setWordWrap(true);
     lbAdvice->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -67,6 +73,7 @@ TLinkStats::TLinkStats(QWidget* owner)
     (new QVBoxLayout(adviceBox))->addWidget(lbAdvice);
 
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btMonitor);
     buttons->addStretch(1);
     buttons->addWidget(btReset);
     buttons->addWidget(btCopy);
@@ -81,6 +88,8 @@ TLinkStats::TLinkStats(QWidget* owner)
             [this] { seam::Guard([this] { btResetClick(); }); });
     connect(btCopy, &QPushButton::clicked, this,
             [this] { seam::Guard([this] { btCopyClick(); }); });
+    connect(btMonitor, &QPushButton::clicked, this,
+            [this] { seam::Guard([this] { btMonitorClick(); }); });
     connect(&refresh_, &QTimer::timeout, this, &TLinkStats::refresh);
     refresh_.setInterval(RefreshMs);
     refresh();
@@ -148,6 +157,11 @@ void TLinkStats::showFigures() {
 void TLinkStats::btResetClick() {
     LinkStats::global().reset();
     refresh();
+}
+
+void TLinkStats::btMonitorClick() {
+    if (openMonitor)
+        openMonitor();
 }
 
 void TLinkStats::btCopyClick() {

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class QGridLayout;
@@ -25,6 +26,10 @@ class TLinkStats : public QWidget {
 
     void btResetClick();
     void btCopyClick();
+    void btMonitorClick();
+
+    // Opens the monitor of the frames on the line ("Монитор обмена...").
+    std::function<void()> openMonitor;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -39,6 +44,7 @@ class TLinkStats : public QWidget {
     QLabel* lbAdvice;
     QPushButton* btReset;
     QPushButton* btCopy;
+    QPushButton* btMonitor;
     // One box per group of figures, with a name and a value label per row.
     struct Group {
         QGroupBox* box;

@@ -15,11 +15,13 @@
 #include "Calib.h"
 #include "Compar.h"
 #include "Convert.h"
+#include "FrameLog.h"
 #include "Func.h"
 #include "LinkSettings.h"
 #include "LinkStatsWindow.h"
 #include "MeasureLog.h"
 #include "Modulparams.h"
+#include "Monitor.h"
 #include "Passw.h"
 #include "Seam.h"
 #include "Trend.h"
@@ -93,6 +95,10 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
     connect(ui->miTrend, &QAction::triggered, this, guarded(&TForm1::miTrendClick));
     connect(ui->miLinkStats, &QAction::triggered, this, guarded(&TForm1::miLinkStatsClick));
+    connect(ui->miMonitor, &QAction::triggered, this, guarded(&TForm1::miMonitorClick));
+    ui->miMonitor->setEnabled(FrameLog::global().available());
+    ui->miMonitor->setToolTip(FrameLog::global().unavailableReason());
+    ui->miMeasure->setToolTipsVisible(true);
     // The trend and the log watch every poll.
     connect(this, &TForm1::polled, trend_, &TTrend::record);
     connect(this, &TForm1::polled, log_, &MeasureLog::record);
@@ -340,7 +346,17 @@ void TForm1::miTrendClick() {
 }
 
 void TForm1::miLinkStatsClick() {
-    if (!linkStats_)
+    if (!linkStats_) {
         linkStats_ = new TLinkStats(this);
+        linkStats_->openMonitor = [this] { miMonitorClick(); };
+    }
     linkStats_->open();
+}
+
+void TForm1::miMonitorClick() {
+    if (!FrameLog::global().available())
+        return;
+    if (!monitor_)
+        monitor_ = new TMonitor(this);
+    monitor_->open();
 }

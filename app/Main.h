@@ -10,6 +10,7 @@ class MeasureLog;
 class QButtonGroup;
 class QTimer;
 class TLinkStats;
+class TMonitor;
 class TTrend;
 
 namespace Ui {
@@ -51,6 +52,8 @@ class TForm1 : public QMainWindow {
     void miTrendClick();
     // ---- The window of the link statistics, made when first asked for
     void miLinkStatsClick();
+    // ---- The monitor of the frames on the line, made when first asked for
+    void miMonitorClick();
 
     // The measurement-mode radio group: 0 "Ток", 1 "Напряжение", -1 none.
     int rgModeItemIndex() const;
@@ -92,5 +95,6 @@ class TForm1 : public QMainWindow {
     int linkShown_ = 0; // counts the link states shown in the status line
     TTrend* trend_ = nullptr;
     TLinkStats* linkStats_ = nullptr;
+    TMonitor* monitor_ = nullptr;
     MeasureLog* log_ = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <algorithm>
 
 SaveFileAsker AskSaveFileName = [](QWidget* owner, const QString& caption, const QString& suggested,
                                    const QString& filter, bool confirmOverwrite) {
@@ -24,13 +25,20 @@ OverwriteAsker AskOverwrite = [](QWidget* owner, const QString& caption, const Q
 
 QString AskSaveFileNameWithSuffix(QWidget* owner, const QString& caption, const QString& suggested,
                                   const QString& filter, const QString& suffix) {
-    const QString ending = QLatin1Char('.') + suffix;
+    return AskSaveFileNameWithSuffix(owner, caption, suggested, filter, QStringList{suffix});
+}
+
+QString AskSaveFileNameWithSuffix(QWidget* owner, const QString& caption, const QString& suggested,
+                                  const QString& filter, const QStringList& suffixes) {
     QString start = suggested;
     for (;;) {
         QString path = AskSaveFileName(owner, caption, start, filter, true);
-        if (path.isEmpty() || path.endsWith(ending, Qt::CaseInsensitive))
+        const bool typed = std::any_of(suffixes.begin(), suffixes.end(), [&](const QString& s) {
+            return path.endsWith(QLatin1Char('.') + s, Qt::CaseInsensitive);
+        });
+        if (path.isEmpty() || typed)
             return path;
-        path += ending;
+        path += QLatin1Char('.') + suffixes.value(0);
         if (!QFileInfo::exists(path) || AskOverwrite(owner, caption, path))
             return path;
         start = path;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -27,3 +28,7 @@ extern OverwriteAsker AskOverwrite;
 // Empty when the user cancelled.
 QString AskSaveFileNameWithSuffix(QWidget* owner, const QString& caption, const QString& suggested,
                                   const QString& filter, const QString& suffix);
+// The same for a file of one of several types: a name that ends in none of
+// `suffixes` gets the first.
+QString AskSaveFileNameWithSuffix(QWidget* owner, const QString& caption, const QString& suggested,
+                                  const QString& filter, const QStringList& suffixes);

@@ -1,5 +1,6 @@
 #include "Library.h"
 
+#include "Capture.h"
 #include "PortName.h"
 #include "Search.h"
 #include "comm_mb.h"
@@ -57,12 +58,27 @@ int32_t Library::enumParameters(const char* port, int32_t typeCode, uint16_t ser
     }
     link_.close();
     link_.setResponseAllowance(responseAllowance());
+    Capture::instance().setSearch(true);
     const int32_t rc = searchModule(link_, *device, static_cast<uint16_t>(typeCode), serial,
                                     static_cast<uint8_t>(address), baud, parity);
+    Capture::instance().setSearch(false);
     const int error = link_.openError();
     link_.close();
     errno = rc == COMM_OPEN_FAILED ? error : 0;
     return rc;
+}
+
+int32_t Library::readFrames(uint64_t after, comm_frame* frames, int32_t capacity, int32_t frameSize,
+                            int32_t* count, uint64_t* lost) {
+    // Not under the link's lock: the ring has its own, and a reader never
+    // waits for an exchange.
+    if (count == nullptr || capacity < 0 || (frames == nullptr && capacity > 0) ||
+        frameSize != static_cast<int32_t>(sizeof(comm_frame)))
+        return COMM_BAD_BUFFER;
+    *count = 0;
+    if (!Capture::supported())
+        return COMM_NO_CAPTURE;
+    return Capture::instance().read(after, frames, capacity, count, lost);
 }
 
 } // namespace comm

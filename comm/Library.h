@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Link.h"
+#include "comm_mb.h"
 
 #include <chrono>
 #include <cstdint>
@@ -34,6 +35,10 @@ class Library {
     // init_comm.
     int32_t enumParameters(const char* port, int32_t typeCode, uint16_t serial, int32_t address,
                            int32_t* baud, uint8_t* parity);
+
+    // read_frames: the frames on the line (Capture.h).
+    static int32_t readFrames(uint64_t after, comm_frame* frames, int32_t capacity,
+                              int32_t frameSize, int32_t* count, uint64_t* lost);
 
   private:
     // [Link] ResponseTimeout of the settings file, read anew at every open.

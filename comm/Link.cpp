@@ -1,5 +1,6 @@
 #include "Link.h"
 
+#include "Capture.h"
 #include "SerialPort.h"
 #include "comm_mb.h"
 
@@ -155,6 +156,7 @@ int32_t Link::open(const std::string& device, int32_t baud, int32_t parity) {
         openError_ = errno;
         return COMM_OPEN_FAILED;
     }
+    Capture::instance().setLine(baud, parity);
     static constexpr char ParityChar[] = {'N', 'O', 'E'};
     // No parity takes a second stop bit, so every character is 11 bits long.
     modbus_t* ctx =
@@ -164,6 +166,7 @@ int32_t Link::open(const std::string& device, int32_t baud, int32_t parity) {
         releasePort(claim);
         return COMM_OPEN_FAILED;
     }
+    Capture::tap(ctx); // the line's bytes for read_frames, where this libmodbus allows
     if (modbus_connect(ctx) != 0) {
         openError_ = errno;
         modbus_free(ctx);
@@ -215,6 +218,7 @@ void Link::settle() {
     // at most; a line that babbles on ends the wait after as many spans as a
     // retried exchange can owe.
     const auto giveUp = Clock::now() + std::clamp(owed_, 1, AttemptsPerExchange) * silenceSpan();
+    Capture::instance().beginWait();
     while (owed_ > 0) {
         const auto now = Clock::now();
         const auto until = std::min(lastHeard_ + silenceSpan(), giveUp);
@@ -225,12 +229,15 @@ void Link::settle() {
         errno = 0;
         const int rc = modbus_receive_confirmation(ctx_, frame);
         const int32_t code = rc >= 0 ? COMM_OK : codeForModbusErrno(errno);
+        Capture::instance().heardLate(code);
         if (code == COMM_IO_ERROR) {
+            Capture::instance().endWait();
             lose();
             return;
         }
         noteHeard(code, until);
     }
+    Capture::instance().endWait();
     owed_ = 0; // silence: the rest will not come
     modbus_flush(ctx_);
 }
@@ -287,6 +294,7 @@ int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16
     const Timeouts t = timeoutsFor(baud_, requestBytes(function, count), allowance_);
     setTimeout(ctx_, t.response, modbus_set_response_timeout);
     setTimeout(ctx_, t.byte, modbus_set_byte_timeout);
+    Capture::instance().beginAttempt(retry ? failedAttempts_ + 1 : 1);
     const auto sent = Clock::now();
     ++owed_;
     lastHeard_ = sent;
@@ -298,6 +306,7 @@ int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16
     if (rc != count) {
         code = rc >= 0 ? COMM_BAD_REPLY : codeForModbusErrno(errno);
     }
+    Capture::instance().endAttempt(code);
 
     if (code == COMM_IO_ERROR) {
         lose();

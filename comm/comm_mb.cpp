@@ -39,4 +39,11 @@ COMM_MB_API int32_t EnumParameters(const char* port, int32_t type_code, uint16_t
         [&] { return library().enumParameters(port, type_code, serial, address, baud, parity); });
 }
 
+COMM_MB_API int32_t read_frames(uint64_t after, comm_frame* frames, int32_t capacity,
+                                int32_t frame_size, int32_t* count, uint64_t* lost) {
+    return guarded([&] {
+        return comm::Library::readFrames(after, frames, capacity, frame_size, count, lost);
+    });
+}
+
 } // extern "C"

@@ -1,6 +1,7 @@
 /* The communication library of the QS730 service tool.
  *
- * Three C entry points, exported under their undecorated names. The library
+ * Three C entry points, and an optional fourth (read_frames), exported under
+ * their undecorated names. The library
  * owns the serial port and the Modbus RTU exchange; the tool never touches the
  * port itself. */
 #ifndef COMM_MB_H
@@ -39,8 +40,9 @@ enum {
     COMM_BAD_REPLY = 22,     /* malformed reply: wrong function, byte count or length */
     COMM_IO_ERROR = 23,      /* the port failed while sending or receiving */
     COMM_BAD_PARAMETER = 24, /* bad speed, parity or address (1..247) */
-    COMM_OPEN_FAILED = 25    /* the port name is no port, or it cannot be opened
+    COMM_OPEN_FAILED = 25,   /* the port name is no port, or it cannot be opened
                                 or set to the speed and parity asked for */
+    COMM_NO_CAPTURE = 26     /* read_frames: this build cannot see the line's bytes */
 };
 
 /* Port names: a path ("/dev/ttyUSB0") is opened as it is; "COMn" (any case)
@@ -88,9 +90,83 @@ COMM_MB_API int32_t invoke_modb(uint8_t address, uint8_t function, uint16_t firs
 COMM_MB_API int32_t EnumParameters(const char* port, int32_t type_code, uint16_t serial,
                                    int32_t address, int32_t* baud, uint8_t* parity);
 
+/* ---- The frames on the line (optional: a tool must work without it)
+ *
+ * From its loading on, the library keeps every frame it sends or receives
+ * on any port and through any entry point, in a ring of the last
+ * COMM_FRAME_RING records: requests, replies (also damaged ones, ones from
+ * another address and ones cut short), late replies and stray bytes it threw
+ * away, and the waits that produced nothing. Nothing grows beyond the ring,
+ * and the library never calls back into the caller. */
+
+#define COMM_FRAME_RING 4096
+#define COMM_FRAME_BYTES 256 /* the longest Modbus RTU frame */
+
+/* comm_frame.kind */
+enum {
+    COMM_FRAME_REQUEST = 1, /* a request sent; code 0, or COMM_IO_ERROR when the port
+                               refused it */
+    COMM_FRAME_REPLY = 2,   /* what came back for the request before it. code: COMM_OK
+                               (the answer), 1..11 (the module's exception), COMM_BAD_CRC,
+                               COMM_WRONG_SLAVE, COMM_BAD_REPLY, or COMM_NO_REPLY (bytes
+                               that stopped before the frame was whole) */
+    COMM_FRAME_LATE = 3,    /* a reply to an earlier request, thrown away while the
+                               library waited for the replies still owed to it */
+    COMM_FRAME_STRAY = 4,   /* bytes that came with no request, thrown away before the
+                               next request went out */
+    COMM_FRAME_SILENCE = 5, /* no bytes: nothing came for the request before it
+                               (COMM_NO_REPLY) or the port failed (COMM_IO_ERROR) between
+                               time_us and end_us */
+    COMM_FRAME_WAIT = 6     /* no bytes: the wait for replies still owed, from time_us to
+                               end_us, before the next request went out */
+};
+
+/* comm_frame.flags */
+#define COMM_FRAME_SEARCH 1 /* sent or received by EnumParameters */
+
+/* One record. Times are microseconds: time_us and end_us on the steady
+ * clock (CLOCK_MONOTONIC on Linux, QueryPerformanceCounter on Windows; the
+ * clock of std::chrono::steady_clock in the same process), wall_us on the
+ * wall clock (since 1970-01-01 UTC) at time_us. A request's time_us is when
+ * it went to the port and end_us when the port took it; a received record's
+ * are its first and last bytes. */
+typedef struct comm_frame {
+    uint64_t number; /* 1, 2, 3, ... since the library was loaded */
+    int64_t time_us;
+    int64_t end_us;
+    int64_t wall_us;
+    int64_t reply_us;  /* REPLY: from the end of the latest request on the line (its
+                          sending time reckoned from the speed) to the first byte; -1
+                          otherwise */
+    int32_t baud;      /* the line's speed and parity (0 none, 1 odd, 2 even) then */
+    int32_t code;      /* what the library made of it (see kind), a result code above */
+    uint32_t exchange; /* the exchange it belongs to, numbered from 1 (an exchange is one
+                          request and the retries of it); 0 for none */
+    uint32_t dropped;  /* bytes that came on beyond data (no frame is that long) */
+    uint16_t length;   /* bytes in data */
+    uint8_t kind;      /* COMM_FRAME_... */
+    uint8_t attempt;   /* 1 to 3 within the exchange; 0 for none */
+    uint8_t parity;
+    uint8_t flags; /* COMM_FRAME_SEARCH */
+    uint8_t reserved[2];
+    uint8_t data[COMM_FRAME_BYTES]; /* the bytes as they went or came, CRC included */
+} comm_frame;
+
+/* Copies the records numbered above `after`, oldest first, at most
+ * `capacity` of them, into `frames`, and their number into *count. *lost
+ * (when `lost` is not null) gets how many records above `after` the ring no
+ * longer holds. `frame_size` is sizeof(comm_frame) as the caller knows it.
+ * Returns 0; COMM_BAD_BUFFER for a null count, a negative capacity, a null
+ * `frames` with a capacity, or another frame size; COMM_NO_CAPTURE when this
+ * build of the library cannot see the line (then *count is 0). Safe between
+ * and during the other calls, from any thread; it waits for no exchange. */
+COMM_MB_API int32_t read_frames(uint64_t after, comm_frame* frames, int32_t capacity,
+                                int32_t frame_size, int32_t* count, uint64_t* lost);
+
 typedef int32_t (*init_comm_fn)(const char*, int32_t, uint8_t);
 typedef int32_t (*invoke_modb_fn)(uint8_t, uint8_t, uint16_t, uint16_t, uint16_t*);
 typedef int32_t (*EnumParameters_fn)(const char*, int32_t, uint16_t, int32_t, int32_t*, uint8_t*);
+typedef int32_t (*read_frames_fn)(uint64_t, comm_frame*, int32_t, int32_t, int32_t*, uint64_t*);
 
 #ifdef __cplusplus
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "FrameLog.h"
 #include "LinkStats.h"
 #include "Seam.h"
 #include "SettingsFolder.h"
@@ -80,6 +81,8 @@ bool LoadCommLibraryFrom(const QString& path) {
         return false;
     }
     Comm = found;
+    // Optional: without it the monitor of the line is off.
+    FrameLog::global().bind(reinterpret_cast<read_frames_fn>(library->resolve("read_frames")));
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "Errors.h"
+#include "Func.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ LinkStats& LinkStats::global() {
 void LinkStats::reset() {
     LinkCounts fresh;
     fresh.portOpen = c_.portOpen;
+    fresh.portLost = c_.portLost;
     fresh.exchangesSinceOpen = c_.exchangesSinceOpen;
     fresh.attemptsSinceOpen = c_.attemptsSinceOpen;
     fresh.silentAttemptsSinceOpen = c_.silentAttemptsSinceOpen;
@@ -76,6 +78,7 @@ void LinkStats::reset() {
 
 void LinkStats::portOpened(bool opened) {
     c_.portOpen = opened;
+    c_.portLost = false;
     c_.exchangesSinceOpen = 0;
     c_.attemptsSinceOpen = 0;
     c_.silentAttemptsSinceOpen = 0;
@@ -85,17 +88,30 @@ void LinkStats::portOpened(bool opened) {
     ++changes_;
 }
 
-void LinkStats::attempt(int code, Clock::duration took) {
+void LinkStats::attempt(int code, Clock::duration took, const CallTiming& timing) {
     ++c_.attempts;
     ++c_.attemptsSinceOpen;
     ++changes_;
+    c_.portLost = code == COMM_IO_ERROR;
+    if (timing.waitKnown) {
+        c_.waitsKnown = true;
+        if (timing.waitMs > 0) {
+            ++c_.waits;
+            c_.waitLastMs = timing.waitMs;
+            c_.waitMaxMs = std::max(c_.waitMaxMs, timing.waitMs);
+            c_.waitSumMs += timing.waitMs;
+        }
+    }
     c_.answeredSinceOpen += code >= 0 && code <= LastException ? 1 : 0;
     if (code != 0) {
         ++c_.attemptsFailedWith[LinkCounts::slot(code)];
         c_.silentAttemptsSinceOpen += code == COMM_NO_REPLY ? 1 : 0;
         return;
     }
-    const double ms = std::chrono::duration<double, std::milli>(took).count();
+    const double ms = timing.exchangeKnown
+                          ? timing.exchangeMs
+                          : std::chrono::duration<double, std::milli>(took).count();
+    c_.timesFromLibrary = timing.exchangeKnown;
     c_.lastMs = ms;
     c_.minMs = c_.timed ? std::min(c_.minMs, ms) : ms;
     c_.maxMs = c_.timed ? std::max(c_.maxMs, ms) : ms;
@@ -139,17 +155,18 @@ const std::vector<LinkRule>& LinkRules() {
         // Not a single reply of any kind to the present settings.
         {"silent", 1, 0,
          [](const LinkCounts& c, const LinkRule& r) {
-             return c.exchangesSinceOpen >= r.atLeast && c.attemptsSinceOpen > 0 &&
+             return c.portOpen && c.exchangesSinceOpen >= r.atLeast && c.attemptsSinceOpen > 0 &&
                     c.succeededSinceOpen == 0 && c.silentAttemptsSinceOpen == c.attemptsSinceOpen;
          },
          "Модуль не ответил ни разу после смены настроек: неверны скорость, чётность или "
          "адрес, либо модуля нет на линии.",
          "Попробуйте автоматический поиск: «Порт» → «Настройки...» → «Автоматически»."},
-        // Replies came, but not one of them was the module's own answer.
+        // Replies came, but not one of them was the module's own answer. A
+        // port that is closed or failed hears nothing at all.
         {"garbled", 1, 0,
          [](const LinkCounts& c, const LinkRule& r) {
-             return c.exchangesSinceOpen >= r.atLeast && c.answeredSinceOpen == 0 &&
-                    c.silentAttemptsSinceOpen < c.attemptsSinceOpen;
+             return c.portOpen && !c.portLost && c.exchangesSinceOpen >= r.atLeast &&
+                    c.answeredSinceOpen == 0 && c.silentAttemptsSinceOpen < c.attemptsSinceOpen;
          },
          "После смены настроек не пришло ни одного верного ответа: проверьте скорость и "
          "чётность.",
@@ -158,7 +175,7 @@ const std::vector<LinkRule>& LinkRules() {
         // new settings of its own.
         {"stopped", 2, 0,
          [](const LinkCounts& c, const LinkRule& r) {
-             return c.silentRun >= r.atLeast && c.succeededSinceOpen > 0;
+             return c.portOpen && c.silentRun >= r.atLeast && c.succeededSinceOpen > 0;
          },
          "Модуль перестал отвечать: проверьте кабель и питание модуля.",
          "Если вы изменили его адрес, скорость или чётность, задайте те же в «Порт» → "
@@ -174,15 +191,22 @@ const std::vector<LinkRule>& LinkRules() {
          },
          "Часть ответов приходит искажённой (ошибка CRC): помехи или отражения на линии.",
          "Проверьте терминатор, экран и длину кабеля, попробуйте меньшую скорость."},
-        // Exchanges that needed a second or third attempt, or lost their
-        // reply three times, while the others went through: share of all exchanges.
+        // Exchanges that went through only at a second or third attempt:
+        // share of all exchanges.
         {"marginal", 3, 0.05,
          [](const LinkCounts& c, const LinkRule& r) {
-             const uint64_t troubled = c.succeededAt[1] + c.succeededAt[2] +
-                                       c.failedWith[COMM_NO_REPLY] + c.failedWith[COMM_BAD_CRC];
-             return c.succeeded() > 0 && AtLeastShare(troubled, c.exchanges, r);
+             return AtLeastShare(c.succeededAt[1] + c.succeededAt[2], c.exchanges, r);
          },
          "Многие обмены удаются лишь со 2-й или 3-й попытки: линия работает на пределе."},
+        // Exchanges that lost their reply three times while others went
+        // through: share of all exchanges.
+        {"lossy", 3, 0.05,
+         [](const LinkCounts& c, const LinkRule& r) {
+             return c.succeeded() > 0 &&
+                    AtLeastShare(c.failedWith[COMM_NO_REPLY] + c.failedWith[COMM_BAD_CRC],
+                                 c.exchanges, r);
+         },
+         "Часть обменов не удаётся и с трёх попыток, хотя другие проходят: связь неустойчива."},
         // Replies from another address, or cut short.
         {"foreign", 1, 0,
          [](const LinkCounts& c, const LinkRule& r) {
@@ -276,8 +300,19 @@ QString OtherCodes(const std::array<uint64_t, LinkCounts::CodeSlots>& byCode) {
     return parts.join(QStringLiteral(", "));
 }
 
-QString WithCodes(uint64_t n, const QString& codes) {
-    return codes.isEmpty() ? Count(n) : Count(n) + QStringLiteral(" (") + codes + QLatin1Char(')');
+// "3 (1,5 %; код 20: 3)": the share, then the codes.
+QString ShareWithCodes(uint64_t n, uint64_t of, const QString& codes) {
+    const QString share = CountShare(n, of);
+    if (codes.isEmpty())
+        return share;
+    return share.endsWith(QLatin1Char(')')) ? share.chopped(1) + QStringLiteral("; ") + codes + ')'
+                                            : share + QStringLiteral(" (") + codes + ')';
+}
+
+QString WaitMs(const LinkCounts& c, double ms) {
+    if (!c.waitsKnown)
+        return QStringLiteral("не измеряется");
+    return c.waits ? Russian().toString(ms, 'f', 1) + QStringLiteral(" мс") : QStringLiteral("—");
 }
 
 } // namespace
@@ -295,8 +330,10 @@ std::vector<LinkFigureGroup> LinkFigures(const LinkCounts& c) {
     e.push_back(
         {QStringLiteral("Удались с 3-й попытки"), CountShare(c.succeededAt[2], c.exchanges)});
     e.push_back({QStringLiteral("Не удались"), CountShare(c.failed(), c.exchanges)});
-    e.push_back({indent + QStringLiteral("нет ответа"), Count(c.failedWith[COMM_NO_REPLY])});
-    e.push_back({indent + QStringLiteral("ошибка CRC"), Count(c.failedWith[COMM_BAD_CRC])});
+    e.push_back({indent + QStringLiteral("нет ответа"),
+                 CountShare(c.failedWith[COMM_NO_REPLY], c.exchanges)});
+    e.push_back({indent + QStringLiteral("ошибка CRC"),
+                 CountShare(c.failedWith[COMM_BAD_CRC], c.exchanges)});
     for (int code = FirstException; code <= LastException; ++code) {
         if (c.failedWith[code] == 0)
             continue;
@@ -304,10 +341,10 @@ std::vector<LinkFigureGroup> LinkFigures(const LinkCounts& c) {
                                   .arg(code)
                                   .arg(ECommError::messageFor(code))
                                   .arg(c.exceptionRegister[static_cast<std::size_t>(code)]),
-                     Count(c.failedWith[code])});
+                     CountShare(c.failedWith[code], c.exchanges)});
     }
     e.push_back({indent + QStringLiteral("другие ошибки"),
-                 WithCodes(c.otherFailures(), OtherCodes(c.failedWith))});
+                 ShareWithCodes(c.otherFailures(), c.exchanges, OtherCodes(c.failedWith))});
 
     LinkFigureGroup attempts{QStringLiteral("Попытки с ошибкой"), {}};
     auto& a = attempts.figures;
@@ -317,12 +354,16 @@ std::vector<LinkFigureGroup> LinkFigures(const LinkCounts& c) {
     a.push_back(
         {QStringLiteral("Ошибка CRC"), CountShare(c.attemptsFailedWith[COMM_BAD_CRC], c.attempts)});
     a.push_back({QStringLiteral("Исключения Modbus"),
-                 Count(Sum(c.attemptsFailedWith, FirstException, LastException))});
-    a.push_back({QStringLiteral("Другие ошибки"),
-                 WithCodes(c.otherFailedAttempts(), OtherCodes(c.attemptsFailedWith))});
+                 CountShare(Sum(c.attemptsFailedWith, FirstException, LastException), c.attempts)});
+    a.push_back(
+        {QStringLiteral("Другие ошибки"),
+         ShareWithCodes(c.otherFailedAttempts(), c.attempts, OtherCodes(c.attemptsFailedWith))});
 
     LinkFigureGroup times{QStringLiteral("Время удачных вызовов"), {}};
     auto& t = times.figures;
+    t.push_back({QStringLiteral("Отсчёт"), c.timed && !c.timesFromLibrary
+                                               ? QStringLiteral("весь вызов, с ожиданием")
+                                               : QStringLiteral("от запроса до конца ответа")});
     t.push_back({QStringLiteral("Последнее"), Ms(c, c.lastMs)});
     t.push_back({QStringLiteral("Наименьшее"), Ms(c, c.minMs)});
     t.push_back({QStringLiteral("Среднее"), Ms(c, c.meanMs())});
@@ -336,13 +377,28 @@ std::vector<LinkFigureGroup> LinkFigures(const LinkCounts& c) {
     t.push_back({QStringLiteral("Дольше %1 мс").arg(Bound(bounds.back())),
                  CountShare(c.timeClasses[bounds.size()], c.timed)});
 
+    LinkFigureGroup waits{QStringLiteral("Ожидание запоздавших ответов"), {}};
+    auto& w = waits.figures;
+    w.push_back({QStringLiteral("Вызовов с ожиданием"),
+                 c.waitsKnown ? CountShare(c.waits, c.attempts) : QStringLiteral("не измеряется")});
+    w.push_back({QStringLiteral("Последнее"), WaitMs(c, c.waitLastMs)});
+    w.push_back({QStringLiteral("Наибольшее"), WaitMs(c, c.waitMaxMs)});
+    w.push_back({QStringLiteral("Всего"), WaitMs(c, c.waitSumMs)});
+
     LinkFigureGroup sinceOpen{QStringLiteral("После смены настроек"), {}};
     auto& o = sinceOpen.figures;
     o.push_back({QStringLiteral("Обменов"), Count(c.exchangesSinceOpen)});
-    o.push_back({QStringLiteral("Удались"), Count(c.succeededSinceOpen)});
+    o.push_back(
+        {QStringLiteral("Удались"), CountShare(c.succeededSinceOpen, c.exchangesSinceOpen)});
     o.push_back({QStringLiteral("Без ответа подряд"), Count(c.silentRun)});
 
-    return {exchanges, attempts, times, sinceOpen};
+    return {exchanges, attempts, times, waits, sinceOpen};
+}
+
+QString LinkStateLine(const LinkCounts& c) {
+    if (c.portOpen && c.portLost)
+        return LinkStateText(false) + QStringLiteral("  (порт отказал во время обмена)");
+    return LinkStateText(c.portOpen);
 }
 
 QString LinkReport(const LinkCounts& c, const QString& linkState, const QString& when) {
@@ -354,7 +410,7 @@ QString LinkReport(const LinkCounts& c, const QString& linkState, const QString&
             text +=
                 QStringLiteral("  ") + f.name + QStringLiteral(": ") + f.value + QLatin1Char('\n');
     }
-    text += QStringLiteral("\nВывод:\n");
+    text += QStringLiteral("\nЧто это значит\n");
     for (const QString& sentence : LinkAdvice(c))
         text += QStringLiteral("  ") + sentence + QLatin1Char('\n');
     return text;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "FrameLog.h"
 #include "comm_mb.h"
 
 // ---- The counts
@@ -41,15 +42,26 @@ struct LinkCounts {
     // exception code i (1 to 8); -1 while none did.
     std::array<int, 9> exceptionRegister = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
 
-    // Times of the successful library calls, ms.
+    // Times of the successful library calls, ms: the exchange alone, from
+    // the request going out to the end of its answer, where the library's
+    // records tell it (timesFromLibrary, as for the last call timed);
+    // otherwise the whole call, the wait for owed replies included.
     uint64_t timed = 0;
     double lastMs = 0, minMs = 0, maxMs = 0, sumMs = 0;
     std::array<uint64_t, TimeBounds.size() + 1> timeClasses{};
+    bool timesFromLibrary = false;
+
+    // The waits for replies still owed to earlier requests before a call's
+    // request went out, as the library's records tell them (waitsKnown).
+    bool waitsKnown = false;
+    uint64_t waits = 0; // calls that waited
+    double waitLastMs = 0, waitMaxMs = 0, waitSumMs = 0;
 
     // ---- Since the link was last opened; kept over a reset, which clears
     // only the figures above, not what is known of the present settings.
 
     bool portOpen = false; // the last OpenPort succeeded
+    bool portLost = false; // the last call found the port failed (an adapter pulled)
     uint64_t exchangesSinceOpen = 0;
     uint64_t attemptsSinceOpen = 0;
     uint64_t silentAttemptsSinceOpen = 0; // attempts that got no reply at all
@@ -88,8 +100,9 @@ class LinkStats {
     // The link was (re)opened with new settings, or failed to open.
     void portOpened(bool opened);
 
-    // One library call of an exchange and its duration; the exchange's end.
-    void attempt(int code, Clock::duration took);
+    // One library call of an exchange, its duration and what the library's
+    // records tell of it; the exchange's end.
+    void attempt(int code, Clock::duration took, const CallTiming& timing = {});
     void exchange(uint16_t first, int attempts, int lastCode);
 
   private:
@@ -112,7 +125,8 @@ class CountedExchange {
     template <class F, class... Args> int32_t call(F&& library, Args... args) {
         const auto start = LinkStats::Clock::now();
         const int32_t code = library(args...);
-        stats_.attempt(code, LinkStats::Clock::now() - start);
+        const auto took = LinkStats::Clock::now() - start;
+        stats_.attempt(code, took, FrameLog::global().afterCall());
         ++attempts_;
         code_ = code;
         return code;
@@ -159,6 +173,10 @@ struct LinkFigureGroup {
     std::vector<LinkFigure> figures;
 };
 std::vector<LinkFigureGroup> LinkFigures(const LinkCounts& c);
+
+// The window's top line: the status line of the main window, and what the
+// last call found of the port.
+QString LinkStateLine(const LinkCounts& c);
 
 // Plain text for a service report: a heading with `when` and the link state,
 // the figures and the advice.

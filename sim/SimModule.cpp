@@ -35,6 +35,9 @@ constexpr uint8_t ExIllegalValue = 3;
 constexpr int MaxReadCount = 125;
 constexpr int MaxWriteCount = 123;
 
+// What a noisy line puts between two frames.
+const std::vector<uint8_t> Noise = {0xFF, 0x00, 0xA5};
+
 // Pause allowed between two bytes of one request before it counts as broken.
 constexpr uint32_t ByteTimeoutUs = 50000;
 
@@ -72,8 +75,6 @@ void PutWord(std::vector<uint8_t>& out, uint16_t w) {
     out.push_back(static_cast<uint8_t>(w & 0xFF));
 }
 
-// Only for answers that must go out with a wrong CRC; every good frame gets
-// its CRC from libmodbus.
 uint16_t Crc16(const std::vector<uint8_t>& data) {
     uint16_t crc = 0xFFFF;
     for (uint8_t b : data) {
@@ -100,6 +101,9 @@ struct Reply {
     std::vector<uint8_t> pdu; // address, function, data; no CRC
     int delayMs = 0;
     bool corruptCrc = false;
+    bool foreign = false;     // from another address
+    bool cut = false;         // only the first half
+    bool garbage = false;     // noise after it
     bool linkChanged = false; // registers 257-259 written: switch after the answer
 };
 
@@ -130,9 +134,14 @@ struct SimModule::Impl {
     int exceptionCode = 0;
     int delayLeft = 0; // below 0: every request
     int delayMs = 0;
+    int foreignLeft = 0;
+    int cutLeft = 0;
+    int garbageLeft = 0;
     std::atomic<bool> inOrder{false};
 
     std::deque<Request> log;
+    std::deque<WireFrame> wire;
+    void logWire(bool fromModule, const uint8_t* bytes, std::size_t length);
     std::vector<std::string> links;
 
     std::string path;
@@ -315,6 +324,10 @@ void SimModule::Impl::run() {
             modbus_set_slave(ctx, address);
         }
         const int n = modbus_receive(ctx, req);
+        if (n > 0) {
+            std::lock_guard lock(m);
+            logWire(false, req, static_cast<std::size_t>(n));
+        }
         if (n < 0) { // broken frame or bad CRC: drop whatever is left of it
             drainInput();
             continue;
@@ -350,15 +363,27 @@ void SimModule::Impl::answer(const Reply& reply) {
         applyLinkFromRegs();
 }
 
+void SimModule::Impl::logWire(bool fromModule, const uint8_t* bytes, std::size_t length) {
+    wire.push_back({fromModule, std::vector<uint8_t>(bytes, bytes + length)});
+    if (wire.size() > 2 * RequestLogWindow)
+        wire.pop_front();
+}
+
 void SimModule::Impl::send(const Reply& reply) {
-    if (!reply.corruptCrc) {
-        modbus_send_raw_request(ctx, reply.pdu.data(), static_cast<int>(reply.pdu.size()));
-        return;
-    }
     std::vector<uint8_t> frame = reply.pdu;
+    if (reply.foreign)
+        frame[0] = static_cast<uint8_t>(frame[0] >= reg::MaxAddress ? 1 : frame[0] + 1);
     const uint16_t crc = Crc16(frame);
     frame.push_back(static_cast<uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<uint8_t>((crc >> 8) ^ 0xFF));
+    frame.push_back(static_cast<uint8_t>((crc >> 8) ^ (reply.corruptCrc ? 0xFF : 0)));
+    if (reply.cut)
+        frame.resize(frame.size() / 2);
+    logWire(true, frame.data(), frame.size());
+    if (reply.garbage) {
+        // In the same write: the noise is there before the master reads on.
+        logWire(true, Noise.data(), Noise.size());
+        frame.insert(frame.end(), Noise.begin(), Noise.end());
+    }
     [[maybe_unused]] ssize_t n = ::write(master, frame.data(), frame.size());
 }
 
@@ -447,6 +472,14 @@ Reply SimModule::Impl::handle(const uint8_t* req, int length) {
         if (corruptLeft > 0) {
             --corruptLeft;
             out.corruptCrc = true;
+        }
+        for (auto [left, flag] :
+             {std::pair{&foreignLeft, &out.foreign}, std::pair{&cutLeft, &out.cut},
+              std::pair{&garbageLeft, &out.garbage}}) {
+            if (*left > 0) {
+                --*left;
+                *flag = true;
+            }
         }
     }
     if (drop) // lost on the way: never seen by the module
@@ -675,6 +708,21 @@ void SimModule::delayNext(int milliseconds, int n) {
     d->delayLeft = std::max(n, 0);
 }
 
+void SimModule::foreignNext(int n) {
+    std::lock_guard lock(d->m);
+    d->foreignLeft = std::max(n, 0);
+}
+
+void SimModule::cutNext(int n) {
+    std::lock_guard lock(d->m);
+    d->cutLeft = std::max(n, 0);
+}
+
+void SimModule::garbageNext(int n) {
+    std::lock_guard lock(d->m);
+    d->garbageLeft = std::max(n, 0);
+}
+
 void SimModule::delayAll(int milliseconds) {
     std::lock_guard lock(d->m);
     d->delayMs = std::max(milliseconds, 0);
@@ -693,6 +741,16 @@ std::vector<Request> SimModule::requests() const {
 void SimModule::clearRequests() {
     std::lock_guard lock(d->m);
     d->log.clear();
+}
+
+std::vector<WireFrame> SimModule::wire() const {
+    std::lock_guard lock(d->m);
+    return {d->wire.begin(), d->wire.end()};
+}
+
+void SimModule::clearWire() {
+    std::lock_guard lock(d->m);
+    d->wire.clear();
 }
 
 void SimModule::restart() {

@@ -80,6 +80,13 @@ struct Request {
     std::vector<uint16_t> values; // for writes
 };
 
+// Bytes on the line as the module saw them: a request it read whole, or what
+// it wrote in one go (an answer, a spoiled one, or noise).
+struct WireFrame {
+    bool fromModule = false;
+    std::vector<uint8_t> bytes;
+};
+
 class SimModule {
   public:
     explicit SimModule(const Options& options = {});
@@ -137,6 +144,9 @@ class SimModule {
     void corruptCrcNext(int n);              // answer with a wrong CRC
     void exceptionNext(int code, int n);     // answer with this exception code
     void delayNext(int milliseconds, int n); // answer late
+    void foreignNext(int n);                 // answer from the next address up (247: 1)
+    void cutNext(int n);                     // send only the first half of the answer
+    void garbageNext(int n);                 // send noise right after the answer
     // Answers every request this late from now on (a slow module); 0 ends it.
     // Replaces a count of delayNext.
     void delayAll(int milliseconds);
@@ -153,6 +163,11 @@ class SimModule {
     static constexpr std::size_t RequestLogWindow = 10000;
     std::vector<Request> requests() const;
     void clearRequests();
+
+    // The bytes read and written, in order: the last 2 x RequestLogWindow
+    // frames at most.
+    std::vector<WireFrame> wire() const;
+    void clearWire();
 
     // Simulates a power cycle: counts a start in register 260 (1 after
     // construction), forgets the unlock and measurement parameters written

@@ -22,7 +22,11 @@ namespace {
 const char* const Usage =
     "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
     " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
-    "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] [--help]\n";
+    "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] "
+    "[--late N] [--foreign N] [--cut N] [--garbage N] [--help]\n";
+
+// The faults that each spoil the module's first N answers, as --bad-crc does.
+constexpr int LateReplyMs = 500; // past the master's time-out, within its late-reply window
 
 [[noreturn]] void Fail(const std::string& message) {
     std::fprintf(stderr, "qs730-sim: %s\n%s", message.c_str(), Usage);
@@ -95,6 +99,10 @@ int main(int argc, char** argv) {
     std::string link;
     int delayMs = 0;
     int badCrc = 0;
+    int late = 0;
+    int foreign = 0;
+    int cut = 0;
+    int garbage = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -124,6 +132,14 @@ int main(int argc, char** argv) {
             Error(option, value, options.voltageGainError, options.voltageOffsetError);
         else if (option == "--bad-crc")
             badCrc = static_cast<int>(Number(option, value, 1000000));
+        else if (option == "--late")
+            late = static_cast<int>(Number(option, value, 1000000));
+        else if (option == "--foreign")
+            foreign = static_cast<int>(Number(option, value, 1000000));
+        else if (option == "--cut")
+            cut = static_cast<int>(Number(option, value, 1000000));
+        else if (option == "--garbage")
+            garbage = static_cast<int>(Number(option, value, 1000000));
         else if (option == "--delay")
             delayMs = static_cast<int>(Number(option, value, 60000));
         else if (option == "--link-change")
@@ -151,6 +167,11 @@ int main(int argc, char** argv) {
         sim::SimModule module(options);
         module.delayAll(delayMs);
         module.corruptCrcNext(badCrc);
+        if (late > 0)
+            module.delayNext(LateReplyMs, late); // after --delay, which it replaces
+        module.foreignNext(foreign);
+        module.cutNext(cut);
+        module.garbageNext(garbage);
         if (!link.empty() && !module.linkAt(link)) {
             std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", link.c_str(),
                          std::strerror(errno));

@@ -141,11 +141,14 @@ class TestMainWindow : public QObject {
                                         "miCheck"}));
         QCOMPARE(form->menuBar()->actions().at(1)->menu()->actions(),
                  QList<QAction*>({action("miComPars")}));
-        // The trend window, the link statistics and the measurement log, which is off at start.
+        // The trend window, the link statistics, the exchange monitor and the
+        // measurement log, which is off at start.
         QCOMPARE(form->menuBar()->actions().at(2)->menu()->actions(),
-                 QList<QAction*>({action("miTrend"), action("miLinkStats"), action("miLog")}));
+                 QList<QAction*>({action("miTrend"), action("miLinkStats"), action("miMonitor"),
+                                  action("miLog")}));
         QCOMPARE(action("miTrend")->text(), QStringLiteral("Тренд..."));
         QCOMPARE(action("miLinkStats")->text(), QStringLiteral("Статистика связи..."));
+        QCOMPARE(action("miMonitor")->text(), QStringLiteral("Монитор обмена..."));
         QCOMPARE(action("miLog")->text(), QStringLiteral("Записывать в файл..."));
         QVERIFY(action("miLog")->isCheckable());
         QVERIFY(!action("miLog")->isChecked());

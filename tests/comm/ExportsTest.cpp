@@ -50,6 +50,19 @@ TEST_F(LoadedLibrary, ExportsOnlyTheEntryPoints) {
     uint8_t parity = 0;
     EXPECT_EQ(enumerate("COM1", 17, 0x082A, 1, nullptr, &parity), COMM_BAD_BUFFER);
     EXPECT_EQ(enumerate("COM1", 17, 0x082A, 0, &baud, &parity), COMM_BAD_PARAMETER);
+
+    // The optional fourth: its buffers checked, the frames of the calls above there.
+    const auto frames = reinterpret_cast<read_frames_fn>(dlsym(handle, "read_frames"));
+    ASSERT_NE(frames, nullptr);
+    comm_frame f[2] = {};
+    int32_t count = -1;
+    constexpr int32_t size = sizeof(comm_frame);
+    EXPECT_EQ(frames(0, f, 2, size, nullptr, nullptr), COMM_BAD_BUFFER);
+    EXPECT_EQ(frames(0, nullptr, 2, size, &count, nullptr), COMM_BAD_BUFFER);
+    EXPECT_EQ(frames(0, f, -1, size, &count, nullptr), COMM_BAD_BUFFER);
+    EXPECT_EQ(frames(0, f, 2, size - 8, &count, nullptr), COMM_BAD_BUFFER);
+    EXPECT_EQ(frames(0, nullptr, 0, size, &count, nullptr), COMM_OK);
+    EXPECT_EQ(count, 0);
 }
 
 TEST_F(LoadedLibrary, MapsComNamesThroughItsSettingsFile) {

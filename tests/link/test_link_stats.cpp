@@ -4,8 +4,12 @@
 #include <functional>
 #include <vector>
 
+#include "FrameLog.h"
 #include "Func.h"
 #include "LinkStats.h"
+#ifdef QS_HAS_SIM
+#include "SimLink.h"
+#endif
 
 Q_DECLARE_METATYPE(LinkCounts)
 
@@ -145,6 +149,22 @@ class TestLinkStats : public QObject {
             c.succeededAt[0] -= 50;
             c.succeededAt[1] += 50;
         }) << QStringList{"к регистру 1912", "ошибка CRC"};
+        // Each sentence says what its figures show: three of seven lost
+        // outright, none saved by a retry, is no "2nd or 3rd attempt".
+        QTest::newRow("lost outright, none saved by a retry")
+            << With(
+                   [](LinkCounts& c) {
+                       FailedExchanges(c, COMM_NO_REPLY, 3);
+                       c.silentRun = 0;
+                   },
+                   Healthy(4))
+            << QStringList{"не удаётся и с трёх попыток"};
+        // A refused OK leaves the port closed: nothing about speed and parity.
+        QTest::newRow("closed after a refused OK") << With([](LinkCounts& c) {
+            Reopened(c);
+            c.portOpen = false;
+            FailedExchanges(c, COMM_NOT_OPEN, 2);
+        }) << QStringList{"Порт не открыт"};
     }
     void rules() {
         QFETCH(LinkCounts, counts);
@@ -154,6 +174,85 @@ class TestLinkStats : public QObject {
         for (int i = 0; i < said.size(); ++i)
             QVERIFY2(advice[i].contains(said[i]), qPrintable(advice[i]));
     }
+
+    // The top line says what is true of the port.
+    void stateLine_data() {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("lost");
+        QTest::addColumn<QString>("line");
+        const QString settings = QStringLiteral("COM1  19200 бод Even Адрес 1");
+        QTest::newRow("open") << true << false << "Открыт " + settings;
+        QTest::newRow("adapter pulled")
+            << true << true << "Закрыт " + settings + "  (порт отказал во время обмена)";
+        QTest::newRow("refused OK") << false << false << "Закрыт " + settings;
+    }
+    void stateLine() {
+        QFETCH(bool, open);
+        QFETCH(bool, lost);
+        QFETCH(QString, line);
+        PortName = QStringLiteral("COM1");
+        BaudRate = 19200;
+        ParityIndex = 2;
+        ModuleAddress = 1;
+        LinkCounts c = Healthy();
+        c.portOpen = open;
+        c.portLost = lost;
+        QCOMPARE(LinkStateLine(c), line);
+    }
+
+    // Every row that counts part of a whole gives its share, and the copy
+    // heads the sentences as the window does.
+    void shares() {
+        LinkCounts c = With([](LinkCounts& c) {
+            FailedExchanges(c, 2, 1, 300);
+            FailedExchanges(c, COMM_WRONG_SLAVE, 1);
+            c.timed = c.timeClasses[0] = c.waits = 10;
+            c.waitsKnown = true;
+        });
+        const QStringList bases = {"Обменов", "Попыток", "Без ответа подряд"};
+        for (const LinkFigureGroup& g : LinkFigures(c))
+            for (const LinkFigure& f : g.figures) {
+                const bool count = f.value.front().isDigit() && !f.value.contains("мс");
+                if (count && !bases.contains(f.name))
+                    QVERIFY2(f.value.contains('%'), qPrintable(g.title + ": " + f.name));
+            }
+        const QString report = LinkReport(c, "Открыт COM1", "01.01.2026 00:00:00");
+        QVERIFY(report.contains("\nЧто это значит\n"));
+        QVERIFY(!report.contains("Вывод"));
+    }
+
+#ifdef QS_HAS_SIM
+    // The call times are the exchange alone; the wait for a reply owed to a
+    // lost request is a figure of its own. A library that cannot tell keeps
+    // the whole call, and the window says so.
+    void exchangeTimeApartFromTheWait() {
+        SimLink link;
+        QVERIFY(link.opened());
+        for (const bool told : {true, false}) {
+            FrameLog::global().bind(nullptr);
+            if (told)
+                QVERIFY(LoadCommLibrary());
+            LinkStats::global().reset();
+            uint16_t word = 0;
+            link.module().dropNext(1);
+            ReadRegister(1025, word); // the second attempt answers at once
+            ReadRegister(768, word);  // first waits for the lost reply
+            const LinkCounts& c = LinkStats::global().counts();
+            QCOMPARE(c.timesFromLibrary, told);
+            QCOMPARE(c.waitsKnown, told);
+            if (told) {
+                QVERIFY2(c.maxMs < 200, qPrintable(QString::number(c.maxMs)));
+                QVERIFY2(c.waitMaxMs > 500, qPrintable(QString::number(c.waitMaxMs)));
+                QCOMPARE(c.waits, 1u);
+            } else {
+                QVERIFY2(c.maxMs > 500, qPrintable(QString::number(c.maxMs)));
+            }
+            const QString shown = LinkFigures(c)[2].figures[0].value;
+            QCOMPARE(shown, told ? "от запроса до конца ответа" : "весь вызов, с ожиданием");
+        }
+        QVERIFY(LoadCommLibrary());
+    }
+#endif
 
     // The counter as the register operations feed it.
     void counting() {

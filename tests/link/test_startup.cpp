@@ -182,6 +182,29 @@ class TestStartup : public QObject {
         QVERIFY(rec.messages.isEmpty());
     }
 
+    // A library without read_frames: the tool starts and polls, the monitor
+    // is off and says why, in the menu and in the link statistics.
+    void libraryWithoutTheFrames() {
+        RecorderUi rec;
+        bool checked = false;
+        const RunResult r = Run(Beside(Shared("standin_all")), [&checked](TForm1& form) {
+            auto* item = form.findChild<QAction*>("miMonitor");
+            QVERIFY(item);
+            QVERIFY(!item->isEnabled());
+            QVERIFY(item->toolTip().contains("read_frames"));
+            item->trigger();
+            QVERIFY(!form.findChild<QWidget*>("TMonitor"));
+            form.findChild<QPushButton*>("btPoll")->click();
+            form.findChild<QAction*>("miLinkStats")->trigger();
+            auto* jump = form.findChild<QPushButton*>("btMonitor");
+            QVERIFY(jump && !jump->isEnabled() && jump->toolTip() == item->toolTip());
+            checked = true;
+        });
+        QCOMPARE(r.code, 0);
+        QVERIFY(checked);
+        QVERIFY(rec.messages.isEmpty());
+    }
+
     void portThatDoesNotOpen() {
         QFile f(SettingsFilePath());
         QVERIFY(f.open(QIODevice::WriteOnly));

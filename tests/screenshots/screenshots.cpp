@@ -27,6 +27,7 @@
 #include "Main.h"
 #include "Mess.h"
 #include "Modulparams.h"
+#include "Monitor.h"
 #include "Passw.h"
 #include "PortMap.h"
 #include "RealUi.h"
@@ -142,6 +143,25 @@ int main(int argc, char* argv[]) {
         form.miLinkStatsClick();
         Save(form.findChild<TLinkStats*>(), "link-stats");
         form.findChild<TLinkStats*>()->hide();
+    }
+    {
+        // The monitor over a retry after a CRC error and a late reply that
+        // the next exchange waits out, between plain polls.
+        form.miMonitorClick();
+        auto* monitor = form.findChild<TMonitor*>();
+        monitor->btClearClick();
+        form.btPollClick();
+        module.corruptCrcNext(1);
+        form.btPollClick();
+        module.delayNext(500, 1);
+        form.btPollClick();
+        form.btReadClick();
+        form.btPollClick();
+        QThread::msleep(300);
+        QApplication::processEvents();
+        monitor->resize(1100, 420);
+        Save(monitor, "monitor");
+        monitor->hide();
     }
 
     TPassword password(&form);
