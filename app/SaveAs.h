@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -27,3 +28,13 @@ extern OverwriteAsker AskOverwrite;
 // Empty when the user cancelled.
 QString AskSaveFileNameWithSuffix(QWidget* owner, const QString& caption, const QString& suggested,
                                   const QString& filter, const QString& suffix);
+
+// Asks for a name under which several files are saved as one: the file of the
+// type `suffix` ("pdf") and beside it, with the same name, one of each type
+// of `companions` ("csv"). A name chosen without the suffix gets it. When any
+// of them exists, one question names every one that does, and declining goes
+// back to the file dialog. Returns the paths, the chosen one first; empty
+// when the user cancelled.
+QStringList AskSaveFileNamesWithSuffix(QWidget* owner, const QString& caption,
+                                       const QString& suggested, const QString& filter,
+                                       const QString& suffix, const QStringList& companions);

@@ -3,7 +3,6 @@
 // in current mode, 0.5 % low and 12 mV under in voltage mode, as one that
 // needs calibrating.
 #include <QApplication>
-#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -11,17 +10,21 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <optional>
 
 #include "AccuracyRecords.h"
 #include "Calib.h"
 #include "Check.h"
 #include "Controls.h"
 #include "Func.h"
+#include "LogFile.h"
 #include "Profile.h"
 #include "ProtocolForm.h"
+#include "RecordFile.h"
 #include "RecorderUi.h"
 #include "SaveAs.h"
 #include "SimLink.h"
+#include "SmallDisk.h"
 
 namespace {
 
@@ -37,8 +40,10 @@ sim::Options Erring() {
 }
 
 // The technician at the bench: every check window that comes up gets the
-// signal its prompt names (the other input something far off) and "Далее";
-// the protocol form is filled in with a reference whose date has passed.
+// signal its prompt names (the other input something far off) and "Далее"
+// whenever it can be pressed (a check that will not start is given up); the
+// protocol form is filled in, by default with a reference whose date has
+// passed.
 class Bench {
   public:
     explicit Bench(sim::SimModule& m) : m_(m) {
@@ -46,19 +51,27 @@ class Bench {
         timer_.start(5);
     }
     int checksDriven = 0;
+    QString validUntil = QStringLiteral("31.01.2020");
 
   private:
     void act() {
         QWidget* w = QApplication::activeModalWidget();
         if (auto* check = qobject_cast<TCheck*>(w)) {
+            auto* next = Control<QPushButton>(check, "btNext");
+            if (!next->isEnabled())
+                return;
             apply(Control<QLabel>(check, "lbTip")->text());
-            Control<QPushButton>(check, "btNext")->click();
-            if (check->isHidden())
+            next->click();
+            if (++presses_ > 100)
+                check->reject();
+            if (check->isHidden()) {
                 ++checksDriven;
+                presses_ = 0;
+            }
         } else if (auto* form = qobject_cast<TProtocolForm*>(w)) {
             Control<QLineEdit>(form, "edTechnician")->setText(QStringLiteral("Сидоров С. С."));
             Control<QLineEdit>(form, "edReference")->setText(QStringLiteral("Калибратор КП-2"));
-            Control<QDateEdit>(form, "edReferenceValidUntil")->setDate(QDate(2020, 1, 31));
+            Control<QLineEdit>(form, "edReferenceValidUntil")->setText(validUntil);
             Control<QPushButton>(form, "btOk")->click();
         }
     }
@@ -73,7 +86,55 @@ class Bench {
     }
     sim::SimModule& m_;
     QTimer timer_;
+    int presses_ = 0;
 };
+
+// The check's points in the settings file at `ini`, in microamperes (no
+// voltage point), with `samples` readings each.
+void CurrentPoints(const QString& ini, const QString& points, int samples = 2) {
+    ProfileFile(ini).write(
+        {{QStringLiteral("Check"), QStringLiteral("Current"), points},
+         {QStringLiteral("Check"), QStringLiteral("Voltage"), QString()},
+         {QStringLiteral("Check"), QStringLiteral("Samples"), QString::number(samples)}});
+}
+
+// The readings of the value (with the flags) the module has answered.
+int Readings(sim::SimModule& m) {
+    int n = 0;
+    for (const sim::Request& r : m.requests())
+        n += r.function == 3 && r.first == reg::FlagsA;
+    return n;
+}
+
+QByteArray Contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The bench with a module that needs calibrating, the records on a settings
+// file of their own (with the check's points in mA, unless empty) and the
+// technician driving every window with a reference that is valid.
+struct Desk {
+    explicit Desk(const QString& points, const QString& settings = "QS730_View.ini")
+        : ini(dir.filePath(settings)), records(ini), bench(link.module()) {
+        if (!points.isEmpty())
+            CurrentPoints(ini, points);
+        bench.validUntil = QStringLiteral("31.12.2099");
+    }
+    RecorderUi rec;
+    SimLink link{Erring()};
+    QTemporaryDir dir;
+    QString ini;
+    AccuracyRecords records;
+    Bench bench;
+    QWidget owner;
+};
+
+// Presses "Далее" and lets the point be measured between events.
+void Press(TCheck& check) {
+    Control<QPushButton>(&check, "btNext")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!check.measuring(), 20000);
+}
 
 uint32_t Coef(sim::SimModule& m, uint16_t first) {
     return reg::JoinWords(m.reg(first), m.reg(static_cast<uint16_t>(first + 1)));
@@ -113,6 +174,16 @@ class TestCheckSim : public QObject {
   private slots:
     void asFoundCalibrateAsLeft();
     void cancelGivesTheModeBack();
+    void protocolSave_data();
+    void protocolSave();
+    void settingsFileNotWritable();
+    void calibrationRecordKept_data();
+    void calibrationRecordKept();
+    void flagsMakeAPointUnfit_data();
+    void flagsMakeAPointUnfit();
+    void pointBetweenEvents();
+    void closeWhileSilent_data();
+    void closeWhileSilent();
     void calibrationResult_data();
     void calibrationResult();
 };
@@ -201,17 +272,19 @@ void TestCheckSim::cancelGivesTheModeBack() {
     QTemporaryDir dir;
     TCheck check(nullptr, dir.filePath(QStringLiteral("QS730_View.ini")));
     check.show();
-    auto* next = Control<QPushButton>(&check, "btNext");
-    next->click(); // takes the points
-    next->click(); // 2 mA
-    next->click(); // 11 mA
+    Press(check); // takes the points
+    Press(check); // 2 mA
+    Press(check); // 11 mA
     QCOMPARE(check.checkResult().points.size(), 2u);
     QCOMPARE(m.reg(reg::Mode), reg::ModeCurrent);
-    // A lost reply at the close keeps the dialog open; the next close goes through.
+    // A lost reply at the close keeps the dialog open ("Нет" to closing
+    // without the mode); the next close goes through.
     m.dropNext(3);
     Control<QPushButton>(&check, "btCancel")->click();
     QVERIFY(check.isVisible());
-    QCOMPARE(rec.texts(), QStringList{QStringLiteral("Нет ответа!")});
+    QCOMPARE(rec.texts(), QStringList());
+    QCOMPARE(rec.questions.size(), 1);
+    QVERIFY(rec.questions[0].text.startsWith(QStringLiteral("Нет ответа!\n")));
     m.clearRequests();
     QVERIFY(check.close());
     QCOMPARE(m.reg(reg::Mode), reg::ModeVoltage);
@@ -220,6 +293,324 @@ void TestCheckSim::cancelGivesTheModeBack() {
     m.setAppliedVoltage(7000);
     QCOMPARE(m.reg(reg::InputValue), uint16_t(6953)); // measuring voltage again: 0.5 % low, -12 mV
     QVERIFY(!check.finished());
+}
+
+// The protocol's PDF and CSV are one save: one question names every file of
+// the pair that exists, nothing is replaced unasked, a file the measurement
+// log holds is refused, and a save that fails leaves the old files and
+// offers the file dialog again.
+void TestCheckSim::protocolSave_data() {
+    QTest::addColumn<QStringList>("existing"); // "name=contents", or "name/" for a folder
+    QTest::addColumn<bool>("log");             // the measurement log writes into Журнал.csv
+    QTest::addColumn<bool>("fullDisk");
+    QTest::addColumn<QStringList>("answers"); // of the file dialogs, "" cancels
+    QTest::addColumn<bool>("replace");        // the answer to the question
+    QTest::addColumn<QStringList>("asked");
+    QTest::addColumn<QString>("error");    // "<message>|<file name>"
+    QTest::addColumn<QStringList>("kept"); // the files that still hold "old"
+    QTest::addColumn<QString>("saved");    // the PDF saved, "" none
+    const QString one = QStringLiteral("Файл «%1» уже существует.\nЗаменить его?");
+    const QString both = QStringLiteral("Файлы «Протокол.pdf» и «Протокол.csv» уже существуют.\n"
+                                        "Заменить их?");
+    QTest::newRow("the log's file")
+        << QStringList{"Журнал.csv=old"} << true << false << QStringList{"Журнал", ""} << true
+        << QStringList{one.arg("Журнал.csv")} << "Невозможно открыть файл|Журнал.csv"
+        << QStringList{"Журнал.csv"} << "";
+    QTest::newRow("no suffix typed, kept")
+        << QStringList{"Протокол.pdf=old"} << false << false << QStringList{"Протокол", ""} << false
+        << QStringList{one.arg("Протокол.pdf")} << "" << QStringList{"Протокол.pdf"} << "";
+    QTest::newRow("both there, replaced")
+        << QStringList{"Протокол.pdf=old", "Протокол.csv=old"} << false << false
+        << QStringList{"Протокол.pdf"} << true << QStringList{both} << "" << QStringList()
+        << "Протокол.pdf";
+    QTest::newRow("the CSV cannot be made")
+        << QStringList{"Протокол.pdf=old", "Протокол.csv/"} << false << false
+        << QStringList{"Протокол.pdf", ""} << true << QStringList{both}
+        << "Невозможно сохранить файл|Протокол.csv" << QStringList{"Протокол.pdf"} << "";
+    QTest::newRow("full disk") << QStringList{"Протокол.pdf=old"} << false << true
+                               << QStringList{"Протокол.pdf", ""} << true
+                               << QStringList{one.arg("Протокол.pdf")}
+                               << "Невозможно сохранить файл|Протокол.pdf"
+                               << QStringList{"Протокол.pdf"} << "";
+}
+
+void TestCheckSim::protocolSave() {
+    QFETCH(QStringList, existing);
+    QFETCH(bool, log);
+    QFETCH(bool, fullDisk);
+    QFETCH(QStringList, answers);
+    QFETCH(bool, replace);
+    QFETCH(QStringList, asked);
+    QFETCH(QString, error);
+    QFETCH(QStringList, kept);
+    QFETCH(QString, saved);
+    Desk desk(QStringLiteral("2000"));
+    RecorderUi& rec = desk.rec;
+    const QDir here(desk.dir.filePath(QStringLiteral("records")));
+    here.mkpath(QStringLiteral("."));
+    std::optional<SmallDisk> disk;
+    if (fullDisk && !disk.emplace(here.path(), 64).mounted())
+        QSKIP("no tmpfs can be mounted here");
+    for (const QString& e : existing) {
+        if (e.endsWith(QLatin1Char('/'))) {
+            QVERIFY(here.mkdir(e.chopped(1)));
+            continue;
+        }
+        QFile f(here.filePath(e.section(QLatin1Char('='), 0, 0)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(e.section(QLatin1Char('='), 1).toUtf8());
+    }
+    QFile logFile;
+    if (log)
+        QVERIFY(OpenLogFile(logFile, here.filePath(QStringLiteral("Журнал.csv"))));
+    if (fullDisk)
+        QVERIFY(disk->fill(2048));
+    AskSaveFileName = [&](QWidget*, const QString&, const QString&, const QString&, bool) {
+        const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+        return answer.isEmpty() ? answer : here.filePath(answer);
+    };
+    rec.replies = {true, replace}; // "Составить протокол проверки?", then the question
+    desk.records.runCheck(&desk.owner);
+
+    QStringList questions;
+    for (const ShownMessage& q : rec.questions.mid(1))
+        questions << q.text;
+    QCOMPARE(questions, asked);
+    QStringList errors;
+    for (const ShownMessage& m : rec.messages)
+        if (m.icon == seam::Icon::Error)
+            errors << m.text;
+    QCOMPARE(errors, error.isEmpty()
+                         ? QStringList()
+                         : QStringList(seam::ErrorBoxText(
+                               error.section(QLatin1Char('|'), 0, 0) + QLatin1Char(' ') +
+                               QuotedPath(here.filePath(error.section('|', 1))))));
+    QVERIFY(answers.isEmpty()); // after a failure the file dialog came again
+    for (const QString& name : kept)
+        QCOMPARE(Contents(here.filePath(name)), QByteArray("old"));
+    const QString pdf = saved.isEmpty() ? QString() : here.filePath(saved);
+    QCOMPARE(rec.texts().contains(QStringLiteral("Протокол сохранён:\n") + pdf), !saved.isEmpty());
+    if (saved.isEmpty()) {
+        QVERIFY(!here.exists(QStringLiteral("Журнал.pdf")));
+        return;
+    }
+    QVERIFY(Contents(pdf).startsWith("%PDF"));
+    QVERIFY(Contents(here.filePath(QStringLiteral("Протокол.csv")))
+                .startsWith("\xEF\xBB\xBF"
+                            "Протокол проверки;A0042-"));
+}
+
+// Remembering the entries is a convenience: a settings file that cannot be
+// written is said once and stops neither the check nor the protocol.
+void TestCheckSim::settingsFileNotWritable() {
+    Desk desk(QString(), QStringLiteral("file/QS730_View.ini")); // "file" is a file:
+    const QTemporaryDir& dir = desk.dir;
+    QFile notAFolder(dir.filePath(QStringLiteral("file")));
+    QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+    RecorderUi& rec = desk.rec;
+    AccuracyRecords& records = desk.records;
+    QWidget& owner = desk.owner;
+    int saves = 0;
+    AskSaveFileName = [&](QWidget*, const QString&, const QString&, const QString&, bool) {
+        return dir.filePath(QStringLiteral("Протокол%1.pdf").arg(++saves));
+    };
+    rec.replies = {true, true};
+    records.runCheck(&owner);
+    records.runCheck(&owner);
+    QCOMPARE(desk.bench.checksDriven, 2);
+    QCOMPARE(records.lastCheck()->points.size(), 6u);
+    QCOMPARE(rec.texts(),
+             (QStringList{QStringLiteral("Невозможно сохранить файл %1.\n"
+                                         "Введённые значения не будут предложены в следующий раз.")
+                              .arg(QuotedPath(desk.ini)),
+                          QStringLiteral("Протокол сохранён:\n") + dir.filePath("Протокол1.pdf"),
+                          QStringLiteral("Протокол сохранён:\n") + dir.filePath("Протокол2.pdf")}));
+}
+
+// A calibration's record stays until the program ends: after "Нет" to the
+// check offered it can still be made from the menu, with the check as left
+// or without it, and the tool asks before it is dropped unsaved.
+void TestCheckSim::calibrationRecordKept_data() {
+    QTest::addColumn<bool>("checkNow"); // the answer to the check offered from the menu
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("checked as left from the menu")
+        << true
+        << QStringList{"После калибровки;Ток;2 мА;2000;2027,0;0;27,0;0,135;50,0;мкА;Годен;",
+                       "Заключение;Годен"};
+    QTest::newRow("without the check")
+        << false
+        << QStringList{"После калибровки;не проводилась",
+                       "Заключение;не вынесено: проверка после калибровки не проводилась"};
+}
+
+void TestCheckSim::calibrationRecordKept() {
+    QFETCH(bool, checkNow);
+    QFETCH(QStringList, lines);
+    Desk desk(QStringLiteral("2000"));
+    RecorderUi& rec = desk.rec;
+    AccuracyRecords& records = desk.records;
+    QWidget& owner = desk.owner;
+    const QTemporaryDir& dir = desk.dir;
+    const Bench& bench = desk.bench;
+    AskSaveFileName = [&](QWidget*, const QString&, const QString&, const QString&, bool) {
+        return dir.filePath(QStringLiteral("Протокол.pdf"));
+    };
+    CalibrationResult calibration;
+    calibration.readings = {2027, 20135, 983, 9938};
+    calibration.held = DefaultCoefficients();
+    calibration.written = {10034520, 1768990, 8126100, 1771011};
+    calibration.complete = true;
+
+    records.afterCalibration(&owner, ReadModuleRecordId(), calibration); // "Нет" to the check
+    QCOMPARE(bench.checksDriven, 0);
+    QVERIFY(records.hasCalibration());
+    QVERIFY(!records.mayQuit(&owner));      // "Нет": the program stays
+    QVERIFY(!records.mayCalibrate(&owner)); // "Нет": no new calibration
+    QCOMPARE(rec.questions.size(), 3);
+    QVERIFY(rec.questions[1].text.startsWith(QStringLiteral("Протокол калибровки модуля A0042 "
+                                                            "не сохранён")));
+
+    rec.replies = {checkNow};
+    records.calibrationProtocol(&owner);
+    QCOMPARE(bench.checksDriven, checkNow ? 1 : 0);
+    const QStringList csv =
+        QString::fromUtf8(Contents(dir.filePath(QStringLiteral("Протокол.csv"))))
+            .split(QStringLiteral("\r\n"));
+    QVERIFY(csv.first().contains(QStringLiteral("Протокол калибровки;A0042-")));
+    for (const QString& line : lines)
+        QVERIFY2(csv.contains(line), qPrintable(line));
+    rec.questions.clear();
+    QVERIFY(records.mayQuit(&owner)); // saved: nothing to ask
+    QVERIFY(rec.questions.isEmpty());
+}
+
+// A point read while the module raises one of its error flags is not fit,
+// however close its value, and says why.
+void TestCheckSim::flagsMakeAPointUnfit_data() {
+    QTest::addColumn<uint>("flagsA");
+    QTest::addColumn<uint>("flagsB");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("csv"); // the end of the point's row
+    QTest::newRow("no flag") << 0u << 0u << ""
+                             << "Годен;";
+    QTest::newRow("ADC read error") << uint(reg::FlagADC) << 0u << "поднят флаг «Ошибка чтения АЦП»"
+                                    << "Не годен;Ошибка чтения АЦП";
+    QTest::newRow("out of range, data invalid")
+        << 0u << uint(reg::FlagOutOfRange | reg::FlagDataInvalid)
+        << "подняты флаги «Выход за диапазон», «Данные некорректны»"
+        << "Не годен;Выход за диапазон, Данные некорректны";
+}
+
+void TestCheckSim::flagsMakeAPointUnfit() {
+    QFETCH(uint, flagsA);
+    QFETCH(uint, flagsB);
+    QFETCH(QString, reason);
+    QFETCH(QString, csv);
+    RecorderUi rec;
+    sim::Options options;
+    options.appliedCurrentUa = 2000; // read exactly
+    options.flagsA = static_cast<uint16_t>(flagsA);
+    options.flagsB = static_cast<uint16_t>(flagsB);
+    SimLink link(options);
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("QS730_View.ini"));
+    CurrentPoints(ini, QStringLiteral("2000"));
+    TCheck check(nullptr, ini);
+    check.show();
+    Press(check);
+    Press(check);
+    QVERIFY(check.finished());
+    const PointResult& point = check.checkResult().points.at(0);
+    QCOMPARE(point.error, 0.0);
+    QCOMPARE(point.pass, reason.isEmpty());
+    QCOMPARE(FlagsReason(point.flags), reason);
+    QCOMPARE(Control<QLabel>(&check, "lbProgress")->text(),
+             reason.isEmpty() ? QString() : QStringLiteral("Точка 2 мА не годна: ") + reason + '.');
+    ProtocolData data;
+    data.asFound = check.checkResult();
+    QVERIFY(
+        QString::fromUtf8(ProtocolCsv(data))
+            .split(QStringLiteral("\r\n"))
+            .contains(QStringLiteral("Проверка;Ток;2 мА;2000;2000,0;0;0,0;0,000;50,0;мкА;") + csv));
+}
+
+// A point is measured between events, one exchange at a time, and "Отмена"
+// stops it before the next reading.
+void TestCheckSim::pointBetweenEvents() {
+    RecorderUi rec;
+    sim::Options options;
+    options.mode = reg::ModeVoltage;
+    SimLink link(options);
+    auto& m = link.module();
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("QS730_View.ini"));
+    CurrentPoints(ini, QStringLiteral("2000"), 5);
+    TCheck check(nullptr, ini);
+    check.show();
+    Press(check); // takes the points
+    auto* cancel = Control<QPushButton>(&check, "btCancel");
+    rec.onPause = [&](int) {
+        if (Readings(m) == 2) // the wait before the third reading
+            QTimer::singleShot(0, cancel, &QPushButton::click);
+    };
+    m.clearRequests();
+    Control<QPushButton>(&check, "btNext")->click();
+    QVERIFY(check.measuring());
+    QCOMPARE(m.requests().size(), 1u); // the mode, and nothing else in this event
+    QCOMPARE(Control<QLabel>(&check, "lbProgress")->text(),
+             QStringLiteral("Точка 2 мА: Переключение на измерение тока"));
+    QTRY_VERIFY(check.isHidden());
+    QTest::qWait(50);
+    QCOMPARE(Readings(m), 2);
+    QVERIFY(check.checkResult().points.empty());
+    QCOMPARE(rec.pauses.mid(0, 4), (QList<int>{0, 3000, 6000, 100}));
+    QCOMPARE(m.reg(reg::Mode), reg::ModeVoltage);
+}
+
+// With the module silent, the check closes freely when the module measures
+// as before it; otherwise the technician learns what it is left measuring and
+// closes anyway or stays to try again.
+void TestCheckSim::closeWhileSilent_data() {
+    QTest::addColumn<uint>("userMode");
+    QTest::addColumn<int>("points"); // measured before the module falls silent
+    QTest::addColumn<bool>("reply");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("nothing switched") << uint(reg::ModeVoltage) << 0 << false << false << true;
+    QTest::newRow("left on current, stays")
+        << uint(reg::ModeVoltage) << 1 << false << true << false;
+    QTest::newRow("left on current, closed") << uint(reg::ModeVoltage) << 1 << true << true << true;
+    QTest::newRow("the user's own mode") << uint(reg::ModeCurrent) << 1 << false << false << true;
+}
+
+void TestCheckSim::closeWhileSilent() {
+    QFETCH(uint, userMode);
+    QFETCH(int, points);
+    QFETCH(bool, reply);
+    QFETCH(bool, asked);
+    QFETCH(bool, closes);
+    RecorderUi rec;
+    sim::Options options;
+    options.mode = static_cast<uint16_t>(userMode);
+    SimLink link(options);
+    QTemporaryDir dir;
+    TCheck check(nullptr, dir.filePath(QStringLiteral("QS730_View.ini")));
+    check.show();
+    Press(check); // takes the points
+    for (int i = 0; i < points; ++i)
+        Press(check);
+    link.module().dropNext(1000);
+    rec.replies = {reply};
+    Control<QPushButton>(&check, "btCancel")->click();
+    link.module().dropNext(0);
+    QCOMPARE(rec.texts(), QStringList());
+    QCOMPARE(rec.questions.size(), asked ? 1 : 0);
+    if (asked)
+        QCOMPARE(rec.questions[0].text,
+                 QStringLiteral("Нет ответа!\nМодуль оставлен в режиме «Ток», заданном проверкой; "
+                                "до проверки был режим «Напряжение».\n"
+                                "Закрыть проверку, не восстановив режим?"));
+    QCOMPARE(check.isVisible(), !closes);
 }
 
 using Resets = std::array<bool, 4>;
