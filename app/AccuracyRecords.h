@@ -42,7 +42,6 @@ class AccuracyRecords {
     bool mayQuit(QWidget* owner) const;
 
     const std::optional<CheckResult>& lastCheck() const { return lastCheck_; }
-    const std::optional<ProtocolData>& lastCalibration() const { return calibration_; }
 
   private:
     std::optional<CheckResult> check(QWidget* owner);

@@ -117,21 +117,6 @@ void TestProtocolPdf::content_data() {
                            "Калибровку выполнил", "Дата калибровки после", "калибровки до"};
     }
     {
-        // The record of a calibration the module was not checked after.
-        ProtocolData d = Base(false);
-        CalibrationResult c;
-        c.readings = {2027, 20135, 983, 9938};
-        c.held = c.written = DefaultCoefficients();
-        c.complete = true;
-        d.adjustment = c;
-        d.asFound = CheckFromCalibration(c, 0.25);
-        QTest::newRow("calibration, no check after")
-            << QVariant::fromValue(d)
-            << QStringList{"Результаты проверки после калибровки Не проводилась.",
-                           "Заключение: не вынесено: проверка после калибровки не проводилась"}
-            << QStringList{"Заключение: Годен", "Заключение: Не годен"};
-    }
-    {
         // Enough points for a second page: each page numbered of the whole.
         ProtocolData d = Base(false);
         std::vector<std::pair<Range, Samples>> many;

@@ -24,9 +24,6 @@ class TestAccuracyCheck : public QObject {
     void settingsInTheirOwnSection();
     void calibrationReadingsAsFound();
     void csvRecord();
-    void csvOfACheckAlone();
-    void pluralForms_data();
-    void pluralForms();
 };
 
 void TestAccuracyCheck::evaluate_data() {
@@ -201,45 +198,6 @@ void TestAccuracyCheck::csvRecord() {
     QVERIFY(lines.contains(QStringLiteral("После калибровки;не проводилась")));
     QVERIFY(lines.contains(
         QStringLiteral("Заключение;не вынесено: проверка после калибровки не проводилась")));
-}
-
-// A check alone is called what it is, and the module and its dates as a
-// person reads them.
-void TestAccuracyCheck::csvOfACheckAlone() {
-    ProtocolData d;
-    d.made = QDateTime(QDate(2026, 12, 9), QTime(8, 15, 30));
-    d.module = {17, 0x082A, 0x0203, 0x68EF, 0x68EF};
-    CheckResult c;
-    c.points.push_back(EvaluatePoint({Range::Voltage, 1000}, {1010}, 0.25));
-    d.asFound = c;
-    const QStringList lines =
-        QString::fromUtf8(ProtocolCsv(d).mid(3)).split(QStringLiteral("\r\n"));
-    for (const char* line :
-         {"Протокол проверки;A0042-20261209-081530", "Тип модуля;QS-730 (код 17)",
-          "Дата изготовления;15.03.2026", "Дата калибровки;15.03.2026",
-          "Проверка;Напряжение;1 В;1000;1010,0;0;10,0;0,100;25,0;мВ;Годен;", "Заключение;Годен"})
-        QVERIFY2(lines.contains(QString::fromUtf8(line)), line);
-    for (const QString& line : lines)
-        for (const char* word : {"До калибровки", "После калибровки", "Протокол калибровки",
-                                 "Дата калибровки до", "Дата калибровки после"})
-            QVERIFY2(!line.contains(QString::fromUtf8(word)), qPrintable(line));
-}
-
-void TestAccuracyCheck::pluralForms_data() {
-    QTest::addColumn<int>("n");
-    QTest::addColumn<QString>("form"); // "раз." marks the many form apart from the one
-    for (int n : {1, 21, 101})
-        QTest::addRow("%d", n) << n << "раз";
-    for (int n : {2, 3, 4, 22, 34})
-        QTest::addRow("%d", n) << n << "раза";
-    for (int n : {0, 5, 11, 12, 14, 20, 50, 111, 112})
-        QTest::addRow("%d", n) << n << "раз.";
-}
-
-void TestAccuracyCheck::pluralForms() {
-    QFETCH(int, n);
-    QTEST(PluralForm(n, QStringLiteral("раз"), QStringLiteral("раза"), QStringLiteral("раз.")),
-          "form");
 }
 
 QTEST_APPLESS_MAIN(TestAccuracyCheck)
