@@ -1,7 +1,6 @@
 #include "CalibrationProtocol.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPageLayout>
@@ -12,7 +11,6 @@
 #include <QStringList>
 #include <vector>
 
-#include "Errors.h"
 #include "Registers.h"
 #include "VersionInfo.h"
 
@@ -218,6 +216,11 @@ void CheckTables(Sheet& s, const CheckResult& check) {
         s.keep(5);
         s.text(RangeTitle(range), Sheet::Bold);
         s.table(header, rows, widths, red);
+        for (const PointResult& p : check.points)
+            if (p.point.range == range && p.flags)
+                s.text(QStringLiteral("Точка %1 не годна: при отсчётах %2.")
+                           .arg(SignalText(p.point), FlagsReason(p.flags)),
+                       Sheet::Small, Qt::AlignLeft, Qt::red);
         s.space(0.4);
     }
 }
@@ -232,9 +235,12 @@ QString CheckMethod(const CheckResult& c) {
                               "допуск ±%1 % от верхнего предела диапазона.")
             .arg(ToleranceText(c.tolerancePercent));
     return QStringLiteral("Эталонный сигнал подаётся на вход модуля; после выдержки 6 с "
-                          "считывается входное значение (регистр 1025) %1 раз, берётся среднее. "
-                          "Допуск ±%2 % от верхнего предела диапазона. Проверка от %3.")
+                          "считывается входное значение (регистр 1025) с флагами ошибок %1 %2, "
+                          "берётся среднее. Допуск ±%3 % от верхнего предела диапазона; точка, "
+                          "в которой модуль поднял флаг ошибки, не годна. Проверка от %4.")
         .arg(samples)
+        .arg(PluralForm(samples, QStringLiteral("раз"), QStringLiteral("раза"),
+                        QStringLiteral("раз")))
         .arg(ToleranceText(c.tolerancePercent))
         .arg(c.when.toString(QStringLiteral("dd.MM.yyyy HH:mm")));
 }
@@ -247,23 +253,33 @@ const QStringList CoefficientNames = {QStringLiteral("Усиление, ток (
 int Render(QPdfWriter& writer, const ProtocolData& d, int totalPages) {
     Sheet s(writer, totalPages);
     const ProtocolPeople& p = d.people;
-    s.text(QStringLiteral("Протокол калибровки"), Sheet::Title, Qt::AlignHCenter);
+    s.text(d.title(), Sheet::Title, Qt::AlignHCenter);
     s.text(QStringLiteral("№ %1 от %2")
                .arg(d.number(), d.made.toString(QStringLiteral("dd.MM.yyyy HH:mm"))),
            Sheet::Normal, Qt::AlignHCenter);
     s.space();
 
     s.text(QStringLiteral("1. Модуль"), Sheet::Heading);
-    s.pairs(
-        {{QStringLiteral("Тип модуля (регистр 768)"), QString::number(d.module.type)},
-         {QStringLiteral("Регистрационный номер"), RegistrationText(d.module.serial)},
-         {QStringLiteral("Версия ПО"), QString::fromStdString(reg::VersionText(d.module.version))},
-         {QStringLiteral("Дата изготовления"), PackedDateText(d.module.manufactureDate)},
-         {QStringLiteral("Дата калибровки до"), PackedDateText(d.module.calibrationDate)},
-         {QStringLiteral("Дата калибровки после"), PackedDateText(d.calibrationDateAfter())}});
+    std::vector<std::pair<QString, QString>> module = {
+        {QStringLiteral("Тип модуля"), ModuleTypeText(d.module.type)},
+        {QStringLiteral("Регистрационный номер"), RegistrationText(d.module.serial)},
+        {QStringLiteral("Версия ПО"), QString::fromStdString(reg::VersionText(d.module.version))},
+        {QStringLiteral("Дата изготовления"), PackedDateText(d.module.manufactureDate)}};
+    if (d.calibration()) {
+        module.push_back(
+            {QStringLiteral("Дата калибровки до"), PackedDateText(d.module.calibrationDate)});
+        module.push_back(
+            {QStringLiteral("Дата калибровки после"), PackedDateText(d.calibrationDateAfter())});
+    } else {
+        module.push_back(
+            {QStringLiteral("Дата калибровки"), PackedDateText(d.module.calibrationDate)});
+    }
+    s.pairs(module);
     s.space();
 
-    s.text(QStringLiteral("2. Исполнитель и средства калибровки"), Sheet::Heading);
+    s.text(d.calibration() ? QStringLiteral("2. Исполнитель и средства калибровки")
+                           : QStringLiteral("2. Исполнитель и средства проверки"),
+           Sheet::Heading);
     const bool expired = p.referenceExpired(d.made.date());
     QString valid = p.referenceValidUntil.toString(QStringLiteral("dd.MM.yyyy"));
     if (expired)
@@ -327,18 +343,25 @@ int Render(QPdfWriter& writer, const ProtocolData& d, int totalPages) {
                     Sheet::Small);
         s.space(0.4);
     }
-    if (d.asLeft) {
+    if (d.calibration()) {
         s.keep(9);
         s.text(QStringLiteral("%1. Результаты проверки после калибровки").arg(section++),
                Sheet::Heading);
-        s.text(CheckMethod(*d.asLeft), Sheet::Small);
-        CheckTables(s, *d.asLeft);
+        if (d.asLeft) {
+            s.text(CheckMethod(*d.asLeft), Sheet::Small);
+            CheckTables(s, *d.asLeft);
+        } else {
+            s.text(QStringLiteral("Не проводилась."));
+        }
         s.space(0.4);
     }
-    s.text(QStringLiteral("Заключение: ") + VerdictText(d.pass()), Sheet::Heading, Qt::AlignLeft,
-           d.pass() ? QColor(Qt::black) : QColor(Qt::red));
+    const bool failed = d.hasVerdict() && !d.pass();
+    s.text(QStringLiteral("Заключение: ") + d.verdictText(), Sheet::Heading, Qt::AlignLeft,
+           failed ? QColor(Qt::red) : QColor(Qt::black));
     s.space();
-    s.signatureLine(QStringLiteral("Калибровку выполнил"), p.technician);
+    s.signatureLine(d.calibration() ? QStringLiteral("Калибровку выполнил")
+                                    : QStringLiteral("Проверку выполнил"),
+                    p.technician);
     s.signatureLine(QStringLiteral("Протокол проверил"), QString());
     s.space(0.8);
     s.text(QStringLiteral("Дата: ") + d.made.toString(QStringLiteral("dd.MM.yyyy")), Sheet::Normal);
@@ -349,7 +372,7 @@ void Setup(QPdfWriter& w, const ProtocolData& d) {
     w.setPageSize(QPageSize(QPageSize::A4));
     w.setPageMargins(QMarginsF(20, 15, 15, 15), QPageLayout::Millimeter);
     w.setResolution(Dpi);
-    w.setTitle(QStringLiteral("Протокол калибровки ") + d.number());
+    w.setTitle(d.title() + QLatin1Char(' ') + d.number());
     w.setCreator(ProgramNameAndVersion());
 }
 
@@ -365,7 +388,7 @@ QString ProgramNameAndVersion() {
     return (value("ProductName") + QLatin1Char(' ') + value("FileVersion")).trimmed();
 }
 
-void WriteProtocolPdf(const ProtocolData& data, const QString& path) {
+QByteArray ProtocolPdf(const ProtocolData& data) {
     // A first pass counts the pages for "page n of m".
     QBuffer scratch;
     scratch.open(QIODevice::WriteOnly);
@@ -375,14 +398,12 @@ void WriteProtocolPdf(const ProtocolData& data, const QString& path) {
         Setup(counting, data);
         pages = Render(counting, data, 0);
     }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Exception(QStringLiteral("Unable to write to ") + path);
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
     {
-        QPdfWriter writer(&file);
+        QPdfWriter writer(&pdf);
         Setup(writer, data);
         Render(writer, data, pages);
     }
-    if (!file.flush() || file.error() != QFileDevice::NoError)
-        throw Exception(QStringLiteral("Unable to write to ") + path);
+    return pdf.data();
 }

@@ -1,8 +1,9 @@
-// The calibration protocol drawn as a PDF file with Qt's own writer: A4, in
-// Russian, every page with the program's name and version and "Стр. n из m"
-// in its footer.
+// The protocol of a calibration or of a check drawn as a PDF with Qt's own
+// writer: A4, in Russian, every page with the program's name and version and
+// "Стр. n из m" in its footer.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include "Protocol.h"
@@ -10,6 +11,5 @@
 // "QS730_View 1.0.0.0": product name and file version from the version block.
 QString ProgramNameAndVersion();
 
-// Writes the protocol to `path`. Throws Exception when the file cannot be
-// written.
-void WriteProtocolPdf(const ProtocolData& data, const QString& path);
+// The protocol as the bytes of a PDF file, to be saved as a record file.
+QByteArray ProtocolPdf(const ProtocolData& data);

@@ -1,6 +1,7 @@
 #include "Main.h"
 
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QColor>
 #include <QEvent>
 #include <QFocusEvent>
@@ -91,6 +92,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miModPars, &QAction::triggered, this, guarded(&TForm1::miModParsClick));
     connect(ui->miCalib, &QAction::triggered, this, guarded(&TForm1::miCalibClick));
     connect(ui->miCheck, &QAction::triggered, this, guarded(&TForm1::miCheckClick));
+    connect(ui->miCalibProtocol, &QAction::triggered, this, guarded(&TForm1::miCalibProtocolClick));
     connect(ui->miComPars, &QAction::triggered, this, guarded(&TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
     connect(ui->miTrend, &QAction::triggered, this, guarded(&TForm1::miTrendClick));
@@ -306,7 +308,7 @@ void TForm1::miModParsClick() {
 // the module measures in is unknown from its start until the next read or
 // write of the parameters.
 void TForm1::miCalibClick() {
-    if (!CalibrationPasswordAccepted(this))
+    if (!AccuracyRecords::program().mayCalibrate(this) || !CalibrationPasswordAccepted(this))
         return;
     measuredMode_ = 0;
     const ModuleRecordId before = ReadModuleRecordId(); // for the protocol
@@ -316,6 +318,7 @@ void TForm1::miCalibClick() {
     const CalibrationResult result = wizard->calibrationResult();
     wizard->deleteLater();
     AccuracyRecords::program().afterCalibration(this, before, result);
+    ui->miCalibProtocol->setEnabled(AccuracyRecords::program().hasCalibration());
 }
 
 // The check switches the module between its ranges while polling goes on.
@@ -323,6 +326,20 @@ void TForm1::miCheckClick() {
     measuredMode_ = 0;
     AccuracyRecords::program().runCheck(this);
     measuredMode_ = 0;
+}
+
+// The last calibration's record stays until the program ends.
+void TForm1::miCalibProtocolClick() {
+    measuredMode_ = 0; // the check as left switches the module's ranges
+    AccuracyRecords::program().calibrationProtocol(this);
+    measuredMode_ = 0;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (AccuracyRecords::program().mayQuit(this))
+        event->accept();
+    else
+        event->ignore();
 }
 
 // A new link (OK, or a search that reopened the port) may lead to another

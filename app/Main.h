@@ -45,6 +45,7 @@ class TForm1 : public QMainWindow {
     void miModParsClick();
     void miCalibClick();
     void miCheckClick();
+    void miCalibProtocolClick();
     void miComParsClick();
     void miAboutClick();
 
@@ -75,6 +76,8 @@ class TForm1 : public QMainWindow {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Asks before the last calibration's record goes unsaved.
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void Poll();

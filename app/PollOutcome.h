@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "ModuleFlags.h"
+
 struct PollOutcome {
     qint64 msecs = 0;   // when the poll ended, milliseconds since the epoch (UTC)
     qint64 elapsed = 0; // the same moment on the steady clock (PollClocks)
@@ -32,12 +34,3 @@ extern PollClock PollClocks;
 // The unit of the input value: "мкА" in current mode, "мВ" in voltage mode,
 // "мВ/мкА" while the mode is not known.
 QString UnitText(uint16_t mode);
-
-// The six flags the main window shows, as bits 0 to 5 in the order of its
-// labels from top to bottom.
-constexpr int FlagCount = 6;
-uint8_t FlagBits(uint16_t flagsA, uint16_t flagsB);
-// The captions of those labels, in the same order.
-const QStringList& FlagCaptions();
-// The captions of the flags raised in `bits`.
-QStringList FlagNames(uint8_t bits);

@@ -32,3 +32,13 @@ QString AskSaveFileNameWithSuffix(QWidget* owner, const QString& caption, const 
 // `suffixes` gets the first.
 QString AskSaveFileNameWithSuffix(QWidget* owner, const QString& caption, const QString& suggested,
                                   const QString& filter, const QStringList& suffixes);
+
+// Asks for a name under which several files are saved as one: the file of the
+// type `suffix` ("pdf") and beside it, with the same name, one of each type
+// of `companions` ("csv"). A name chosen without the suffix gets it. When any
+// of them exists, one question names every one that does, and declining goes
+// back to the file dialog. Returns the paths, the chosen one first; empty
+// when the user cancelled.
+QStringList AskSaveFileNamesWithSuffix(QWidget* owner, const QString& caption,
+                                       const QString& suggested, const QString& filter,
+                                       const QString& suffix, const QStringList& companions);

@@ -6,11 +6,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 
 #include "Convert.h"
 #include "Errors.h"
 #include "Profile.h"
 #include "Protocol.h"
+#include "Registers.h"
+#include "Remember.h"
 #include "Seam.h"
 #include "ui_Check.h"
 
@@ -21,13 +24,25 @@ QString Signed(double value, int decimals) {
     return value > 0 && t != QStringLiteral("0") ? QLatin1Char('+') + t : t;
 }
 
+// The mode as the main window names it.
+QString ModeName(uint16_t mode) {
+    if (mode == reg::ModeCurrent)
+        return QStringLiteral("«Ток»");
+    if (mode == reg::ModeVoltage)
+        return QStringLiteral("«Напряжение»");
+    return QString::number(mode);
+}
+
 } // namespace
 
 TCheck::TCheck(QWidget* parent, const QString& settingsPath)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      ui(std::make_unique<Ui::TCheck>()), settingsPath_(settingsPath) {
+      ui(std::make_unique<Ui::TCheck>()), settingsPath_(settingsPath),
+      countdown_(new QTimer(this)) {
     ui->setupUi(this);
+    countdown_->setInterval(250);
+    connect(countdown_, &QTimer::timeout, this, [this] { ShowProgress(); });
     ui->tbResults->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     ui->tbResults->verticalHeader()->hide();
     connect(ui->btNext, &QPushButton::clicked, this,
@@ -57,8 +72,7 @@ void TCheck::Start() {
     if (!samples || *samples < 1 || *samples > 50)
         throw Exception(QStringLiteral("Число отсчётов должно быть от 1 до 50!"));
     s.samples = *samples;
-    ProfileFile file(settingsPath_);
-    SaveCheckSettings(file, s);
+    Remember(this, settingsPath_, [&](ProfileFile& file) { SaveCheckSettings(file, s); });
     check_.setSettings(s);
     ui->gbSettings->setEnabled(false);
     ui->tbResults->setRowCount(0);
@@ -70,7 +84,62 @@ void TCheck::ShowPoint() {
                        .arg(check_.index() + 1)
                        .arg(check_.count()));
     ui->lbTip->setText(CheckPrompt(check_.current()));
-    check_.prepare();
+}
+
+void TCheck::Step() {
+    CheckStep step;
+    try {
+        step = check_.advance();
+    } catch (...) {
+        StopPoint();
+        throw;
+    }
+    if (!step.pointDone) {
+        Wait(step.waitMs, step.progress);
+        return;
+    }
+    StopPoint();
+    const PointResult& point = check_.result().points.back();
+    AddRow(point);
+    if (point.flags)
+        ui->lbProgress->setText(QStringLiteral("Точка %1 не годна: %2.")
+                                    .arg(SignalText(point.point), FlagsReason(point.flags)));
+    if (check_.finished())
+        Finish();
+    else
+        ShowPoint();
+}
+
+void TCheck::Wait(int milliseconds, const QString& progress) {
+    progress_ = progress;
+    waitEnd_ = QDeadlineTimer(milliseconds);
+    if (milliseconds > 1000)
+        countdown_->start();
+    else
+        countdown_->stop();
+    ShowProgress();
+    seam::wait(this, milliseconds, [this, run = run_] {
+        if (run == run_)
+            seam::Guard([this] { Step(); });
+    });
+}
+
+// The progress line: what the point waits for, with the seconds left of a
+// long wait.
+void TCheck::ShowProgress() {
+    QString text = QStringLiteral("Точка %1: %2").arg(SignalText(check_.current()), progress_);
+    if (countdown_->isActive())
+        text += QStringLiteral(", осталось %1 с").arg((waitEnd_.remainingTime() + 999) / 1000);
+    ui->lbProgress->setText(text);
+}
+
+void TCheck::StopPoint() {
+    ++run_;
+    countdown_->stop();
+    check_.abandonPoint();
+    measuring_ = false;
+    ui->lbProgress->clear();
+    ui->btNext->setEnabled(true);
 }
 
 void TCheck::AddRow(const PointResult& p) {
@@ -89,8 +158,10 @@ void TCheck::AddRow(const PointResult& p) {
         auto* item = new QTableWidgetItem(cells[c]);
         item->setTextAlignment(c == 0 ? Qt::AlignLeft | Qt::AlignVCenter
                                       : Qt::AlignRight | Qt::AlignVCenter);
-        if (!p.pass && c == cells.size() - 1)
+        if (!p.pass && c == cells.size() - 1) {
             item->setForeground(Qt::red);
+            item->setToolTip(FlagsReason(p.flags));
+        }
         ui->tbResults->setItem(row, c, item);
     }
     ui->tbResults->scrollToItem(ui->tbResults->item(row, 0));
@@ -108,6 +179,8 @@ void TCheck::Finish() {
 }
 
 void TCheck::btNextClick() {
+    if (measuring_)
+        return;
     if (!started_) {
         Start();
         ShowPoint();
@@ -117,16 +190,33 @@ void TCheck::btNextClick() {
         done(QDialog::Accepted);
         return;
     }
-    check_.prepare(); // again, should the switch have failed before
-    AddRow(check_.measure());
-    if (check_.finished())
-        Finish();
-    else
-        ShowPoint();
+    measuring_ = true;
+    ui->btNext->setEnabled(false);
+    Step();
 }
 
 void TCheck::FormClose() {
     check_.restore();
+}
+
+// Whether the close may go ahead: the mode and integration time are back,
+// the module measures as before anyway, or the technician closes without
+// them; otherwise the dialog stays, and closing again tries again.
+bool TCheck::MayClose() {
+    try {
+        FormClose();
+        return true;
+    } catch (const Exception& e) {
+        if (check_.moduleAsFound())
+            return true;
+        return seam::ask(this,
+                         e.message() +
+                             QStringLiteral("\nМодуль оставлен в режиме %1, заданном проверкой; "
+                                            "до проверки был режим %2.\n"
+                                            "Закрыть проверку, не восстановив режим?")
+                                 .arg(ModeName(check_.modeWritten()), ModeName(check_.savedMode())),
+                         QString(), seam::Icon::Warning);
+    }
 }
 
 void TCheck::done(int result) {
@@ -134,13 +224,10 @@ void TCheck::done(int result) {
         QDialog::done(result);
         return;
     }
-    bool restored = false;
-    seam::Guard([&] {
-        FormClose();
-        restored = true;
-    });
-    if (!restored)
-        return; // stays open and may be closed again
+    if (measuring_)
+        StopPoint();
+    if (!MayClose())
+        return;
     closing = true;
     QDialog::done(result);
     closing = false;

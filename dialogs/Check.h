@@ -1,8 +1,11 @@
 // The accuracy check: leads through the check points of both ranges, shows
 // each point's mean, spread, error and verdict, and gives the user's
-// measurement mode and integration time back on every close.
+// measurement mode and integration time back on every close. A point is
+// measured between events, one exchange at a time, with its progress on a
+// line of its own: the window stays live and "Отмена" stops it at once.
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QString>
 #include <memory>
@@ -10,6 +13,7 @@
 #include "AccuracyCheck.h"
 
 class QCloseEvent;
+class QTimer;
 
 namespace Ui {
 class TCheck;
@@ -25,15 +29,19 @@ class TCheck : public QDialog {
     ~TCheck() override;
 
     // The first press takes the points and the tolerance; each further one
-    // measures the point shown; after the last the check is done.
+    // starts measuring the point shown; after the last the check is done.
     void btNextClick();
-    // Restores the mode and integration time read at creation.
+    // Restores the mode and integration time read at creation, if the check
+    // switched the module.
     void FormClose();
-    // Every way of closing comes here: the close goes ahead only once the
-    // mode and integration time have been restored.
+    // Every way of closing comes here: a point being measured stops, and the
+    // close goes ahead once the mode and integration time have been restored,
+    // when the module measures as it did before anyway, or when the
+    // technician closes without them.
     void done(int result) override;
 
     bool finished() const { return started_ && check_.finished(); }
+    bool measuring() const { return measuring_; }
     const CheckResult& checkResult() const { return check_.result(); }
 
   protected:
@@ -42,12 +50,22 @@ class TCheck : public QDialog {
   private:
     void Start();
     void ShowPoint();
+    void Step();
+    void Wait(int milliseconds, const QString& progress);
+    void ShowProgress();
+    void StopPoint();
     void AddRow(const PointResult& point);
     void Finish();
+    bool MayClose();
 
     std::unique_ptr<Ui::TCheck> ui;
     QString settingsPath_;
     AccuracyCheck check_;
     bool started_ = false;
+    bool measuring_ = false;
+    int run_ = 0; // a wait of an earlier run of a point comes to nothing
+    QString progress_;
+    QDeadlineTimer waitEnd_;
+    QTimer* countdown_; // counts down the seconds of a long wait on the progress line
     bool closing = false;
 };

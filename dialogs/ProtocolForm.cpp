@@ -1,6 +1,5 @@
 #include "ProtocolForm.h"
 
-#include <QDateEdit>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -8,10 +7,22 @@
 #include "Seam.h"
 #include "ui_ProtocolForm.h"
 
-TProtocolForm::TProtocolForm(QWidget* parent, const ProtocolPeople& people)
+namespace {
+
+const QString DateFormat = QStringLiteral("dd.MM.yyyy");
+
+// A date as typed: "31.01.2027", also "31.1.2027"; invalid otherwise.
+QDate TypedDate(const QString& text) {
+    return QDate::fromString(text.trimmed(), QStringLiteral("d.M.yyyy"));
+}
+
+} // namespace
+
+TProtocolForm::TProtocolForm(QWidget* parent, const ProtocolPeople& people, const QString& title)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
       ui(std::make_unique<Ui::TProtocolForm>()) {
     ui->setupUi(this);
+    setWindowTitle(title);
     connect(ui->btOk, &QPushButton::clicked, this,
             [this] { seam::Guard([this] { btOkClick(); }); });
     connect(ui->btCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -19,8 +30,8 @@ TProtocolForm::TProtocolForm(QWidget* parent, const ProtocolPeople& people)
     ui->edOrganisation->setText(people.organisation);
     ui->edReference->setText(people.reference);
     ui->edReferenceSerial->setText(people.referenceSerial);
-    ui->edReferenceValidUntil->setDate(
-        people.referenceValidUntil.isValid() ? people.referenceValidUntil : QDate::currentDate());
+    // Empty unless entered before: nothing is printed that nobody entered.
+    ui->edReferenceValidUntil->setText(people.referenceValidUntil.toString(DateFormat));
     ui->edTemperature->setText(people.temperature);
 }
 
@@ -31,6 +42,8 @@ void TProtocolForm::btOkClick() {
         throw Exception(QStringLiteral("Укажите исполнителя!"));
     if (ui->edReference->text().trimmed().isEmpty())
         throw Exception(QStringLiteral("Укажите эталон!"));
+    if (!TypedDate(ui->edReferenceValidUntil->text()).isValid())
+        throw Exception(QStringLiteral("Укажите срок действия эталона (дд.мм.гггг)!"));
     accept();
 }
 
@@ -40,7 +53,7 @@ ProtocolPeople TProtocolForm::people() const {
     p.organisation = ui->edOrganisation->text().trimmed();
     p.reference = ui->edReference->text().trimmed();
     p.referenceSerial = ui->edReferenceSerial->text().trimmed();
-    p.referenceValidUntil = ui->edReferenceValidUntil->date();
+    p.referenceValidUntil = TypedDate(ui->edReferenceValidUntil->text());
     p.temperature = ui->edTemperature->text().trimmed();
     return p;
 }

@@ -1,5 +1,6 @@
-// The small form before a protocol: who made the calibration and with which
-// reference instrument; what was entered last time is offered again.
+// The small form before a protocol: who made the calibration or the check
+// and with which reference instrument; what was entered last time is offered
+// again.
 #pragma once
 
 #include <QDialog>
@@ -14,11 +15,12 @@ class TProtocolForm;
 class TProtocolForm : public QDialog {
     Q_OBJECT
   public:
-    TProtocolForm(QWidget* parent, const ProtocolPeople& people);
+    // `title`: "Протокол калибровки" or "Протокол проверки".
+    TProtocolForm(QWidget* parent, const ProtocolPeople& people, const QString& title);
     ~TProtocolForm() override;
 
-    // Checks the entries (the technician and the reference are needed) and
-    // closes with OK.
+    // Checks the entries (the technician, the reference and the date until
+    // which it is valid are needed) and closes with OK.
     void btOkClick();
     ProtocolPeople people() const;
 

@@ -1,6 +1,7 @@
 #include "Seam.h"
 
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 
 #include "Errors.h"
@@ -31,6 +32,10 @@ FallbackUi fallback;
 Ui* current = &fallback;
 
 } // namespace
+
+void Ui::wait(QObject* context, int milliseconds, std::function<void()> then) {
+    QTimer::singleShot(milliseconds, context, std::move(then));
+}
 
 Ui& ui() {
     return *current;

@@ -6,8 +6,10 @@
 
 #include <QString>
 #include <exception>
+#include <functional>
 #include <utility>
 
+class QObject;
 class QWidget;
 
 namespace seam {
@@ -30,6 +32,9 @@ class Ui {
                           const QString& value) = 0;
     // A fixed, blocking pause.
     virtual void pause(int milliseconds) = 0;
+    // A pause that lets the events go on: `then` runs from the event loop
+    // once `milliseconds` have passed, unless `context` is gone by then.
+    virtual void wait(QObject* context, int milliseconds, std::function<void()> then);
 };
 
 // The seam in force. Before anything is installed, a plain fallback writes
@@ -48,6 +53,9 @@ inline bool ask(QWidget* owner, const QString& text, const QString& caption, Ico
 }
 inline void pause(int milliseconds) {
     ui().pause(milliseconds);
+}
+inline void wait(QObject* context, int milliseconds, std::function<void()> then) {
+    ui().wait(context, milliseconds, std::move(then));
 }
 // A question with the question icon, by default with an empty caption.
 inline bool ask(QWidget* owner, const QString& text, const QString& caption = QString()) {

@@ -9,8 +9,8 @@
 
 #include "Errors.h"
 #include "Func.h"
+#include "ModuleFlags.h"
 #include "Profile.h"
-#include "Seam.h"
 
 namespace {
 
@@ -18,6 +18,7 @@ const QString Section = QStringLiteral("Check");
 constexpr int MaxPoints = 10;
 constexpr double MaxTolerance = 10.0;
 constexpr int MaxSamples = 50;
+constexpr int SettleMs = 6000; // for the signal at the input to settle
 
 // A number with a decimal comma or point.
 std::optional<double> Decimal(QString text) {
@@ -156,10 +157,11 @@ QString CheckPrompt(const CheckPoint& point) {
 }
 
 PointResult EvaluatePoint(const CheckPoint& point, const std::vector<uint16_t>& samples,
-                          double tolerancePercent) {
+                          double tolerancePercent, uint8_t flags) {
     PointResult r;
     r.point = point;
     r.samples = samples;
+    r.flags = flags;
     const double upper = UpperLimit(point.range);
     r.tolerance = upper * tolerancePercent / 100.0;
     if (samples.empty())
@@ -172,8 +174,18 @@ PointResult EvaluatePoint(const CheckPoint& point, const std::vector<uint16_t>& 
     r.errorPercent = r.error * 100.0 / upper;
     // Compared in units, with room for the rounding of the tolerance itself
     // (0.25 % of 20000 is 50 exactly, but not as a double product).
-    r.pass = std::fabs(r.error) <= r.tolerance * (1 + 1e-12);
+    r.pass = std::fabs(r.error) <= r.tolerance * (1 + 1e-12) && flags == 0;
     return r;
+}
+
+QString FlagsReason(uint8_t flags) {
+    const QStringList names = FlagNames(flags);
+    if (names.isEmpty())
+        return QString();
+    const QString quoted =
+        QStringLiteral("«") + names.join(QStringLiteral("», «")) + QStringLiteral("»");
+    return (names.size() == 1 ? QStringLiteral("поднят флаг ") : QStringLiteral("подняты флаги ")) +
+           quoted;
 }
 
 bool CheckResult::pass() const {
@@ -215,35 +227,69 @@ void AccuracyCheck::begin() {
     ReadRegister(reg::IntegrationTime, savedIntegrationTime_);
 }
 
-void AccuracyCheck::prepare() {
-    if (finished())
-        return;
-    const bool voltage = current().range == Range::Voltage;
-    const uint16_t mode = voltage ? reg::ModeVoltage : reg::ModeCurrent;
-    if (mode == mode_)
-        return;
-    Calibration::switchMode(mode, voltage ? 4000 : 3000);
-    mode_ = mode;
+CheckStep AccuracyCheck::advance() {
+    try {
+        const bool voltage = current().range == Range::Voltage;
+        const uint16_t mode = voltage ? reg::ModeVoltage : reg::ModeCurrent;
+        const QString switching = voltage ? QStringLiteral("Переключение на измерение напряжения")
+                                          : QStringLiteral("Переключение на измерение тока");
+        switch (phase_) {
+        case Phase::Start:
+            samples_.clear();
+            flags_ = 0;
+            if (mode != mode_) {
+                mode_ = 0; // which one it measures is known once the switch is applied
+                modeWritten_ = mode;
+                WriteRegister(reg::Mode, mode);
+                phase_ = Phase::Apply;
+                return {0, switching};
+            }
+            phase_ = Phase::Read;
+            return {SettleMs, QStringLiteral("Выдержка")};
+        case Phase::Apply:
+            WriteRegister(reg::Apply, UnlockKey);
+            mode_ = mode;
+            phase_ = Phase::Settle;
+            return {voltage ? 4000 : 3000, switching}; // as the calibration waits
+        case Phase::Settle:
+            phase_ = Phase::Read;
+            return {SettleMs, QStringLiteral("Выдержка")};
+        case Phase::Read:
+            break;
+        }
+        uint16_t words[3] = {};
+        ReadRegisters(reg::FlagsA, 3, words);
+        samples_.push_back(words[1]);
+        flags_ |= FlagBits(words[0], words[2]);
+        const int taken = static_cast<int>(samples_.size());
+        if (taken < settings_.samples)
+            return {std::clamp<int>(savedIntegrationTime_, 50, 5000),
+                    QStringLiteral("Отсчёт %1 из %2").arg(taken + 1).arg(settings_.samples)};
+        result_.points.push_back(
+            EvaluatePoint(current(), samples_, settings_.tolerancePercent, flags_));
+        result_.when = QDateTime::currentDateTime();
+        ++index_;
+        phase_ = Phase::Start;
+        return {0, QString(), true};
+    } catch (...) {
+        abandonPoint();
+        throw;
+    }
 }
 
-const PointResult& AccuracyCheck::measure() {
-    const int between = std::clamp<int>(savedIntegrationTime_, 50, 5000);
-    seam::pause(6000);
-    std::vector<uint16_t> samples;
-    for (int i = 0; i < settings_.samples; ++i) {
-        if (i > 0)
-            seam::pause(between);
-        uint16_t v = 0;
-        ReadRegister(reg::InputValue, v);
-        samples.push_back(v);
-    }
-    result_.points.push_back(EvaluatePoint(current(), samples, settings_.tolerancePercent));
-    result_.when = QDateTime::currentDateTime();
-    ++index_;
-    return result_.points.back();
+void AccuracyCheck::abandonPoint() {
+    phase_ = Phase::Start;
+    samples_.clear();
+    flags_ = 0;
+}
+
+bool AccuracyCheck::moduleAsFound() const {
+    return modeWritten_ == 0 || (mode_ != 0 && mode_ == savedMode_);
 }
 
 void AccuracyCheck::restore() const {
+    if (modeWritten_ == 0)
+        return;
     WriteRegister(reg::Mode, savedMode_);
     WriteRegister(reg::IntegrationTime, savedIntegrationTime_);
     WriteRegister(reg::Apply, UnlockKey);

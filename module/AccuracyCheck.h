@@ -2,8 +2,10 @@
 // and the tolerance (and their place in the settings file), the arithmetic of
 // one point (mean, spread, error in units and in % of the range's upper
 // limit, verdict) and the sequence against the module: switch the mode as
-// the calibration does, settle, take several readings of register 1025, and
-// give the user's mode and integration time back at the end.
+// the calibration does, settle, take several readings of the value with the
+// error flags, and give the user's mode and integration time back at the
+// end. The sequence goes one exchange at a time, so that its caller can wait
+// between them with the window live.
 #pragma once
 
 #include <QDateTime>
@@ -65,18 +67,23 @@ QString SignalText(const CheckPoint& point);
 struct PointResult {
     CheckPoint point;
     std::vector<uint16_t> samples;
+    uint8_t flags = 0; // the module's error flags (FlagBits) raised in any reading
     double mean = 0;
     double spread = 0;       // largest minus smallest reading
     double error = 0;        // mean - nominal, uA or mV
     double errorPercent = 0; // of the upper limit
     double tolerance = 0;    // uA or mV
-    bool pass = false;
+    bool pass = false;       // within the tolerance, and no flag raised
 };
 
 // The arithmetic of one point. The verdict is "pass" when the error does not
-// exceed the tolerance (at the tolerance itself it passes).
+// exceed the tolerance (at the tolerance itself it passes) and the module
+// raised none of its error `flags` (FlagBits) while the readings were taken.
 PointResult EvaluatePoint(const CheckPoint& point, const std::vector<uint16_t>& samples,
-                          double tolerancePercent);
+                          double tolerancePercent, uint8_t flags = 0);
+// Why a point read under raised flags is not fit: "поднят флаг «Ошибка чтения
+// АЦП»", "подняты флаги «…», «…»"; empty without flags.
+QString FlagsReason(uint8_t flags);
 
 struct CheckResult {
     ModuleRecordId module;
@@ -92,6 +99,15 @@ struct CheckResult {
 // readings, one sample each, against the nominal references.
 CheckResult CheckFromCalibration(const CalibrationResult& calibration, double tolerancePercent);
 
+// What the check does next at the current point. Each AccuracyCheck::advance()
+// makes one exchange with the module at most; its caller waits `waitMs`,
+// letting the window go on, before the next one.
+struct CheckStep {
+    int waitMs = 0;
+    QString progress;       // what the wait is for: "Выдержка", "Отсчёт 2 из 5"
+    bool pointDone = false; // the point is measured: the last of result().points
+};
+
 class AccuracyCheck {
   public:
     explicit AccuracyCheck(CheckSettings settings = {});
@@ -106,15 +122,24 @@ class AccuracyCheck {
     int index() const { return index_; }
     bool finished() const { return index_ >= count(); }
     const CheckPoint& current() const { return points_[static_cast<std::size_t>(index_)]; }
-    // Switches the module to the mode of the current point unless it is in
-    // it already: register 264, 1911 with the key, the calibration's pause.
-    void prepare();
-    // The settle pause, then the readings of the current point, one
-    // integration time apart; evaluates them and moves to the next point.
-    const PointResult& measure();
+    // The next step of the current point: the switch to its range unless the
+    // module measures in it already (register 264, then 1911 with the key,
+    // then the calibration's pause), the settle pause, and the readings of
+    // registers 1024-1026, one integration time apart. After the last reading
+    // the point is evaluated and the check moves to the next one. Throws
+    // ECommError; the point then starts afresh with the next call.
+    CheckStep advance();
+    // Drops what the current point has gathered: the next advance() starts it
+    // afresh.
+    void abandonPoint();
     // Registers 264 and 265 back, then the apply command, so that the module
-    // measures as the user had it.
+    // measures as the user had it; nothing when the check never switched it.
     void restore() const;
+    // The check has written no mode, or the module measures in the user's
+    // mode again: leaving it as it is changes nothing for the user.
+    bool moduleAsFound() const;
+    // The mode the check last wrote (0: none).
+    uint16_t modeWritten() const { return modeWritten_; }
 
     uint16_t savedMode() const { return savedMode_; }
     uint16_t savedIntegrationTime() const { return savedIntegrationTime_; }
@@ -123,8 +148,13 @@ class AccuracyCheck {
   private:
     CheckSettings settings_;
     std::vector<CheckPoint> points_;
+    enum class Phase { Start, Apply, Settle, Read };
+    Phase phase_ = Phase::Start;
+    std::vector<uint16_t> samples_; // of the current point
+    uint8_t flags_ = 0;             // raised in them
     int index_ = 0;
-    uint16_t mode_ = 0; // the mode switched to, 0 before the first point
+    uint16_t mode_ = 0;        // the mode the module was switched to and applied, 0: not known
+    uint16_t modeWritten_ = 0; // the mode last written to register 264, 0 before the first
     uint16_t savedMode_ = 0;
     uint16_t savedIntegrationTime_ = 0;
     CheckResult result_;

@@ -1,5 +1,6 @@
 #include "Calibration.h"
 
+#include <QDate>
 #include <cmath>
 #include <cstdlib>
 
@@ -102,7 +103,7 @@ QString PackedDateText(uint16_t packed) {
     const reg::Date d = reg::UnpackDate(packed);
     if (!reg::IsValidDate(d))
         return QStringLiteral("—");
-    return QString::fromStdString(reg::DateText(d));
+    return QDate(2000 + d.year, d.month, d.day).toString(QStringLiteral("dd.MM.yyyy"));
 }
 
 CoefficientSet DefaultCoefficients() {

@@ -49,7 +49,8 @@ struct ModuleRecordId {
 ModuleRecordId ReadModuleRecordId();
 // "A0042" as the passport shows it (the number alone when the word has no letter).
 QString RegistrationText(uint16_t serialWord);
-// "dd.mm.yy" of a PackedDate, or "—" when it holds no valid date.
+// "dd.mm.yyyy" of a PackedDate (its year within the century taken in the
+// 2000s), or "—" when it holds no valid date.
 QString PackedDateText(uint16_t packed);
 
 // The coefficients in register order: current gain, current offset, voltage

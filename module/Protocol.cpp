@@ -4,8 +4,10 @@
 #include <cmath>
 
 #include "Csv.h"
+#include "ModuleFlags.h"
 #include "Profile.h"
 #include "Registers.h"
+#include "ServiceParams.h"
 
 namespace {
 
@@ -39,7 +41,8 @@ void CheckLines(QByteArray& out, const QString& title, const CheckResult& check)
              p.point.range == Range::Current ? QStringLiteral("Ток") : QStringLiteral("Напряжение"),
              SignalText(p.point), QString::number(p.point.nominal), DecimalText(p.mean, 1),
              DecimalText(p.spread, 0), DecimalText(p.error, 1), DecimalText(p.errorPercent, 3),
-             DecimalText(p.tolerance, 1), unit, VerdictText(p.pass)});
+             DecimalText(p.tolerance, 1), unit, VerdictText(p.pass),
+             FlagNames(p.flags).join(QStringLiteral(", "))});
     }
 }
 
@@ -77,6 +80,11 @@ void SaveProtocolPeople(ProfileFile& file, const ProtocolPeople& p) {
                 {Section, QStringLiteral("Temperature"), one(p.temperature)}});
 }
 
+QString ProtocolData::title() const {
+    return calibration() ? QStringLiteral("Протокол калибровки")
+                         : QStringLiteral("Протокол проверки");
+}
+
 QString ProtocolData::number() const {
     return RegistrationText(module.serial) + made.toString(QStringLiteral("'-'yyyyMMdd'-'HHmmss"));
 }
@@ -96,8 +104,32 @@ bool ProtocolData::pass() const {
     return asFound && asFound->pass();
 }
 
+bool ProtocolData::hasVerdict() const {
+    return adjustment ? asLeft.has_value() : asFound.has_value();
+}
+
+QString ProtocolData::verdictText() const {
+    if (!hasVerdict())
+        return QStringLiteral("не вынесено: проверка после калибровки не проводилась");
+    return VerdictText(pass());
+}
+
 QString VerdictText(bool pass) {
     return pass ? QStringLiteral("Годен") : QStringLiteral("Не годен");
+}
+
+QString PluralForm(int n, const QString& one, const QString& few, const QString& many) {
+    const int tens = n % 100;
+    const int units = n % 10;
+    if (tens >= 11 && tens <= 14)
+        return many;
+    if (units == 1)
+        return one;
+    return units >= 2 && units <= 4 ? few : many;
+}
+
+QString ModuleTypeText(uint16_t code) {
+    return QStringLiteral("%1 (код %2)").arg(ModuleTypeName(code)).arg(code);
 }
 
 QString DecimalText(double value, int decimals) {
@@ -109,16 +141,21 @@ QString DecimalText(double value, int decimals) {
 QByteArray ProtocolCsv(const ProtocolData& d) {
     const ProtocolPeople& p = d.people;
     QByteArray out = Bom;
-    out += Line({QStringLiteral("Протокол калибровки"), d.number()});
+    out += Line({d.title(), d.number()});
     out += Line({QStringLiteral("Дата"), d.made.toString(QStringLiteral("dd.MM.yyyy HH:mm"))});
-    out += Line({QStringLiteral("Тип модуля"), QString::number(d.module.type)});
+    out += Line({QStringLiteral("Тип модуля"), ModuleTypeText(d.module.type)});
     out += Line({QStringLiteral("Регистрационный номер"), RegistrationText(d.module.serial)});
     out += Line(
         {QStringLiteral("Версия ПО"), QString::fromStdString(reg::VersionText(d.module.version))});
     out += Line({QStringLiteral("Дата изготовления"), PackedDateText(d.module.manufactureDate)});
-    out += Line({QStringLiteral("Дата калибровки до"), PackedDateText(d.module.calibrationDate)});
-    out +=
-        Line({QStringLiteral("Дата калибровки после"), PackedDateText(d.calibrationDateAfter())});
+    if (d.calibration()) {
+        out +=
+            Line({QStringLiteral("Дата калибровки до"), PackedDateText(d.module.calibrationDate)});
+        out += Line(
+            {QStringLiteral("Дата калибровки после"), PackedDateText(d.calibrationDateAfter())});
+    } else {
+        out += Line({QStringLiteral("Дата калибровки"), PackedDateText(d.module.calibrationDate)});
+    }
     out += Line({QStringLiteral("Исполнитель"), p.technician});
     out += Line({QStringLiteral("Организация"), p.organisation});
     out += Line(
@@ -129,11 +166,16 @@ QByteArray ProtocolCsv(const ProtocolData& d) {
     out += Line({QStringLiteral("Проверка"), QStringLiteral("Диапазон"), QStringLiteral("Точка"),
                  QStringLiteral("Номинал"), QStringLiteral("Среднее"), QStringLiteral("Размах"),
                  QStringLiteral("Погрешность"), QStringLiteral("Погрешность, %"),
-                 QStringLiteral("Допуск"), QStringLiteral("Единица"), QStringLiteral("Вывод")});
+                 QStringLiteral("Допуск"), QStringLiteral("Единица"), QStringLiteral("Вывод"),
+                 QStringLiteral("Флаги")});
     if (d.asFound)
-        CheckLines(out, QStringLiteral("До калибровки"), *d.asFound);
+        CheckLines(out,
+                   d.calibration() ? QStringLiteral("До калибровки") : QStringLiteral("Проверка"),
+                   *d.asFound);
     if (d.asLeft)
         CheckLines(out, QStringLiteral("После калибровки"), *d.asLeft);
+    else if (d.calibration())
+        out += Line({QStringLiteral("После калибровки"), QStringLiteral("не проводилась")});
     if (d.adjustment) {
         const CalibrationResult& a = *d.adjustment;
         for (std::size_t i = 0; i < a.readings.size(); ++i)
@@ -149,6 +191,6 @@ QByteArray ProtocolCsv(const ProtocolData& d) {
                      ? QStringLiteral("прочитан %1, сброшен к заводскому значению").arg(a.asRead[i])
                      : QString()});
     }
-    out += Line({QStringLiteral("Заключение"), VerdictText(d.pass())});
+    out += Line({QStringLiteral("Заключение"), d.verdictText()});
     return out;
 }

@@ -1,7 +1,8 @@
-// The calibration protocol as data: who made it and with what reference, the
-// module, the as-found and as-left checks, the adjustment; its number, file
-// name and verdict, and the same record as CSV for a records system. The
-// drawing of the PDF lives with the windows (app/).
+// The protocol of a calibration or of a check alone as data: who made it and
+// with what reference, the module, the as-found and as-left checks, the
+// adjustment; its title, number, file name and verdict, and the same record
+// as CSV for a records system. The drawing of the PDF lives with the windows
+// (app/).
 #pragma once
 
 #include <QByteArray>
@@ -40,6 +41,9 @@ struct ProtocolData {
     std::optional<CheckResult> asLeft;
     std::optional<CalibrationResult> adjustment; // none: a check alone
 
+    bool calibration() const { return adjustment.has_value(); }
+    // "Протокол калибровки", or "Протокол проверки" for a check alone.
+    QString title() const;
     // "A0042-20261209-081530": registration number, date and time.
     QString number() const;
     // "Протокол_A0042_20261209_0815"
@@ -48,10 +52,20 @@ struct ProtocolData {
     uint16_t calibrationDateAfter() const;
     // As left when the module was adjusted, else as found.
     bool pass() const;
+    // A calibration without a check after it gives no verdict.
+    bool hasVerdict() const;
+    // "Годен", "Не годен", or why there is no verdict.
+    QString verdictText() const;
 };
 
 // "Годен" or "Не годен".
 QString VerdictText(bool pass);
+// The form of a noun that goes with the number `n`: 1, 21 `one` ("раз"); 2-4,
+// 22-24 `few` ("раза"); 5-20, 25 `many` ("раз").
+QString PluralForm(int n, const QString& one, const QString& few, const QString& many);
+// The module's type as the protocol names it: "QS-730 (код 17)".
+QString ModuleTypeText(uint16_t code);
+
 // A number with a decimal comma and `decimals` places: "-12,4".
 QString DecimalText(double value, int decimals);
 

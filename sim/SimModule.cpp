@@ -231,9 +231,9 @@ void SimModule::Impl::open(const Options& o) {
     regs[reg::IntegrationTime] = o.integrationTime;
     regs[reg::TypeCode] = o.typeCode;
     regs[reg::Version] = o.version;
-    regs[reg::FlagsA] = 0;
+    regs[reg::FlagsA] = o.flagsA;
     regs[reg::InputValue] = 0;
-    regs[reg::FlagsB] = 0;
+    regs[reg::FlagsB] = o.flagsB;
 
     master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)

@@ -69,6 +69,9 @@ struct Options {
     double currentOffsetError = 0; // microamperes
     double voltageGainError = 0;
     double voltageOffsetError = 0; // millivolts
+    // The flag words it raises (registers 1024 and 1026), e.g. FlagADC in A.
+    uint16_t flagsA = 0;
+    uint16_t flagsB = 0;
 };
 
 // One request as the slave received it (only requests addressed to it and

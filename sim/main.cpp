@@ -23,7 +23,7 @@ const char* const Usage =
     "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
     " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
     "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] "
-    "[--late N] [--foreign N] [--cut N] [--garbage N] [--help]\n";
+    "[--late N] [--foreign N] [--cut N] [--garbage N] [--flags A,B] [--help]\n";
 
 // The faults that each spoil the module's first N answers, as --bad-crc does.
 constexpr int LateReplyMs = 500; // past the master's time-out, within its late-reply window
@@ -92,6 +92,16 @@ void Error(const std::string& option, const char* text, double& gain, double& of
     offset = units;
 }
 
+// "A,B": the words of the flag registers 1024 and 1026, "0x10,0" for an ADC
+// read error, "0,1" for an input out of range.
+void Flags(const std::string& option, const char* text, uint16_t& a, uint16_t& b) {
+    const char* comma = std::strchr(text, ',');
+    if (!comma)
+        Fail("bad value for " + option + ": " + text);
+    a = static_cast<uint16_t>(Number(option, std::string(text, comma).c_str(), 0xFFFF));
+    b = static_cast<uint16_t>(Number(option, comma + 1, 0xFFFF));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -130,6 +140,8 @@ int main(int argc, char** argv) {
             Error(option, value, options.currentGainError, options.currentOffsetError);
         else if (option == "--voltage-error")
             Error(option, value, options.voltageGainError, options.voltageOffsetError);
+        else if (option == "--flags")
+            Flags(option, value, options.flagsA, options.flagsB);
         else if (option == "--bad-crc")
             badCrc = static_cast<int>(Number(option, value, 1000000));
         else if (option == "--late")

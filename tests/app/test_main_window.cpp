@@ -138,7 +138,7 @@ class TestMainWindow : public QObject {
         for (QAction* a : form->menuBar()->actions().first()->menu()->actions())
             commands << a->objectName();
         QCOMPARE(commands, QStringList({"miModPars", "miReadCountRes", "miNullCountRes", "miCalib",
-                                        "miCheck"}));
+                                        "miCheck", "miCalibProtocol"}));
         QCOMPARE(form->menuBar()->actions().at(1)->menu()->actions(),
                  QList<QAction*>({action("miComPars")}));
         // The trend window, the link statistics, the exchange monitor and the

@@ -6,6 +6,8 @@
 #include <QtTest>
 
 #include "CalibrationProtocol.h"
+#include "ModuleFlags.h"
+#include "Registers.h"
 
 using Samples = std::vector<uint16_t>;
 Q_DECLARE_METATYPE(ProtocolData)
@@ -78,8 +80,10 @@ void TestProtocolPdf::content_data() {
             Check({{Range::Current, {2001, 2000, 2000}}, {Range::Voltage, {10001, 10000}}}, when);
         QTest::newRow("adjusted, reference valid today")
             << QVariant::fromValue(d)
-            << QStringList{"Протокол калибровки", "№ A0042-", "A0042", "02.03", "15.03.26",
-                           "09.04.26", "Иванов И. И.", "Калибратор КП-2", "7731",
+            << QStringList{"Протокол калибровки", "№ A0042-", "A0042", "02.03", "15.03.2026",
+                           "09.04.2026", "Иванов И. И.", "Калибратор КП-2", "7731",
+                           "QS-730 (код 17)", "Дата калибровки после", "2 раза",
+                           "Калибровку выполнил",
                            // the wizard's readings, the coefficients before and after
                            "2027", "20135", "983", "9938", "10094759", "10034520", "1769246",
                            "1768990", "8085460", "8126100", "1770476", "1771011",
@@ -89,12 +93,28 @@ void TestProtocolPdf::content_data() {
     }
     {
         ProtocolData d = Base(true);
-        d.asFound = Check({{Range::Current, {2060, 2000}}, {Range::Voltage, {1000, 1000}}}, when);
+        d.asFound = Check({{Range::Current, {2060, 2060, 2060, 2000}},
+                           {Range::Voltage, {1000, 1000, 1000, 1000}}},
+                          when);
+        d.asFound->points[1] = EvaluatePoint({Range::Voltage, 1000}, {1000, 1000, 1000}, 0.25,
+                                             FlagBits(reg::FlagADC, 0));
         QTest::newRow("check alone, reference expired yesterday")
             << QVariant::fromValue(d)
-            << QStringList{"СРОК ДЕЙСТВИЯ ИСТЁК", "Результаты проверки", "2060,0", "+60,0",
-                           "Заключение: Не годен"}
-            << QStringList{"Подстройка", "после калибровки"};
+            << QStringList{"Протокол проверки",
+                           "СРОК ДЕЙСТВИЯ ИСТЁК",
+                           "Исполнитель и средства проверки",
+                           "Результаты проверки",
+                           "2060,0",
+                           "+60,0",
+                           "3 раза",
+                           "Точка 1 В не годна: при отсчётах поднят флаг "
+                           "«Ошибка чтения АЦП».",
+                           "Заключение: Не годен",
+                           "Проверку выполнил",
+                           "QS-730 (код 17)",
+                           "Дата калибровки 15.03.2026"}
+            << QStringList{"Подстройка",          "после калибровки",      "Протокол калибровки",
+                           "Калибровку выполнил", "Дата калибровки после", "калибровки до"};
     }
     {
         // Enough points for a second page: each page numbered of the whole.
@@ -115,7 +135,10 @@ void TestProtocolPdf::content() {
     QFETCH(QStringList, absent);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Протокол.pdf"));
-    WriteProtocolPdf(protocol.value<ProtocolData>(), path);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(ProtocolPdf(protocol.value<ProtocolData>()));
+    file.close();
     const QString text = PdfText(path);
     QVERIFY2(!text.isEmpty(), "no text in the PDF");
     for (const QString& s : present)

@@ -167,7 +167,10 @@ class TestSession : public QObject {
             Click(wizard, "btNext"); // computes, writes and closes
         });
         Trigger(form, "miCalib");
-        QCOMPARE(rec.texts(), QStringList{QStringLiteral("Калибровка проведена успешно!")});
+        QCOMPARE(rec.texts(), (QStringList{QStringLiteral("Калибровка проведена успешно!"),
+                                           QStringLiteral("Протокол калибровки можно составить "
+                                                          "позже:\nКоманды → Протокол последней "
+                                                          "калибровки...")}));
         rec.clear();
         QCOMPARE(reg::JoinWords(module.reg(8), module.reg(9)), 10094759u);
         QCOMPARE(reg::JoinWords(module.reg(10), module.reg(11)), 1769777u);

@@ -194,8 +194,10 @@ void TestAccuracyCheck::csvRecord() {
     QVERIFY(lines.contains(QStringLiteral("Исполнитель;\"Петров; П. П.\"")));
     QVERIFY(lines.contains(QStringLiteral("Усиление, ток (8-9);10094759;10034520;")));
     QVERIFY(lines.contains(
-        QStringLiteral("До калибровки;Ток;20 мА;20000;20135,0;0;135,0;0,675;50,0;мкА;Не годен")));
-    QVERIFY(lines.contains(QStringLiteral("Заключение;Не годен")));
+        QStringLiteral("До калибровки;Ток;20 мА;20000;20135,0;0;135,0;0,675;50,0;мкА;Не годен;")));
+    QVERIFY(lines.contains(QStringLiteral("После калибровки;не проводилась")));
+    QVERIFY(lines.contains(
+        QStringLiteral("Заключение;не вынесено: проверка после калибровки не проводилась")));
 }
 
 QTEST_APPLESS_MAIN(TestAccuracyCheck)

@@ -30,6 +30,7 @@
 #include "Monitor.h"
 #include "Passw.h"
 #include "PortMap.h"
+#include "ProtocolForm.h"
 #include "RealUi.h"
 #include "RecorderUi.h"
 #include "SimModule.h"
@@ -39,13 +40,19 @@ namespace {
 
 QDir out;
 
-void Save(QWidget* w, const char* name) {
-    QApplication::processEvents();
+// The window as it stands, without handling the events that wait: a step
+// of the check would go on meanwhile.
+void SaveAsShown(QWidget* w, const char* name) {
     const QString path = out.filePath(QString::fromLatin1(name) + QStringLiteral(".png"));
     if (!w->grab().save(path))
         std::fprintf(stderr, "could not write %s\n", qUtf8Printable(path));
     else
         std::printf("%s\n", qUtf8Printable(path));
+}
+
+void Save(QWidget* w, const char* name) {
+    QApplication::processEvents();
+    SaveAsShown(w, name);
 }
 
 // Answers the service dialog's password question with "granted".
@@ -244,6 +251,8 @@ int main(int argc, char* argv[]) {
                             module.setAppliedVoltage(static_cast<uint32_t>(p.nominal));
                     }
                 check.btNextClick();
+                while (check.measuring()) // a point goes on between events
+                    QApplication::processEvents(QEventLoop::AllEvents, 10);
             }
         };
         ProtocolData data;
@@ -252,7 +261,13 @@ int main(int argc, char* argv[]) {
         found.show();
         found.btNextClick();
         run(found, 4);
-        Save(&found, "check");
+        // The fifth point just begun: its progress line counts the settling down.
+        module.setAppliedVoltage(5500);
+        found.btNextClick();
+        QCoreApplication::sendPostedEvents(&found, QEvent::LayoutRequest);
+        SaveAsShown(&found, "check");
+        while (found.measuring())
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
         run(found, 10);
         data.asFound = found.checkResult();
         found.reject();
@@ -277,11 +292,22 @@ int main(int argc, char* argv[]) {
         left.accept();
 
         data.made = QDateTime::currentDateTime();
+        {
+            // As the form comes the first time: the reference's date not yet entered.
+            ProtocolPeople first;
+            first.technician = QStringLiteral("Иванов И. И.");
+            TProtocolForm form1(&form, first, data.title());
+            form1.show();
+            Save(&form1, "protocol-form");
+        }
         data.people = {QStringLiteral("Иванов И. И."),    QStringLiteral("ООО «Метрология-Сервис»"),
                        QStringLiteral("Калибратор КП-2"), QStringLiteral("7731"),
                        QDate::currentDate().addDays(200), QStringLiteral("22,5")};
         const QString pdf = folder.filePath(QStringLiteral("protocol.pdf"));
-        WriteProtocolPdf(data, pdf);
+        QFile file(pdf);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(ProtocolPdf(data));
+        file.close();
         QProcess::execute(QStringLiteral("pdftoppm"),
                           {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("80"),
                            QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),

@@ -1,10 +1,12 @@
 // A stand-in for the seam: records every box that would be shown, answers
-// questions and input boxes from queues and skips pauses (only recording them).
+// questions and input boxes from queues and skips pauses (only recording them;
+// a pause that lets the events go on ends at the next turn of the event loop).
 #pragma once
 
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 
 #include "Seam.h"
@@ -45,6 +47,10 @@ class RecorderUi final : public seam::Ui {
         pauses.append(milliseconds);
         if (onPause)
             onPause(milliseconds);
+    }
+    void wait(QObject* context, int milliseconds, std::function<void()> then) override {
+        pause(milliseconds);
+        QTimer::singleShot(0, context, std::move(then));
     }
 
     // Texts of the messages shown so far.
