@@ -19,6 +19,7 @@
 #include "LinkSettings.h"
 #include "LinkStatsWindow.h"
 #include "MeasureLog.h"
+#include "ModuleConfig.h"
 #include "Modulparams.h"
 #include "Passw.h"
 #include "Seam.h"
@@ -89,6 +90,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miModPars, &QAction::triggered, this, guarded(&TForm1::miModParsClick));
     connect(ui->miCalib, &QAction::triggered, this, guarded(&TForm1::miCalibClick));
     connect(ui->miCheck, &QAction::triggered, this, guarded(&TForm1::miCheckClick));
+    connect(ui->miConfig, &QAction::triggered, this, guarded(&TForm1::miConfigClick));
     connect(ui->miComPars, &QAction::triggered, this, guarded(&TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
     connect(ui->miTrend, &QAction::triggered, this, guarded(&TForm1::miTrendClick));
@@ -316,6 +318,14 @@ void TForm1::miCalibClick() {
 void TForm1::miCheckClick() {
     measuredMode_ = 0;
     AccuracyRecords::program().runCheck(this);
+    measuredMode_ = 0;
+}
+
+// A write from a file sets the mode and may move the tool to the module's
+// new link: the mode is unknown until it is read.
+void TForm1::miConfigClick() {
+    TModConfig dialog(this);
+    dialog.exec();
     measuredMode_ = 0;
 }
 

@@ -44,6 +44,7 @@ class TForm1 : public QMainWindow {
     void miModParsClick();
     void miCalibClick();
     void miCheckClick();
+    void miConfigClick();
     void miComParsClick();
     void miAboutClick();
 
