@@ -99,33 +99,49 @@ QString Joined(const std::vector<Step>& steps, std::size_t from, std::size_t to)
     return names.isEmpty() ? QStringLiteral("ничего") : names.join(QStringLiteral("; "));
 }
 
+// How far a write came: the steps done, and why it stopped before the rest.
+struct Progress {
+    std::size_t done = 0;
+    QString failure;       // the error of step `done`
+    bool canceled = false; // "Отмена" before step `done`
+    QString readFailure;   // the read-back's error
+    bool stopped() const { return canceled || !failure.isEmpty(); }
+};
+
 // What the tool says at the end of a write: what went into the module, what
 // it holds now, and where it answers. `clean` when all of it went as planned.
-QString Outcome(const ConfigWriteRecord& r, const std::vector<Step>& steps, std::size_t done,
-                const QString& failure, const QString& readFailure, bool& clean) {
+QString Outcome(const ConfigWriteRecord& r, const std::vector<Step>& steps, const Progress& run,
+                bool& clean) {
     clean = false;
+    const std::size_t done = run.done;
     const QString serial = config::ValueText(Param::Serial, r.before[Param::Serial]);
     QString text;
-    if (!failure.isEmpty()) {
-        text = QStringLiteral("Запись конфигурации в модуль %1 прервана на шаге «%2»:\n%3\n\n"
-                              "Записано: %4.\n")
-                   .arg(serial, steps[done].what, failure, Joined(steps, 0, done));
-        if (done + 1 < steps.size())
-            text +=
-                QStringLiteral("Не записывалось: %1.\n").arg(Joined(steps, done + 1, steps.size()));
+    if (run.stopped()) {
+        text = run.canceled
+                   ? QStringLiteral("Запись конфигурации в модуль %1 остановлена кнопкой "
+                                    "«Отмена» перед шагом «%2».\n\n")
+                         .arg(serial, steps[done].what)
+                   : QStringLiteral("Запись конфигурации в модуль %1 прервана на шаге «%2»:\n"
+                                    "%3\n\n")
+                         .arg(serial, steps[done].what, run.failure);
+        text += QStringLiteral("Записано: %1.\n").arg(Joined(steps, 0, done));
+        const std::size_t next = run.canceled ? done : done + 1;
+        if (next < steps.size())
+            text += QStringLiteral("Не записывалось: %1.\n").arg(Joined(steps, next, steps.size()));
     } else {
         text = QStringLiteral("Конфигурация из файла %1 записана в модуль %2.\n")
                    .arg(QuotedPath(QFileInfo(r.path).fileName()), serial);
     }
-    // What the write touched: the steps done and the one it stopped at.
+    // What the write touched: the steps done and one that failed.
     std::vector<Param> touched;
-    for (std::size_t i = 0; i < steps.size() && i <= done; ++i)
+    const std::size_t reached = run.failure.isEmpty() ? done : done + 1;
+    for (std::size_t i = 0; i < steps.size() && i < reached; ++i)
         touched.insert(touched.end(), steps[i].params.begin(), steps[i].params.end());
     const QString here = module::LinkText(module::CurrentLink());
-    if (!readFailure.isEmpty()) {
+    if (!run.readFailure.isEmpty()) {
         text += QStringLiteral("Прочитать модуль обратно не удалось: на параметрах связи "
                                "программы (%1) он не отвечает (%2).")
-                    .arg(here, readFailure);
+                    .arg(here, run.readFailure);
         if (std::find(touched.begin(), touched.end(), Param::Address) != touched.end())
             text += QStringLiteral(" С новыми адресом, скоростью и паритетом он должен отвечать "
                                    "на %1.")
@@ -139,13 +155,13 @@ QString Outcome(const ConfigWriteRecord& r, const std::vector<Step>& steps, std:
     text += QStringLiteral("Модуль прочитан обратно на параметрах связи %1: ").arg(here);
     if (!differ.isEmpty())
         text += QStringLiteral("от файла отличаются %1.").arg(differ.join(QStringLiteral(", ")));
-    else if (failure.isEmpty())
+    else if (!run.stopped())
         text += QStringLiteral("записанные параметры совпадают с файлом.");
     else
         text += QStringLiteral("параметры, которых касалась запись, совпадают с файлом.");
-    if (!r.wasWritten(Param::GainCurrent) && failure.isEmpty())
+    if (!r.wasWritten(Param::GainCurrent) && !run.stopped())
         text += QStringLiteral("\nКоэффициенты и дата калибровки не записывались.");
-    clean = failure.isEmpty() && differ.isEmpty();
+    clean = !run.stopped() && differ.isEmpty();
     return text;
 }
 
@@ -298,6 +314,7 @@ void TModConfig::showTables() {
     if (!file_) {
         ui->lbFile->setText(QStringLiteral("Файл: не выбран"));
         ui->lbNotes->clear();
+        ui->lbNotes->hide();
         fitHeight();
         return;
     }
@@ -310,6 +327,7 @@ void TModConfig::showTables() {
     notes.prepend(differing == 0 ? QStringLiteral("Файл и модуль совпадают.")
                                  : QStringLiteral("Различающихся параметров: %1.").arg(differing));
     ui->lbNotes->setText(notes.join(QLatin1Char('\n')));
+    ui->lbNotes->show();
     ui->lbNotes->setStyleSheet(differing == 0 ? QString() : QStringLiteral("color: #b00000"));
     fitHeight();
 }
@@ -387,36 +405,33 @@ void TModConfig::write(const config::WritePlan& plan, const QString& path) {
     progress.setWindowTitle(QStringLiteral("Запись конфигурации"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
-    QString failure;
-    std::size_t done = 0;
-    for (; done < steps.size(); ++done) {
-        progress.setLabelText(QStringLiteral("Запись: ") + steps[done].what +
-                              QStringLiteral("..."));
-        progress.setValue(static_cast<int>(done));
-        if (progress.wasCanceled()) {
-            failure = QStringLiteral("запись остановлена кнопкой «Отмена»");
+    Progress run;
+    for (; run.done < steps.size(); ++run.done) {
+        const Step& step = steps[run.done];
+        progress.setLabelText(QStringLiteral("Запись: ") + step.what + QStringLiteral("..."));
+        progress.setValue(static_cast<int>(run.done));
+        run.canceled = progress.wasCanceled();
+        if (run.canceled)
             break;
-        }
         try {
-            steps[done].run();
+            step.run();
         } catch (const std::exception& e) {
-            failure = MessageOf(e);
+            run.failure = MessageOf(e);
             break;
         }
-        rec.written.insert(rec.written.end(), steps[done].params.begin(), steps[done].params.end());
+        rec.written.insert(rec.written.end(), step.params.begin(), step.params.end());
     }
     progress.setLabelText(QStringLiteral("Чтение модуля..."));
     progress.setValue(static_cast<int>(steps.size()));
-    QString readFailure;
     try {
         readModule(); // what the module holds now, as far as it answers
     } catch (const std::exception& e) {
-        readFailure = MessageOf(e);
+        run.readFailure = MessageOf(e);
     }
     progress.reset();
     rec.after = module_;
     bool clean = false;
-    rec.outcome = Outcome(rec, steps, done, failure, readFailure, clean);
+    rec.outcome = Outcome(rec, steps, run, clean);
     lastWrite_ = rec;
     ui->btReport->setEnabled(true);
     showTables();

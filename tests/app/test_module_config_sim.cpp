@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableWidget>
@@ -219,6 +220,30 @@ class TestModuleConfigSim : public QObject {
                      QStringLiteral("Модуль перейдёт на новые параметры связи (9600 бод, Odd, "
                                     "адрес 5) после перезапуска.\nПрограмма остаётся на прежних "
                                     "параметрах связи (19200 бод, Even, адрес 1)."));
+    }
+
+    // "Отмена" while the coefficients go in: the link is not touched.
+    void cancelStopsBeforeTheNextStep() {
+        RecorderUi rec;
+        sim::SimModule& module = start();
+        edit({{Param::Address, 7}, {Param::GainCurrent, 10094000}});
+        rec.clear();
+        tick(true);
+        rec.answers = {Password};
+        rec.replies = {true};
+        rec.onPause = [&](int) { window_->findChild<QProgressDialog*>()->cancel(); };
+        window_->btWriteClick();
+        QCOMPARE(rec.texts().last(),
+                 QStringLiteral("Запись конфигурации в модуль A0042 остановлена кнопкой «Отмена» "
+                                "перед шагом «адрес, скорость и паритет».\n\nЗаписано: режим "
+                                "измерения и время интегрирования; коэффициенты и дата "
+                                "калибровки.\nНе записывалось: адрес, скорость и паритет.\n"
+                                "Модуль прочитан обратно на параметрах связи 19200 бод, Even, "
+                                "адрес 1: параметры, которых касалась запись, совпадают с "
+                                "файлом."));
+        QCOMPARE(std::pair(module.address(), module.reg(reg::GainCurrent)),
+                 std::pair(uint8_t(1), reg::SplitWords(10094000)[0]));
+        QCOMPARE(Differing(*window_), QStringList{"Адрес"});
     }
 
     // The module refuses, or falls silent, while the coefficients go in.
