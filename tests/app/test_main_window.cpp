@@ -138,7 +138,8 @@ class TestMainWindow : public QObject {
         for (QAction* a : form->menuBar()->actions().first()->menu()->actions())
             commands << a->objectName();
         QCOMPARE(commands, QStringList({"miModPars", "miReadCountRes", "miNullCountRes", "miCalib",
-                                        "miCheck"}));
+                                        "miCheck", "miConfig"}));
+        QCOMPARE(action("miConfig")->text(), QStringLiteral("Конфигурация модуля..."));
         QCOMPARE(form->menuBar()->actions().at(1)->menu()->actions(),
                  QList<QAction*>({action("miComPars")}));
         // The trend window, the link statistics and the measurement log, which is off at start.
@@ -611,6 +612,7 @@ class TestMainWindow : public QObject {
         QTest::addColumn<int>("modeAfter");
         QTest::newRow("calibration wizard")
             << "miCalib" << QStringList(QStringLiteral("калиб")) << "btCancel" << 0 << 0;
+        QTest::newRow("module configuration") << "miConfig" << QStringList() << "btClose" << 1 << 0;
         QTest::newRow("port settings, OK") << "miComPars" << QStringList() << "btOk" << 1 << 0;
         QTest::newRow("port settings, cancelled")
             << "miComPars" << QStringList() << "btCancel" << 1 << 1;
