@@ -169,8 +169,12 @@ QString TimeText(const QDateTime& t) {
     return t.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }
 
+// Where the file dialogs start: the Documents folder, or the home folder
+// where there is none (the open dialog would take the missing folder's name
+// for a file).
 QString DocumentsFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
 const QColor Differs(255, 210, 210);
