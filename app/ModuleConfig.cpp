@@ -300,7 +300,7 @@ QString TModConfig::askFile(const QString& caption) {
 
 void TModConfig::showFile(const QString& path, const config::Configuration& file) {
     file_ = file;
-    filePath_ = path;
+    shownPath_ = path;
     showTables();
 }
 
@@ -323,7 +323,7 @@ void TModConfig::showTables() {
         return;
     }
     ui->lbFile->setText(QStringLiteral("Файл: %1 (модуль прочитан %2, сохранён программой %3)")
-                            .arg(QuotedPath(filePath_), TimeText(file_->read), file_->program));
+                            .arg(QuotedPath(shownPath_), TimeText(file_->read), file_->program));
     QStringList notes = config::Differences(*file_, module_);
     int differing = 0;
     for (const config::Row& row : config::Compare(*file_, module_))

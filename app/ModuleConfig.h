@@ -57,8 +57,9 @@ class TModConfig : public QDialog {
 
     std::unique_ptr<Ui::TModConfig> ui;
     config::Configuration module_;
-    std::optional<config::Configuration> file_;
-    QString filePath_;
+    std::optional<config::Configuration> file_; // the file compared with the module
+    QString shownPath_;                         // and its path
+    QString filePath_;                          // where the file dialogs start
     std::optional<ConfigWriteRecord> lastWrite_;
     bool readOnShow_ = true;
 };

@@ -1,5 +1,5 @@
-// Asking where to save a file, and which file to open. The program asks with the standard file
-// dialog; tests put their own answers here.
+// Asking where to save a file, and which file to open. The program asks with
+// the standard file dialog; tests put their own answers here.
 #pragma once
 
 #include <QString>

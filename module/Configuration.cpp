@@ -268,10 +268,6 @@ QString JsonValue(Param p, const Value& v) {
 
 } // namespace
 
-bool IsSetting(Param p) {
-    return qstrcmp(InfoOf(p).group, "settings") == 0;
-}
-
 QString ParamName(Param p) {
     return QString::fromUtf8(InfoOf(p).name);
 }

@@ -50,7 +50,6 @@ constexpr std::array<Param, 5> CalibrationParams = {Param::GainCurrent, Param::O
 // What each step of a write sends.
 constexpr std::array<Param, 2> MeasurementParams = {Param::Mode, Param::IntegrationTime};
 constexpr std::array<Param, 3> LinkSettingParams = {Param::Address, Param::Baud, Param::Parity};
-bool IsSetting(Param p);
 
 // Each value as the module holds it: the register word (mode 1 or 2, the
 // serial-number word, the version word, a date as PackedDate with bit 5
