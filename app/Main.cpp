@@ -21,6 +21,7 @@
 #include "LinkSettings.h"
 #include "LinkStatsWindow.h"
 #include "MeasureLog.h"
+#include "ModuleConfig.h"
 #include "Modulparams.h"
 #include "Monitor.h"
 #include "Passw.h"
@@ -93,6 +94,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miCalib, &QAction::triggered, this, guarded(&TForm1::miCalibClick));
     connect(ui->miCheck, &QAction::triggered, this, guarded(&TForm1::miCheckClick));
     connect(ui->miCalibProtocol, &QAction::triggered, this, guarded(&TForm1::miCalibProtocolClick));
+    connect(ui->miConfig, &QAction::triggered, this, guarded(&TForm1::miConfigClick));
     connect(ui->miComPars, &QAction::triggered, this, guarded(&TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
     connect(ui->miTrend, &QAction::triggered, this, guarded(&TForm1::miTrendClick));
@@ -340,6 +342,14 @@ void TForm1::closeEvent(QCloseEvent* event) {
         event->accept();
     else
         event->ignore();
+}
+
+// A write from a file sets the mode and may move the tool to the module's
+// new link: the mode is unknown until it is read.
+void TForm1::miConfigClick() {
+    TModConfig dialog(this);
+    dialog.exec();
+    measuredMode_ = 0;
 }
 
 // A new link (OK, or a search that reopened the port) may lead to another

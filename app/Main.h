@@ -46,6 +46,7 @@ class TForm1 : public QMainWindow {
     void miCalibClick();
     void miCheckClick();
     void miCalibProtocolClick();
+    void miConfigClick();
     void miComParsClick();
     void miAboutClick();
 

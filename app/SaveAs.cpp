@@ -17,6 +17,11 @@ SaveFileAsker AskSaveFileName = [](QWidget* owner, const QString& caption, const
     return QFileDialog::getSaveFileName(owner, caption, suggested, filter, nullptr, options);
 };
 
+OpenFileAsker AskOpenFileName = [](QWidget* owner, const QString& caption, const QString& suggested,
+                                   const QString& filter) {
+    return QFileDialog::getOpenFileName(owner, caption, suggested, filter);
+};
+
 OverwriteAsker AskOverwrite = [](QWidget* owner, const QString& caption, const QString& path) {
     // The file dialog's own question, in its own words and language.
     const QString text =

@@ -1,5 +1,5 @@
-// Asking where to save a file. The program asks with the standard file
-// dialog; tests put their own answers here.
+// Asking where to save a file, and which file to open. The program asks with
+// the standard file dialog; tests put their own answers here.
 #pragma once
 
 #include <QString>
@@ -14,6 +14,11 @@ using SaveFileAsker =
     std::function<QString(QWidget* owner, const QString& caption, const QString& suggested,
                           const QString& filter, bool confirmOverwrite)>;
 extern SaveFileAsker AskSaveFileName;
+
+// Asking for an existing file to open; empty when the user cancelled.
+using OpenFileAsker = std::function<QString(QWidget* owner, const QString& caption,
+                                            const QString& suggested, const QString& filter)>;
+extern OpenFileAsker AskOpenFileName;
 
 // Whether the existing file `path` may be replaced; the program asks as the
 // file dialog does.

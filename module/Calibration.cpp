@@ -111,6 +111,26 @@ CoefficientSet DefaultCoefficients() {
             reg::DefaultOffsetVoltage};
 }
 
+CoefficientSet ReadCoefficients() {
+    uint16_t current[4];
+    uint16_t voltage[4];
+    ReadRegisters(reg::GainCurrent, 4, current);
+    ReadRegisters(reg::GainVoltage, 4, voltage);
+    return {reg::JoinWords(current[0], current[1]), reg::JoinWords(current[2], current[3]),
+            reg::JoinWords(voltage[0], voltage[1]), reg::JoinWords(voltage[2], voltage[3])};
+}
+
+void WriteCoefficients(const CoefficientSet& c) {
+    constexpr std::array<uint16_t, 4> numbers = {reg::GainCurrent, reg::OffsetCurrent,
+                                                 reg::GainVoltage, reg::OffsetVoltage};
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        const auto w = reg::SplitWords(c[i]);
+        const uint16_t words[2] = {w[0], w[1]};
+        WriteRegistersUnlocked(numbers[i], 2, words);
+        seam::pause(20);
+    }
+}
+
 // ---- Calibration
 
 Calibration::Calibration() {
@@ -134,14 +154,8 @@ void Calibration::enterCurrentRange() {
     uint16_t flags = 0;
     ReadRegister(reg::FlagsA, flags);
     result_.checksumError = flags & reg::FlagParamsChecksum;
-    if (!result_.checksumError) {
-        uint16_t current[4];
-        uint16_t voltage[4];
-        ReadRegisters(reg::GainCurrent, 4, current);
-        ReadRegisters(reg::GainVoltage, 4, voltage);
-        held = {reg::JoinWords(current[0], current[1]), reg::JoinWords(current[2], current[3]),
-                reg::JoinWords(voltage[0], voltage[1]), reg::JoinWords(voltage[2], voltage[3])};
-    }
+    if (!result_.checksumError)
+        held = ReadCoefficients();
     result_.asRead = held;
     const CoefficientSet defaults = DefaultCoefficients();
     for (std::size_t i = 0; i < held.size(); ++i) {
@@ -177,14 +191,7 @@ void Calibration::computeAndWrite() {
     const Coefficients voltage = CalibrateRange(held[2], held[3], r(2), r(3), 4);
     result_.written = {current.gain, current.offset, voltage.gain, voltage.offset};
 
-    constexpr std::array<uint16_t, 4> numbers = {reg::GainCurrent, reg::OffsetCurrent,
-                                                 reg::GainVoltage, reg::OffsetVoltage};
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-        const auto w = reg::SplitWords(result_.written[i]);
-        const uint16_t words[2] = {w[0], w[1]};
-        WriteRegistersUnlocked(numbers[i], 2, words);
-        seam::pause(20);
-    }
+    WriteCoefficients(result_.written);
     const reg::Date today = Today();
     const uint16_t date = reg::PackDate(today.day, today.month, today.year);
     WriteRegisterUnlocked(reg::CalibrationDate, date);

@@ -57,6 +57,11 @@ QString PackedDateText(uint16_t packed);
 // gain, voltage offset (registers 8, 10, 12, 14).
 using CoefficientSet = std::array<uint32_t, 4>;
 CoefficientSet DefaultCoefficients();
+// Registers 8-11 and 12-15, two block reads. Throws ECommError.
+CoefficientSet ReadCoefficients();
+// Registers 8, 10, 12, 14, each an unlocked block write of 2 followed by a
+// pause of 20 ms. Throws ECommError.
+void WriteCoefficients(const CoefficientSet& c);
 
 // What a calibration found and wrote. The readings R1..R4 were taken with
 // the coefficients `held`, i.e. those the module had after the window check

@@ -138,7 +138,8 @@ class TestMainWindow : public QObject {
         for (QAction* a : form->menuBar()->actions().first()->menu()->actions())
             commands << a->objectName();
         QCOMPARE(commands, QStringList({"miModPars", "miReadCountRes", "miNullCountRes", "miCalib",
-                                        "miCheck", "miCalibProtocol"}));
+                                        "miCheck", "miCalibProtocol", "miConfig"}));
+        QCOMPARE(action("miConfig")->text(), QStringLiteral("Конфигурация модуля..."));
         QCOMPARE(form->menuBar()->actions().at(1)->menu()->actions(),
                  QList<QAction*>({action("miComPars")}));
         // The trend window, the link statistics, the exchange monitor and the
@@ -614,6 +615,7 @@ class TestMainWindow : public QObject {
         QTest::addColumn<int>("modeAfter");
         QTest::newRow("calibration wizard")
             << "miCalib" << QStringList(QStringLiteral("калиб")) << "btCancel" << 0 << 0;
+        QTest::newRow("module configuration") << "miConfig" << QStringList() << "btClose" << 1 << 0;
         QTest::newRow("port settings, OK") << "miComPars" << QStringList() << "btOk" << 1 << 0;
         QTest::newRow("port settings, cancelled")
             << "miComPars" << QStringList() << "btCancel" << 1 << 1;

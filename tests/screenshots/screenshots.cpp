@@ -26,6 +26,7 @@
 #include "LinkStatsWindow.h"
 #include "Main.h"
 #include "Mess.h"
+#include "ModuleConfig.h"
 #include "Modulparams.h"
 #include "Monitor.h"
 #include "Passw.h"
@@ -33,6 +34,7 @@
 #include "ProtocolForm.h"
 #include "RealUi.h"
 #include "RecorderUi.h"
+#include "SaveAs.h"
 #include "SimModule.h"
 #include "Trend.h"
 
@@ -217,6 +219,30 @@ int main(int argc, char* argv[]) {
         wizard.btNextClick();
         Save(&wizard, "calibration-1");
         wizard.reject();
+    }
+    {
+        // The configuration saved, the module changed since (another mode and
+        // integration time, a calibration gone wrong), and the comparison.
+        QTemporaryDir folder;
+        const QString saved = folder.filePath(QStringLiteral("Конфигурация_A0042.json"));
+        config::Configuration c;
+        config::ReadConfiguration(c);
+        c.program = ProgramNameAndVersion();
+        QFile f(saved);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(config::ConfigurationJson(c));
+        f.close();
+        module.setReg(reg::Mode, reg::ModeVoltage);
+        module.setReg(reg::IntegrationTime, 200);
+        module.setReg(reg::GainCurrent, 0x1234);
+        module.setReg(reg::CalibrationDate, reg::PackDate(2, 4, 26));
+        AskOpenFileName = [&](QWidget*, const QString&, const QString&, const QString&) {
+            return saved;
+        };
+        TModConfig window(&form);
+        window.show();
+        window.btCompareClick();
+        Save(&window, "config-compare");
     }
     {
         TAboutBox about(&form);
