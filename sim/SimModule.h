@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -69,6 +70,9 @@ struct Options {
     double currentOffsetError = 0; // microamperes
     double voltageGainError = 0;
     double voltageOffsetError = 0; // millivolts
+    // Registers whose writes the module refuses, with the exception code of
+    // each (as refuseWrites).
+    std::vector<std::pair<uint16_t, uint8_t>> refusals{};
 };
 
 // One request as the slave received it (only requests addressed to it and
@@ -137,6 +141,10 @@ class SimModule {
     void corruptCrcNext(int n);              // answer with a wrong CRC
     void exceptionNext(int code, int n);     // answer with this exception code
     void delayNext(int milliseconds, int n); // answer late
+    // Refuses every write that touches `reg` with exception `code` from now
+    // on, as a module does with a value it does not accept (the write uses
+    // the unlock up); reads of it go on as usual. Code 0 takes it back.
+    void refuseWrites(uint16_t reg, int code);
     // Answers every request this late from now on (a slow module); 0 ends it.
     // Replaces a count of delayNext.
     void delayAll(int milliseconds);

@@ -22,7 +22,8 @@ namespace {
 const char* const Usage =
     "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
     " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
-    "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] [--help]\n";
+    "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] "
+    "[--refuse REG:CODE]... [--help]\n";
 
 [[noreturn]] void Fail(const std::string& message) {
     std::fprintf(stderr, "qs730-sim: %s\n%s", message.c_str(), Usage);
@@ -88,6 +89,19 @@ void Error(const std::string& option, const char* text, double& gain, double& of
     offset = units;
 }
 
+// "REG:CODE": writes of register REG get Modbus exception CODE (1..255).
+std::pair<uint16_t, uint8_t> Refusal(const char* text) {
+    const char* colon = std::strchr(text, ':');
+    if (!colon)
+        Fail(std::string("bad value for --refuse: ") + text);
+    const std::string reg(text, colon);
+    const auto number = Number("--refuse", reg.c_str(), 0xFFFF);
+    const auto code = Number("--refuse", colon + 1, 0xFF);
+    if (code == 0)
+        Fail(std::string("bad value for --refuse: ") + text);
+    return {static_cast<uint16_t>(number), static_cast<uint8_t>(code)};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -128,6 +142,8 @@ int main(int argc, char** argv) {
             delayMs = static_cast<int>(Number(option, value, 60000));
         else if (option == "--link-change")
             options.linkChange = LinkChangeOption(value);
+        else if (option == "--refuse")
+            options.refusals.push_back(Refusal(value));
         else if (option == "--voltage")
             options.appliedVoltageMv = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
         else
