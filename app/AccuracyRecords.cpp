@@ -14,15 +14,15 @@
 #include "SaveAs.h"
 #include "Seam.h"
 
-AccuracyRecords::AccuracyRecords(QString settingsPath) : settingsPath_(std::move(settingsPath)) {}
+AccuracyRecords::AccuracyRecords(ProfileFile settings) : settings_(std::move(settings)) {}
 
 AccuracyRecords& AccuracyRecords::program() {
-    static AccuracyRecords records(SettingsFilePath());
+    static AccuracyRecords records(ToolSettingsFile());
     return records;
 }
 
 std::optional<CheckResult> AccuracyRecords::check(QWidget* owner) {
-    TCheck dialog(owner, settingsPath_); // reads the mode and time it restores at the end
+    TCheck dialog(owner, settings_); // reads the mode and time it restores at the end
     if (dialog.exec() != QDialog::Accepted || !dialog.finished())
         return std::nullopt;
     lastCheck_ = dialog.checkResult();
@@ -50,7 +50,7 @@ void AccuracyRecords::afterCalibration(QWidget* owner, const ModuleRecordId& bef
     if (lastCheck_ && lastCheck_->module.serial == before.serial) {
         data.asFound = *lastCheck_;
     } else {
-        const double tolerance = LoadCheckSettings(ProfileFile(settingsPath_)).tolerancePercent;
+        const double tolerance = LoadCheckSettings(settings_).tolerancePercent;
         data.asFound = CheckFromCalibration(*data.adjustment, tolerance);
     }
     lastCheck_.reset(); // the module has changed since
@@ -65,12 +65,11 @@ void AccuracyRecords::afterCalibration(QWidget* owner, const ModuleRecordId& bef
 }
 
 void AccuracyRecords::makeProtocol(QWidget* owner, ProtocolData data) {
-    ProfileFile file(settingsPath_);
-    TProtocolForm form(owner, LoadProtocolPeople(file));
+    TProtocolForm form(owner, LoadProtocolPeople(settings_));
     if (form.exec() != QDialog::Accepted)
         return;
     data.people = form.people();
-    SaveProtocolPeople(file, data.people);
+    SaveProtocolPeople(settings_, data.people);
     data.made = QDateTime::currentDateTime();
     if (data.people.referenceExpired(data.made.date()))
         seam::message(owner,

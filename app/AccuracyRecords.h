@@ -9,6 +9,7 @@
 
 #include "AccuracyCheck.h"
 #include "Calibration.h"
+#include "Profile.h"
 #include "Protocol.h"
 
 class QWidget;
@@ -16,7 +17,7 @@ class QWidget;
 class AccuracyRecords {
   public:
     // Points, tolerance and the protocol's people live in this settings file.
-    explicit AccuracyRecords(QString settingsPath);
+    explicit AccuracyRecords(ProfileFile settings);
     // The one of the program, on the tool's own settings file.
     static AccuracyRecords& program();
 
@@ -35,6 +36,6 @@ class AccuracyRecords {
     std::optional<CheckResult> check(QWidget* owner);
     void makeProtocol(QWidget* owner, ProtocolData data);
 
-    QString settingsPath_;
+    ProfileFile settings_;
     std::optional<CheckResult> lastCheck_;
 };

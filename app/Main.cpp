@@ -97,7 +97,7 @@ TForm1::TForm1(QWidget* parent)
     connect(this, &TForm1::polled, trend_, &TTrend::record);
     connect(this, &TForm1::polled, log_, &MeasureLog::record);
 
-    ReadLinkSettings(SettingsFileToRead());
+    ReadLinkSettings(ToolSettingsFile());
     ModuleAddress = reg::FactoryAddress;
     OpenPort(PortName, BaudRate, ParityIndex); // a failed open leaves "Закрыт" in the status line
 }

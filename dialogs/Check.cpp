@@ -23,10 +23,10 @@ QString Signed(double value, int decimals) {
 
 } // namespace
 
-TCheck::TCheck(QWidget* parent, const QString& settingsPath)
+TCheck::TCheck(QWidget* parent, const ProfileFile& file)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      ui(std::make_unique<Ui::TCheck>()), settingsPath_(settingsPath) {
+      ui(std::make_unique<Ui::TCheck>()), settings_(file) {
     ui->setupUi(this);
     ui->tbResults->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     ui->tbResults->verticalHeader()->hide();
@@ -35,7 +35,7 @@ TCheck::TCheck(QWidget* parent, const QString& settingsPath)
     connect(ui->btCancel, &QPushButton::clicked, this,
             [this] { seam::Guard([this] { reject(); }); });
 
-    const CheckSettings settings = LoadCheckSettings(ProfileFile(settingsPath_));
+    const CheckSettings settings = LoadCheckSettings(settings_);
     ui->edCurrentPoints->setText(PointsText(settings.current));
     ui->edVoltagePoints->setText(PointsText(settings.voltage));
     ui->edTolerance->setText(ToleranceText(settings.tolerancePercent));
@@ -57,8 +57,7 @@ void TCheck::Start() {
     if (!samples || *samples < 1 || *samples > 50)
         throw Exception(QStringLiteral("Число отсчётов должно быть от 1 до 50!"));
     s.samples = *samples;
-    ProfileFile file(settingsPath_);
-    SaveCheckSettings(file, s);
+    SaveCheckSettings(settings_, s);
     check_.setSettings(s);
     ui->gbSettings->setEnabled(false);
     ui->tbResults->setRowCount(0);

@@ -111,6 +111,10 @@ QString ProgramFolderSettingsFilePath() {
     return exe.absoluteDir().filePath(exe.completeBaseName() + QStringLiteral(".ini"));
 }
 
+ProfileFile ToolSettingsFile() {
+    return ProfileFile(SettingsFilePath(), ProgramFolderSettingsFilePath());
+}
+
 int SerialLetterIndexSetting() {
     const QString letter = SerialLetter.left(1).toUpper();
     if (letter.size() == 1 && letter[0] >= QLatin1Char('A') && letter[0] <= QLatin1Char('Z'))

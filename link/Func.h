@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "Errors.h"
+#include "Profile.h"
 #include "Registers.h"
 #include "comm_mb.h"
 
@@ -50,6 +51,12 @@ QString SettingsFilePath();
 // The same name beside the executable, wherever SettingsFolder.h puts the
 // settings: where they were before the program's folder became read-only.
 QString ProgramFolderSettingsFilePath();
+
+// The tool's settings file as every reader and writer of it, whatever its
+// section, takes it: the file at SettingsFilePath(), which, while it does not
+// exist yet, reads as the one at ProgramFolderSettingsFilePath() and is
+// first saved from the whole of that one (ProfileFile with an older file).
+ProfileFile ToolSettingsFile();
 
 // The name the status line gives a parity index: "None", "Odd", "Even", or
 // "?" for any other value.
