@@ -179,6 +179,8 @@ void TForm1::chbPollClick() {
 }
 
 void TForm1::tmPollTimer() {
+    if (PollHold::held())
+        return; // the module's link is being moved
     try {
         Poll();
     } catch (const ECommError&) {

@@ -202,6 +202,24 @@ bool OpenPortOn(const QString& port, const QString& device, int32_t baud, uint8_
     return false;
 }
 
+// ---- Holding the periodic poll
+
+namespace {
+int PollHolds = 0;
+} // namespace
+
+PollHold::PollHold() {
+    ++PollHolds;
+}
+
+PollHold::~PollHold() {
+    --PollHolds;
+}
+
+bool PollHold::held() {
+    return PollHolds > 0;
+}
+
 // ---- Register operations
 
 namespace {

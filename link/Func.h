@@ -88,6 +88,21 @@ QString CommSettingsFilePath();
 // Where the serial devices are looked for: "/" (tests give a made-up tree).
 extern QString SerialDeviceRoot;
 
+// ---- Holding the periodic poll
+
+// While one lives, the main window's periodic poll lets its ticks go by
+// without polling (the switch stays on): whatever moves the module's link
+// holds it, so that no poll goes to a link on the move and polling goes on,
+// once all are gone, on the link the tool is on then. They nest.
+class PollHold {
+  public:
+    PollHold();
+    ~PollHold();
+    PollHold(const PollHold&) = delete;
+    PollHold& operator=(const PollHold&) = delete;
+    static bool held();
+};
+
 // ---- Register operations (up to three attempts each; ECommError on failure)
 
 constexpr int MaxAttempts = 3;
