@@ -1,6 +1,5 @@
 #include "LinkSettings.h"
 
-#include <QFileInfo>
 #include <cerrno>
 
 #include "Func.h"

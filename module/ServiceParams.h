@@ -124,8 +124,8 @@ struct ModuleLinkOutcome {
 // a refusal or silence, reads back what the module holds where it answered.
 // `serial` is the module's registration number, to know it again.
 //
-// Throws ECommError only when the module did not answer the very first
-// write and nothing had been changed: then it was never reached.
+// Throws ECommError only for silence while the module's link was still as
+// before and nowhere else to look for it: the module was never reached.
 ModuleLinkOutcome WriteModuleLink(const LinkParams& target, uint16_t serial);
 
 // Writes the passport (unlocked, while the link is known to work), then the
