@@ -14,15 +14,15 @@
 #include "SaveAs.h"
 #include "Seam.h"
 
-AccuracyRecords::AccuracyRecords(QString settingsPath) : settingsPath_(std::move(settingsPath)) {}
+AccuracyRecords::AccuracyRecords(ProfileFile settings) : settings_(std::move(settings)) {}
 
 AccuracyRecords& AccuracyRecords::program() {
-    static AccuracyRecords records(SettingsFilePath());
+    static AccuracyRecords records(ToolSettingsFile());
     return records;
 }
 
 std::optional<CheckResult> AccuracyRecords::check(QWidget* owner) {
-    TCheck dialog(owner, settingsPath_); // reads the mode and time it restores at the end
+    TCheck dialog(owner, settings_); // reads the mode and time it restores at the end
     if (dialog.exec() != QDialog::Accepted || !dialog.finished())
         return std::nullopt;
     lastCheck_ = dialog.checkResult();
@@ -50,7 +50,7 @@ void AccuracyRecords::afterCalibration(QWidget* owner, const ModuleRecordId& bef
     if (lastCheck_ && lastCheck_->module.serial == before.serial) {
         data.asFound = *lastCheck_;
     } else {
-        const double tolerance = LoadCheckSettings(ProfileFile(settingsPath_)).tolerancePercent;
+        const double tolerance = LoadCheckSettings(settings_).tolerancePercent;
         data.asFound = CheckFromCalibration(*data.adjustment, tolerance);
     }
     lastCheck_.reset(); // the module has changed since
@@ -124,11 +124,11 @@ bool AccuracyRecords::mayDrop(QWidget* owner, const QString& question) const {
 // The form, then the PDF and its CSV copy as one save. A save that fails
 // says why and offers the file dialog again: the protocol is not lost.
 bool AccuracyRecords::makeProtocol(QWidget* owner, ProtocolData data) {
-    TProtocolForm form(owner, LoadProtocolPeople(ProfileFile(settingsPath_)), data.title());
+    TProtocolForm form(owner, LoadProtocolPeople(settings_), data.title());
     if (form.exec() != QDialog::Accepted)
         return false;
     data.people = form.people();
-    Remember(owner, settingsPath_,
+    Remember(owner, settings_,
              [&](ProfileFile& file) { SaveProtocolPeople(file, data.people); });
     data.made = QDateTime::currentDateTime();
     if (data.people.referenceExpired(data.made.date()))

@@ -11,6 +11,7 @@
 
 #include "AccuracyCheck.h"
 #include "Calibration.h"
+#include "Profile.h"
 #include "Protocol.h"
 
 class QWidget;
@@ -18,7 +19,7 @@ class QWidget;
 class AccuracyRecords {
   public:
     // Points, tolerance and the protocol's people live in this settings file.
-    explicit AccuracyRecords(QString settingsPath);
+    explicit AccuracyRecords(ProfileFile settings);
     // The one of the program, on the tool's own settings file.
     static AccuracyRecords& program();
 
@@ -50,7 +51,7 @@ class AccuracyRecords {
     bool makeProtocol(QWidget* owner, ProtocolData data);
     bool mayDrop(QWidget* owner, const QString& question) const;
 
-    QString settingsPath_;
+    ProfileFile settings_;
     std::optional<CheckResult> lastCheck_;
     std::optional<ProtocolData> calibration_; // the last one: as found, adjustment, as left
     bool calibrationSaved_ = false;           // its protocol was saved

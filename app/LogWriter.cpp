@@ -61,7 +61,12 @@ void LogWriter::run() {
             bytes += line;
         waiting_.clear();
         lock.unlock();
+        const qint64 before = file_->size();
         const bool ok = write_(*file_, bytes);
+        // A line written in part (the disk filled up) goes again, so that the
+        // file ends with a whole line.
+        if (!ok)
+            file_->resize(before);
         lock.lock();
         if (!ok) {
             broken_ = true;

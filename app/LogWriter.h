@@ -30,9 +30,10 @@ class LogWriter {
     // Writes them and syncs the file.
     static bool WriteAndSync(QFile& file, const QByteArray& bytes);
 
-    // Takes `file` over (open for writing) and starts the thread. `failed` is
-    // called once, on the writer's thread, when a write fails, after the file
-    // is closed; it must only hand the news on.
+    // Takes `file` over (open for writing) and starts the thread. A write
+    // that fails is taken back (the file gets its length before it back), so
+    // that no line is left in part. `failed` is then called once, on the
+    // writer's thread, after the file is closed; it must only hand the news on.
     static std::shared_ptr<LogWriter> start(std::unique_ptr<QFile> file, DiskWrite write,
                                             std::function<void()> failed);
     ~LogWriter();

@@ -107,7 +107,7 @@ TForm1::TForm1(QWidget* parent)
     connect(this, &TForm1::polled, trend_, &TTrend::record);
     connect(this, &TForm1::polled, log_, &MeasureLog::record);
 
-    ReadLinkSettings(SettingsFileToRead());
+    ReadLinkSettings(ToolSettingsFile());
     ModuleAddress = reg::FactoryAddress;
     OpenPort(PortName, BaudRate, ParityIndex); // a failed open leaves "Закрыт" in the status line
 }
@@ -189,6 +189,8 @@ void TForm1::chbPollClick() {
 }
 
 void TForm1::tmPollTimer() {
+    if (PollHold::held())
+        return; // the module's link is being moved
     try {
         Poll();
     } catch (const ECommError&) {

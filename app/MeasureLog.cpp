@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QWidget>
+#include <algorithm>
 #include <limits>
 #include <mutex>
 
@@ -63,6 +64,21 @@ bool IsThisLog(QFile& file) {
     if (first.startsWith(Bom))
         first.remove(0, Bom.size());
     return first == MeasureLog::HeaderLine().chopped(LineEnd.size()) || first == OldHeader();
+}
+
+// Where the last whole line of `file` (`size` bytes) ends: after its last
+// line break.
+qint64 WholeLinesEnd(QFile& file, qint64 size) {
+    constexpr qint64 Chunk = 4096;
+    for (qint64 end = size; end > 0; end -= Chunk) {
+        const qint64 begin = std::max<qint64>(0, end - Chunk);
+        if (!file.seek(begin))
+            return size;
+        const qsizetype at = file.read(end - begin).lastIndexOf('\n');
+        if (at >= 0)
+            return begin + at + 1;
+    }
+    return 0;
 }
 
 // "dd.MM.yyyy HH:mm:ss,zzz" in local time. The conversion to local time is
@@ -175,7 +191,7 @@ void MeasureLog::start(const QString& path) {
     auto file = std::make_unique<QFile>();
     if (!OpenLogFile(*file, path))
         throw Exception(QStringLiteral("Невозможно открыть файл ") + Quoted(path));
-    const qint64 size = file->size();
+    qint64 size = file->size();
     // Appending: a log chosen again goes on where it ended; anything else
     // is left as it is.
     QByteArray opening;
@@ -185,11 +201,19 @@ void MeasureLog::start(const QString& path) {
         file->close();
         throw Exception(QStringLiteral("Файл ") + Quoted(path) +
                         QStringLiteral(" не является журналом измерений.\nВыберите другой файл"));
-    } else {
-        // A line cut short (power lost while writing it) is ended first.
-        const bool lineEnded = file->seek(size - 1) && file->read(1) == "\n";
-        if (!lineEnded)
-            opening = LineEnd;
+    } else if (const qint64 whole = WholeLinesEnd(*file, size); whole < size) {
+        // A line cut short (power lost, or the disk full, while it was
+        // written) holds no whole record: it goes, so that no later line is
+        // ever read as its end. Only its line break missing, it is ended.
+        const bool onlyBreakMissing = file->seek(size - 1) && file->read(1) == "\r";
+        if (onlyBreakMissing) {
+            opening = "\n";
+        } else if (file->resize(whole)) {
+            size = whole;
+        } else {
+            file->close();
+            throw Exception(QStringLiteral("Ошибка записи в файл ") + Quoted(path));
+        }
     }
     if (!opening.isEmpty() && file->write(opening) != opening.size()) {
         // Nothing of it stays behind: a file made here goes, one that was

@@ -28,7 +28,8 @@ class TCalibr1 : public QDialog {
     void ShowStep(int n);
     void btNextClick();
     void btPrevClick();
-    // Restores the mode and integration time saved at creation.
+    // Restores the mode and integration time saved at creation and has the
+    // module apply them.
     void FormClose();
 
     // Every way of closing (Cancel, Escape, the end of the calibration, a

@@ -35,11 +35,10 @@ QString ModeName(uint16_t mode) {
 
 } // namespace
 
-TCheck::TCheck(QWidget* parent, const QString& settingsPath)
+TCheck::TCheck(QWidget* parent, const ProfileFile& file)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      ui(std::make_unique<Ui::TCheck>()), settingsPath_(settingsPath),
-      countdown_(new QTimer(this)) {
+      ui(std::make_unique<Ui::TCheck>()), settings_(file), countdown_(new QTimer(this)) {
     ui->setupUi(this);
     countdown_->setInterval(250);
     connect(countdown_, &QTimer::timeout, this, [this] { ShowProgress(); });
@@ -50,7 +49,7 @@ TCheck::TCheck(QWidget* parent, const QString& settingsPath)
     connect(ui->btCancel, &QPushButton::clicked, this,
             [this] { seam::Guard([this] { reject(); }); });
 
-    const CheckSettings settings = LoadCheckSettings(ProfileFile(settingsPath_));
+    const CheckSettings settings = LoadCheckSettings(settings_);
     ui->edCurrentPoints->setText(PointsText(settings.current));
     ui->edVoltagePoints->setText(PointsText(settings.voltage));
     ui->edTolerance->setText(ToleranceText(settings.tolerancePercent));
@@ -72,7 +71,7 @@ void TCheck::Start() {
     if (!samples || *samples < 1 || *samples > 50)
         throw Exception(QStringLiteral("Число отсчётов должно быть от 1 до 50!"));
     s.samples = *samples;
-    Remember(this, settingsPath_, [&](ProfileFile& file) { SaveCheckSettings(file, s); });
+    Remember(this, settings_, [&](ProfileFile& file) { SaveCheckSettings(file, s); });
     check_.setSettings(s);
     ui->gbSettings->setEnabled(false);
     ui->tbResults->setRowCount(0);

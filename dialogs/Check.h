@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "AccuracyCheck.h"
+#include "Profile.h"
 
 class QCloseEvent;
 class QTimer;
@@ -24,8 +25,8 @@ class TCheck : public QDialog {
   public:
     // Reads the module's passport, mode and integration time; a link failure
     // throws ECommError and no dialog comes into being. The points and the
-    // tolerance come from, and go back to, the settings file at `settingsPath`.
-    TCheck(QWidget* parent, const QString& settingsPath);
+    // tolerance come from, and go back to, the settings file `file`.
+    TCheck(QWidget* parent, const ProfileFile& file);
     ~TCheck() override;
 
     // The first press takes the points and the tolerance; each further one
@@ -59,7 +60,7 @@ class TCheck : public QDialog {
     bool MayClose();
 
     std::unique_ptr<Ui::TCheck> ui;
-    QString settingsPath_;
+    ProfileFile settings_;
     AccuracyCheck check_;
     bool started_ = false;
     bool measuring_ = false;

@@ -191,8 +191,17 @@ void TParCOM::btOkClick() {
             showDevice(OpenFailureReason(LastOpenError)); // the box does not say why
         return;
     }
+    lineMoved_ = false; // the line runs at the new link
     TakeOverLinkChoice(choice);
     done(QDialog::Accepted);
+}
+
+void TParCOM::reject() {
+    if (lineMoved_) {
+        lineMoved_ = false;
+        OpenPort(PortName, BaudRate, ParityIndex); // back to the link in force
+    }
+    QDialog::reject();
 }
 
 void TParCOM::Button1Click() {
@@ -227,12 +236,14 @@ void TParCOM::btAutoClick() {
             ui->cbSpeed->setCurrentIndex(speed);
         ui->cbParity->setCurrentIndex(found.parity < ui->cbParity->count() ? found.parity : -1);
         OpenPort(PortName, found.baud, found.parity);
+        lineMoved_ = true;
         seam::message(
             this, QStringLiteral("Модуль обнаружен!\nДля установки параметров порта нажмите ОК"),
             QString(), seam::Icon::Warning);
         return;
     }
     OpenPort(PortName, BaudRate, ParityIndex); // back to the link in force
+    lineMoved_ = false;
     if (ShowsDevices && !found.reason().isEmpty())
         showDevice(found.reason());
     if (!found.message().isEmpty())

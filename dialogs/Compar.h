@@ -31,6 +31,10 @@ class TParCOM : public QDialog {
     // "Автоматически": finds the speed and parity of the module with the
     // serial number typed in the lower group and puts them into the lists.
     void btAutoClick();
+    // "Отмена" and the close box: after a search that left the line at the
+    // speed and parity it found, the link in force is opened again, so that
+    // the line runs at what the status line shows.
+    void reject() override;
 
     Ui::TParCOM* ui;
 
@@ -57,4 +61,5 @@ class TParCOM : public QDialog {
     std::vector<comm::SerialDevice> devices_;
     QString listedDevice_; // the device item the stored map selected
     bool fillingDevices_ = false;
+    bool lineMoved_ = false; // a search left the line at other settings than the link's
 };

@@ -160,70 +160,90 @@ module::ServiceWrite TModPars::toWrite() const {
 }
 
 void TModPars::btWriteClick() {
-    const module::WriteResult r = module::WriteServiceParams(toWrite());
-    if (r.linkChanged())
-        offerNewLink(r);
+    const PollHold hold; // no poll goes to a link on the move
+    const module::ModuleLinkOutcome r = module::WriteServiceParams(toWrite());
+    OfferModuleLink(this, r);
 }
 
-void TModPars::offerNewLink(const module::WriteResult& r) {
-    const QString now = module::LinkText(r.written);
-    if (!seam::ask(this, QStringLiteral("Перейти на новые параметры связи (%1)?").arg(now),
-                   QString(), seam::Icon::Question))
-        return;
-    uint16_t found = 0;
-    module::SwitchResult result = module::SwitchToModuleLink(r, &found);
-    // A module that takes its new link after a restart: the technician
-    // restarts it, and the tool tries again.
-    while (result == module::SwitchResult::AfterRestart && askRestart(r))
-        result = module::SwitchToModuleLink(r, &found);
-    switch (result) {
-    case module::SwitchResult::Switched:
-        return; // the status line shows the new link
-    case module::SwitchResult::AfterRestart:
-        return; // stays on the old link, as the question said
-    case module::SwitchResult::OtherModule:
-        seam::message(this,
-                      QStringLiteral("На новых параметрах связи (%1) отвечает другой модуль: "
-                                     "рег. номер %2 вместо %3.\nПрограмма остаётся на прежних "
-                                     "параметрах связи.")
-                          .arg(now, module::SerialText(found), module::SerialText(r.serial)),
-                      QString(), seam::Icon::Warning);
-        return;
-    case module::SwitchResult::NotFound:
-        offerSearch(r);
-        return;
-    }
-}
+namespace {
 
-bool TModPars::askRestart(const module::WriteResult& r) {
+// The module answers at its old link only: asks for a restart and whether
+// to try again.
+bool AskRestart(QWidget* owner, const module::ModuleLinkOutcome& r) {
     return seam::ask(
-        this,
+        owner,
         QStringLiteral("Модуль не отвечает на новых параметрах связи (%1), но отвечает на прежних "
                        "(%2): он перейдёт на новые после перезапуска. Программа пока остаётся на "
                        "прежних.\nПерезапустите модуль (выключите и включите питание) и нажмите "
                        "\u00abДа\u00bb, чтобы перейти на новые параметры связи, или "
                        "\u00abНет\u00bb, чтобы остаться на прежних.")
-            .arg(module::LinkText(r.written), module::LinkText(r.before)),
+            .arg(module::LinkText(r.holds), module::LinkText(r.before)),
         QString(), seam::Icon::Question);
 }
 
-void TModPars::offerSearch(const module::WriteResult& r) {
-    if (!seam::ask(this,
-                   QStringLiteral("Модуль не отвечает ни на новых параметрах связи (%1), ни на "
-                                  "прежних (%2).\nПрограмма остаётся на прежних параметрах "
-                                  "связи. Найти модуль автоматическим поиском по его "
-                                  "регистрационному номеру %3?")
-                       .arg(module::LinkText(r.written), module::LinkText(r.before),
-                            module::SerialText(r.serial)),
-                   QString(), seam::Icon::Warning))
+// The port settings dialog with the module's number and the address it
+// holds: "Автоматически" finds its speed and parity, "OK" takes them over.
+void OfferSearch(QWidget* owner, const QString& question, const module::ModuleLinkOutcome& r) {
+    if (!seam::ask(owner, question, QString(), seam::Icon::Warning))
         return;
-    // The port settings dialog with the module's number and new address:
-    // "Автоматически" finds its speed and parity, "OK" takes them over.
-    TParCOM port(this);
+    TParCOM port(owner);
     port.ui->cbSerNumAlpha->setCurrentIndex(reg::SerialLetterIndex(r.serial));
     port.ui->edNumber->setText(QString::number(reg::SerialNumberPart(r.serial)));
-    port.ui->edAddress->setText(QString::number(r.written.address));
+    port.ui->edAddress->setText(QString::number(r.holds.address));
     port.exec();
+}
+
+QString NotFoundQuestion(const module::ModuleLinkOutcome& r) {
+    return QStringLiteral("Модуль не отвечает ни на новых параметрах связи (%1), ни на прежних "
+                          "(%2).\nПрограмма остаётся на прежних параметрах связи. Найти модуль "
+                          "автоматическим поиском по его регистрационному номеру %3?")
+        .arg(module::LinkText(r.holds), module::LinkText(r.before), module::SerialText(r.serial));
+}
+
+// After "Да": the tool follows the module, and says how that went.
+void SwitchOver(QWidget* owner, const module::ModuleLinkOutcome& r) {
+    uint16_t found = 0;
+    module::SwitchResult result = module::SwitchToModuleLink(r, &found);
+    // A module that takes its new link after a restart: the technician
+    // restarts it, and the tool tries again.
+    while (result == module::SwitchResult::AfterRestart && AskRestart(owner, r))
+        result = module::SwitchToModuleLink(r, &found);
+    switch (result) {
+    case module::SwitchResult::Switched:
+    case module::SwitchResult::AfterRestart:
+        return; // the status line shows the link the tool is on
+    case module::SwitchResult::OtherModule:
+        seam::message(owner,
+                      QStringLiteral("На новых параметрах связи (%1) отвечает другой модуль: "
+                                     "рег. номер %2 вместо %3.\nПрограмма остаётся на прежних "
+                                     "параметрах связи.")
+                          .arg(module::LinkText(r.holds), module::SerialText(found),
+                               module::SerialText(r.serial)),
+                      QString(), seam::Icon::Warning);
+        return;
+    case module::SwitchResult::NotFound:
+        OfferSearch(owner, NotFoundQuestion(r), r);
+        return;
+    }
+}
+
+} // namespace
+
+void OfferModuleLink(QWidget* owner, const module::ModuleLinkOutcome& r) {
+    if (!r.answersAt) { // fell silent, or took everything and answers nowhere
+        OfferSearch(owner, r.complete() ? NotFoundQuestion(r) : r.silenceQuestion(), r);
+        return;
+    }
+    if (!r.linkChanged()) {
+        if (!r.complete())
+            throw Exception(r.failureReport());
+        return;
+    }
+    if (r.complete()
+            ? seam::ask(owner, r.switchQuestion(), QString(), seam::Icon::Question)
+            : seam::ask(owner, r.failureReport() + QStringLiteral("\n\n") + r.switchQuestion(),
+                        QString(), seam::Icon::Warning))
+        SwitchOver(owner, r);
 }
 
 void TModPars::btDefClick() {

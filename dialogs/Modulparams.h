@@ -27,8 +27,8 @@ class TModPars : public QDialog {
     void btReadClick();
     // "Записать": checks the fields, writes the registration number and the
     // manufacture date (with an editable passport), then the link
-    // parameters; after a change of the module's link asks whether the tool
-    // should follow it.
+    // parameters, and says what came of them (OfferModuleLink). Polling is
+    // held meanwhile.
     void btWriteClick();
     // "По умолчанию": factory values into the fields; nothing is sent.
     void btDefClick();
@@ -44,14 +44,20 @@ class TModPars : public QDialog {
     void fill(const module::ServiceParams& p);
     // The fields, checked, as what "Записать" sends.
     module::ServiceWrite toWrite() const;
-    // After a write that changed the module's link: asks whether the tool
-    // follows it, and says how that went.
-    void offerNewLink(const module::WriteResult& r);
-    // The module answers at its old link only: asks for a restart and
-    // whether to try again.
-    bool askRestart(const module::WriteResult& r);
-    // The module answers nowhere: offers the search by its number.
-    void offerSearch(const module::WriteResult& r);
-
     bool passportEditable_ = false;
 };
+
+// After a write of the module's address, speed and parity: tells the
+// technician what came of it and offers to follow the module, whatever the
+// write came to.
+// - Every value taken: asks "Перейти на новые параметры связи (…)?" (saying
+//   when the module has moved already, so that "Нет" loses it); "Да" takes
+//   the tool over to the module's link, waits for a restart if the module
+//   needs one, or offers the search.
+// - Refused half-way: says what the module refused, what it holds and where
+//   it answers, with the same question when it holds another link than the
+//   tool's (else the standard error box).
+// - Fell silent, or answers nowhere: offers the automatic search, with the
+//   module's registration number and the address it took filled in.
+// The caller holds polling (PollHold) from before the write until this returns.
+void OfferModuleLink(QWidget* owner, const module::ModuleLinkOutcome& outcome);

@@ -114,6 +114,10 @@ QString ProgramFolderSettingsFilePath() {
     return exe.absoluteDir().filePath(exe.completeBaseName() + QStringLiteral(".ini"));
 }
 
+ProfileFile ToolSettingsFile() {
+    return ProfileFile(SettingsFilePath(), ProgramFolderSettingsFilePath());
+}
+
 int SerialLetterIndexSetting() {
     const QString letter = SerialLetter.left(1).toUpper();
     if (letter.size() == 1 && letter[0] >= QLatin1Char('A') && letter[0] <= QLatin1Char('Z'))
@@ -199,6 +203,24 @@ bool OpenPortOn(const QString& port, const QString& device, int32_t baud, uint8_
                   seam::Icon::Error);
     ShowLinkState(false);
     return false;
+}
+
+// ---- Holding the periodic poll
+
+namespace {
+int PollHolds = 0;
+} // namespace
+
+PollHold::PollHold() {
+    ++PollHolds;
+}
+
+PollHold::~PollHold() {
+    --PollHolds;
+}
+
+bool PollHold::held() {
+    return PollHolds > 0;
 }
 
 // ---- Register operations

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "Errors.h"
+#include "Profile.h"
 #include "Registers.h"
 #include "comm_mb.h"
 
@@ -51,6 +52,12 @@ QString SettingsFilePath();
 // settings: where they were before the program's folder became read-only.
 QString ProgramFolderSettingsFilePath();
 
+// The tool's settings file as every reader and writer of it, whatever its
+// section, takes it: the file at SettingsFilePath(), which, while it does not
+// exist yet, reads as the one at ProgramFolderSettingsFilePath() and is
+// first saved from the whole of that one (ProfileFile with an older file).
+ProfileFile ToolSettingsFile();
+
 // The name the status line gives a parity index: "None", "Odd", "Even", or
 // "?" for any other value.
 QString ParityName(int parity);
@@ -80,6 +87,21 @@ QString OpenFailureReason(int error);
 QString CommSettingsFilePath();
 // Where the serial devices are looked for: "/" (tests give a made-up tree).
 extern QString SerialDeviceRoot;
+
+// ---- Holding the periodic poll
+
+// While one lives, the main window's periodic poll lets its ticks go by
+// without polling (the switch stays on): whatever moves the module's link
+// holds it, so that no poll goes to a link on the move and polling goes on,
+// once all are gone, on the link the tool is on then. They nest.
+class PollHold {
+  public:
+    PollHold();
+    ~PollHold();
+    PollHold(const PollHold&) = delete;
+    PollHold& operator=(const PollHold&) = delete;
+    static bool held();
+};
 
 // ---- Register operations (up to three attempts each; ECommError on failure)
 

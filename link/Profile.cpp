@@ -186,9 +186,17 @@ bool ReplaceFile(const QString& target, const QByteArray& data) {
 
 ProfileFile::ProfileFile(QString path) : path_(std::move(path)) {}
 
+ProfileFile::ProfileFile(QString path, QString older)
+    : path_(std::move(path)), older_(older == path_ ? QString() : std::move(older)) {}
+
+QString ProfileFile::inUse() const {
+    return older_.isEmpty() || QFileInfo::exists(path_) || !QFileInfo::exists(older_) ? path_
+                                                                                      : older_;
+}
+
 QString ProfileFile::readString(const QString& section, const QString& key,
                                 const QString& def) const {
-    QFile f(path_);
+    QFile f(inUse());
     if (!f.open(QIODevice::ReadOnly))
         return def;
     const QByteArray data = f.readAll();
@@ -219,6 +227,13 @@ void ProfileFile::write(const QList<Entry>& entries) {
         data = in.readAll();
         if (in.error() != QFileDevice::NoError)
             throw failed;
+    } else if (const QString from = inUse(); from != path_) {
+        // The first save starts from everything the older file holds.
+        QFile in(from);
+        if (in.open(QIODevice::ReadOnly))
+            data = in.readAll();
+        if (in.error() != QFileDevice::NoError)
+            data.clear(); // read as empty too
     }
     const QByteArray eol = LineBreakOf(data);
     for (const Entry& e : entries)

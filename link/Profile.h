@@ -12,7 +12,17 @@
 class ProfileFile {
   public:
     explicit ProfileFile(QString path);
+    // A file that takes over from an older one elsewhere: while `path` does
+    // not exist, every read comes from `older`, and the first write starts
+    // from the whole of `older` (every section, every byte), so that the
+    // settings in use are always one file. `older` itself is never written;
+    // one that cannot be read reads, and is taken over, as empty. An `older`
+    // that is `path` itself, or empty, is none.
+    ProfileFile(QString path, QString older);
     const QString& path() const { return path_; }
+    // The file the reads come from now: `path`, or the older one while
+    // `path` does not exist.
+    QString inUse() const;
 
     // The value of a key, or `def` when the file, the section or the key is
     // missing. An empty value is returned as empty.
@@ -45,4 +55,5 @@ class ProfileFile {
 
   private:
     QString path_;
+    QString older_;
 };

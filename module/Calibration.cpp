@@ -202,4 +202,8 @@ void Calibration::computeAndWrite() {
 void Calibration::restoreUserSettings() const {
     WriteRegister(reg::Mode, savedMode_);
     WriteRegister(reg::IntegrationTime, savedIntegrationTime_);
+    // Applied, so that the module measures what register 264 says: left
+    // unapplied, a wizard closed in the voltage range would go on measuring
+    // millivolts under a mode register that reads current.
+    WriteRegister(reg::Apply, UnlockKey);
 }

@@ -107,7 +107,8 @@ class Calibration {
     // over into them: a repeat after a failed write computes the very same
     // values), writes them and today's date.
     void computeAndWrite();
-    // Registers 264 and 265 back to what saveUserSettings read.
+    // Registers 264 and 265 back to what saveUserSettings read, and the
+    // apply command (1911), so that the module measures in that mode again.
     void restoreUserSettings() const;
 
   private:

@@ -1,6 +1,5 @@
 #include "LinkSettings.h"
 
-#include <QFileInfo>
 #include <cerrno>
 
 #include "Func.h"
@@ -14,16 +13,7 @@ const QString PortSection = QStringLiteral("Port");
 
 // ---- Reading at start-up
 
-QString SettingsFileToRead(const QString& own, const QString& beside) {
-    return QFileInfo::exists(own) || !QFileInfo::exists(beside) ? own : beside;
-}
-
-QString SettingsFileToRead() {
-    return SettingsFileToRead(SettingsFilePath(), ProgramFolderSettingsFilePath());
-}
-
-void ReadLinkSettings(const QString& iniPath) {
-    const ProfileFile ini(iniPath);
+void ReadLinkSettings(const ProfileFile& ini) {
     PortName = ini.readString(PortSection, QStringLiteral("Name"), QStringLiteral("COM1"));
     BaudRate = ini.readInteger(PortSection, QStringLiteral("Baud"), reg::FactoryBaud);
     ParityIndex = static_cast<uint8_t>(
@@ -67,7 +57,7 @@ void SaveLinkSettings(const std::optional<QString>& letter) {
         {QStringLiteral("Station"), QStringLiteral("Address"), QString::number(ModuleAddress)}};
     if (letter)
         keys.append({QStringLiteral("Alpha"), QStringLiteral("Alpha"), *letter});
-    ProfileFile(SettingsFilePath()).write(keys);
+    ToolSettingsFile().write(keys);
 }
 
 void TakeOverLinkChoice(const LinkChoice& choice) {

@@ -12,17 +12,14 @@
 
 #include "SerialDevices.h"
 
+class ProfileFile;
+
 // ---- Reading at start-up
 
-// The settings file start-up reads: the user's own, or, while that does not
-// exist yet, the one beside the program (the settings of a program whose
-// folder has become read-only since). Saves always go to the user's own.
-QString SettingsFileToRead(const QString& own, const QString& beside);
-QString SettingsFileToRead();
-
-// Reads [Port] Name, Baud, Parity and [Alpha] Alpha into the link settings,
-// with their defaults; [Station] Address is not read. Nothing is written.
-void ReadLinkSettings(const QString& iniPath);
+// Reads [Port] Name, Baud, Parity and [Alpha] Alpha of `file` (at start-up
+// the tool's, ToolSettingsFile()) into the link settings, with their
+// defaults; [Station] Address is not read. Nothing is written.
+void ReadLinkSettings(const ProfileFile& file);
 
 // ---- The device of a COM port (Linux)
 
@@ -58,7 +55,8 @@ struct LinkChoice {
 };
 
 // Saves the link settings in force (and `letter`, when given) into the
-// settings file's keys in one save; throws "Unable to write to «<path>»".
+// keys of the tool's settings file (ToolSettingsFile()) in one save; throws
+// "Unable to write to «<path>»".
 void SaveLinkSettings(const std::optional<QString>& letter = std::nullopt);
 
 // Takes the choice over into the link settings and the status line (open),

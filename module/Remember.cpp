@@ -7,10 +7,10 @@
 #include "RecordFile.h"
 #include "Seam.h"
 
-void Remember(QWidget* owner, const QString& path, const std::function<void(ProfileFile&)>& save) {
+void Remember(QWidget* owner, ProfileFile file, const std::function<void(ProfileFile&)>& save) {
     static QSet<QString> said; // the files whose failure has been told in this run
+    const QString path = file.path();
     try {
-        ProfileFile file(path);
         save(file);
     } catch (const Exception&) {
         if (said.contains(path))

@@ -9,7 +9,7 @@
 class ProfileFile;
 class QWidget;
 
-// Runs `save` on the settings file at `path`. When it fails, a warning box
+// Runs `save` on the settings file `file`. When it fails, a warning box
 // owned by `owner` says so the first time for that file in this run; later
 // failures pass in silence. Throws nothing from the save.
-void Remember(QWidget* owner, const QString& path, const std::function<void(ProfileFile&)>& save);
+void Remember(QWidget* owner, ProfileFile file, const std::function<void(ProfileFile&)>& save);

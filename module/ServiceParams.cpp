@@ -1,6 +1,8 @@
 #include "ServiceParams.h"
 
 #include <QList>
+#include <QStringList>
+#include <algorithm>
 #include <vector>
 
 #include "Errors.h"
@@ -39,6 +41,24 @@ bool ModuleRefused(const ECommError& e) {
     return false;
 }
 
+// Register 0 at the link in force, or nothing when no answer comes.
+std::optional<uint16_t> TrySerial() {
+    try {
+        uint16_t w = 0;
+        ReadRegister(reg::SerialNumber, w);
+        return w;
+    } catch (const ECommError&) {
+        return std::nullopt;
+    }
+}
+
+// Why a write brought no answer there: the module's refusal (it is where
+// the tool talks to it), or no intelligible answer.
+struct WriteFailure {
+    ECommError error;
+    bool refused = false;
+};
+
 // Talks to the module wherever it is, and puts the tool's link back at the end.
 class Follower {
   public:
@@ -52,78 +72,96 @@ class Follower {
     Follower& operator=(const Follower&) = delete;
 
     const LinkParams& at() const { return at_; }
+    // The links of the last write that brought no answer, in the order tried.
+    const std::vector<LinkParams>& silentAt() const { return silentAt_; }
 
     // Writes at the link in use; when that brings no intelligible answer,
-    // at each of `elsewhere` in turn. Throws when the module answers nowhere.
-    void write(uint16_t number, uint16_t value, const std::vector<LinkParams>& elsewhere,
-               const QString& what) {
-        std::optional<ECommError> silence;
-        if (tryWrite(number, value, silence))
-            return;
-        const ECommError first = *silence;
-        std::optional<LinkParams> tried;
+    // at each of `elsewhere` in turn. Nothing when written; the failure when
+    // the module refused, or answered nowhere.
+    std::optional<WriteFailure> write(uint16_t number, uint16_t value,
+                                      const std::vector<LinkParams>& elsewhere) {
+        silentAt_.clear();
+        std::optional<WriteFailure> failed = tryWrite(number, value);
+        if (!failed || failed->refused)
+            return failed;
+        const WriteFailure first = *failed; // the first silence says most
+        silentAt_.push_back(at_);
         for (const LinkParams& there : elsewhere) {
-            if (there == at_ || there == tried)
+            if (std::find(silentAt_.begin(), silentAt_.end(), there) != silentAt_.end())
                 continue;
-            tried = there;
-            if (moveTo(there) && tryWrite(number, value, silence))
-                return;
+            if (moveTo(there)) {
+                failed = tryWrite(number, value);
+                if (!failed || failed->refused)
+                    return failed;
+            }
+            silentAt_.push_back(there);
         }
-        if (!tried) // nothing has moved: an ordinary failure
-            throw first;
-        throw Exception(
-            QStringLiteral("Модуль перестал отвечать при записи %1: нет ответа ни на прежних "
-                           "параметрах связи (%2), ни на новых (%3).\nПараметры связи программы "
-                           "не изменены. Проверьте подключение и питание модуля; если он так и "
-                           "не ответит, найдите его автоматическим поиском (\u00abПорт\u00bb "
-                           "\u2192 \u00abНастройки...\u00bb).")
-                .arg(what, LinkText(start_), LinkText(*tried)));
+        return first;
+    }
+
+    // Whether the module with `serial` answers at `link`; the tool stays there.
+    bool answersAt(const LinkParams& link, uint16_t serial) {
+        if (!moveTo(link))
+            return false;
+        const auto found = TrySerial();
+        return found && *found == serial;
+    }
+
+    // Registers 257-259 where the tool talks to the module; a register that
+    // does not come gives the value of `known`.
+    LinkParams readBack(const LinkParams& known, bool& complete) {
+        LinkParams held = known;
+        complete = true;
+        const auto read = [&](uint16_t number, auto take) {
+            try {
+                uint16_t w = 0;
+                ReadRegister(number, w);
+                take(w);
+            } catch (const ECommError&) {
+                complete = false;
+            }
+        };
+        read(reg::OwnAddress, [&](uint16_t w) { held.address = w; });
+        read(reg::OwnSpeed, [&](uint16_t w) {
+            const int speed = reg::SpeedIndexOfCode(w);
+            if (speed >= 0)
+                held.baud = reg::Speeds[static_cast<std::size_t>(speed)];
+        });
+        read(reg::OwnParity, [&](uint16_t w) {
+            if (reg::ParityOfWord(w) <= reg::MaxParity)
+                held.parity = reg::ParityOfWord(w);
+        });
+        return held;
     }
 
   private:
-    // True when written; false with the error when no intelligible answer
-    // came. A refusal by the module is thrown on.
-    static bool tryWrite(uint16_t number, uint16_t value, std::optional<ECommError>& silence) {
+    // Nothing when written; else whether the module itself refused.
+    static std::optional<WriteFailure> tryWrite(uint16_t number, uint16_t value) {
         try {
             WriteRegister(number, value);
-            return true;
+            return std::nullopt;
         } catch (const ECommError& e) {
-            if (ModuleRefused(e))
-                throw;
-            silence = e;
-            return false;
+            return WriteFailure{e, ModuleRefused(e)};
         }
     }
 
     bool moveTo(const LinkParams& there) {
-        ModuleAddress = static_cast<uint8_t>(there.address);
-        if (there.baud != line_.baud || there.parity != line_.parity) {
-            if (!Comm.init_comm)
-                return false;
-            line_ = there; // whatever comes of it, the port is no longer at the old link
-            if (Comm.init_comm(PortName.toLocal8Bit().constData(), there.baud,
-                               static_cast<uint8_t>(there.parity)) != 0)
-                return false;
-        }
         at_ = there;
-        return true;
+        ModuleAddress = static_cast<uint8_t>(there.address);
+        if (there.baud == line_.baud && there.parity == line_.parity)
+            return true;
+        if (!Comm.init_comm)
+            return false;
+        line_ = there; // whatever comes of it, the port is no longer at the old link
+        return Comm.init_comm(PortName.toLocal8Bit().constData(), there.baud,
+                              static_cast<uint8_t>(there.parity)) == 0;
     }
 
     LinkParams start_;
-    LinkParams at_;   // where the module answered last
+    LinkParams at_;   // where the tool talks to the module
     LinkParams line_; // the speed and parity the port was opened with last
+    std::vector<LinkParams> silentAt_;
 };
-
-// Register 0 at the link in force, or nothing when no answer comes.
-std::optional<uint16_t> TrySerial() {
-    try {
-        uint16_t w = 0;
-        ReadRegister(reg::SerialNumber, w);
-        return w;
-    } catch (const ECommError&) {
-        return std::nullopt;
-    }
-}
 
 void SetLink(const LinkParams& link) {
     ModuleAddress = static_cast<uint8_t>(link.address);
@@ -178,11 +216,109 @@ void CheckManufactureYear(const reg::Date& made) {
         throw Exception(QStringLiteral("Год изготовления должен быть от 2001 до 2063!"));
 }
 
-WriteResult WriteServiceParams(const ServiceWrite& w) {
-    WriteResult r;
-    r.before = CurrentLink();
-    r.written = w.link;
+QString ModuleLinkOutcome::switchQuestion() const {
+    QString text = QStringLiteral("Перейти на новые параметры связи (%1)?").arg(LinkText(holds));
+    if (movedAlready())
+        text += QStringLiteral("\nМодуль уже перешёл на них: если нажать \u00abНет\u00bb, "
+                               "программа останется на прежних параметрах связи (%1) и не сможет "
+                               "связаться с модулем.")
+                    .arg(LinkText(before));
+    return text;
+}
 
+QString ModuleLinkOutcome::failureReport() const {
+    const QString held =
+        readBack ? QStringLiteral("В модуле записаны параметры связи %1")
+                 : QStringLiteral("По ответам модуля, в нём записаны параметры связи %1");
+    QString where = QStringLiteral(", и отвечает он на них.");
+    if (answersAt && *answersAt != holds)
+        where = QStringLiteral("; отвечает он на %1.").arg(LinkText(*answersAt));
+    return QStringLiteral("При записи %1 модуль ответил: \u00ab%2\u00bb.\n")
+               .arg(stoppedAt, failure) +
+           held.arg(LinkText(holds)) + where;
+}
+
+QString ModuleLinkOutcome::silenceQuestion() const {
+    QString text = QStringLiteral("Модуль перестал отвечать при записи %1.\n").arg(stoppedAt);
+    if (holds == before)
+        text += QStringLiteral("Новых параметров связи он не подтвердил.");
+    else
+        text += QStringLiteral("Он успел принять параметры связи %1.").arg(LinkText(holds));
+    QStringList tried;
+    for (const LinkParams& link : silentAt)
+        tried << LinkText(link);
+    text += QStringLiteral(" Ответа нет ни на одном из опробованных наборов параметров связи: ") +
+            tried.join(QStringLiteral("; ")) +
+            QStringLiteral(".\nПрограмма остаётся на прежних параметрах связи (%1). Найти модуль "
+                           "автоматическим поиском по его регистрационному номеру %2 и адресу "
+                           "%3?")
+                .arg(LinkText(before), SerialText(serial))
+                .arg(holds.address);
+    return text;
+}
+
+ModuleLinkOutcome WriteModuleLink(const LinkParams& target, uint16_t serial) {
+    ModuleLinkOutcome o;
+    o.before = CurrentLink();
+    o.target = target;
+    o.serial = serial;
+
+    Follower follow(o.before);
+    // What the module has acknowledged so far.
+    LinkParams given = o.before;
+    const auto step = [&](uint16_t number, uint16_t value, LinkParams next, const QString& what) {
+        // Where the module may be when the old link brings no answer: with
+        // what it took before (after its answer), or with this value as well
+        // (a module that switches before it answers).
+        const auto failed = follow.write(number, value, {given, next});
+        if (!failed) {
+            given = next;
+            seam::pause(PauseAfterWrite);
+            return true;
+        }
+        // Silence before anything was changed: the module was never reached.
+        if (!failed->refused && given == o.before && follow.silentAt().size() == 1)
+            throw failed->error;
+        o.failure = failed->error.message();
+        o.stoppedAt = what;
+        if (failed->refused)
+            o.answersAt = follow.at();
+        else
+            o.silentAt = follow.silentAt();
+        return false;
+    };
+    LinkParams next = given;
+    next.address = target.address;
+    bool done = step(reg::OwnAddress, static_cast<uint16_t>(target.address), next,
+                     QStringLiteral("адреса"));
+    next.baud = target.baud;
+    done =
+        done && step(reg::OwnSpeed, reg::SpeedCode(target.baud), next, QStringLiteral("скорости"));
+    next.parity = target.parity;
+    done = done && step(reg::OwnParity, static_cast<uint16_t>(target.parity), next,
+                        QStringLiteral("паритета"));
+
+    if (done) {
+        o.holds = target;
+        if (o.linkChanged()) {
+            for (const LinkParams& link : {target, o.before})
+                if (follow.answersAt(link, serial)) {
+                    o.answersAt = link;
+                    break;
+                }
+        } else {
+            o.answersAt = o.before;
+        }
+    } else if (o.answersAt) {
+        o.holds = follow.readBack(given, o.readBack);
+    } else {
+        o.holds = given;
+    }
+    return o;
+}
+
+ModuleLinkOutcome WriteServiceParams(const ServiceWrite& w) {
+    uint16_t serial = 0;
     // The passport first, while the link is known to work.
     if (w.passport) {
         CheckManufactureYear(w.passport->manufactured);
@@ -191,35 +327,16 @@ WriteResult WriteServiceParams(const ServiceWrite& w) {
         seam::pause(PauseAfterWrite);
         WriteRegisterUnlocked(reg::ManufactureDate, reg::PackDate(d.day, d.month, d.year));
         seam::pause(PauseAfterWrite);
-        r.serial = w.passport->serial;
-    } else if (r.linkChanged()) {
-        ReadRegister(reg::SerialNumber, r.serial);
+        serial = w.passport->serial;
+    } else if (w.link != CurrentLink()) {
+        ReadRegister(reg::SerialNumber, serial);
     }
-
-    Follower follow(r.before);
-    // What the module has been given so far.
-    LinkParams given = r.before;
-    const auto step = [&](uint16_t number, uint16_t value, LinkParams next, const QString& what) {
-        // Where the module may be when the old link brings no answer: with
-        // what it took before (after its answer), or with this value as well
-        // (a module that switches before it answers).
-        follow.write(number, value, {given, next}, what);
-        given = next;
-        seam::pause(PauseAfterWrite);
-    };
-    LinkParams next = given;
-    next.address = w.link.address;
-    step(reg::OwnAddress, static_cast<uint16_t>(w.link.address), next, QStringLiteral("адреса"));
-    next.baud = w.link.baud;
-    step(reg::OwnSpeed, reg::SpeedCode(w.link.baud), next, QStringLiteral("скорости"));
-    next.parity = w.link.parity;
-    step(reg::OwnParity, static_cast<uint16_t>(w.link.parity), next, QStringLiteral("паритета"));
-    return r;
+    return WriteModuleLink(w.link, serial);
 }
 
-SwitchResult SwitchToModuleLink(const WriteResult& r, uint16_t* found) {
+SwitchResult SwitchToModuleLink(const ModuleLinkOutcome& r, uint16_t* found) {
     const LinkParams old = CurrentLink();
-    SetLink(r.written);
+    SetLink(r.holds);
     if (OpenPort(PortName, BaudRate, ParityIndex)) {
         if (const auto serial = TrySerial()) {
             if (found)

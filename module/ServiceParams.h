@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "Registers.h"
 
@@ -71,22 +72,67 @@ struct ServiceWrite {
 // изготовления должен быть от 2001 до 2063!").
 void CheckManufactureYear(const reg::Date& made);
 
-struct WriteResult {
-    LinkParams before;   // the tool's link when the write began
-    LinkParams written;  // what the module was given
+// Where a write of the module's address, speed and parity left the module.
+// The tool's link settings, and the link it has open, are as before the
+// write whatever it says.
+struct ModuleLinkOutcome {
+    LinkParams before; // the tool's link when the write began
+    LinkParams target; // what the module was to be given
+    // What the module holds now. After a complete write the target. After a
+    // failure: read back where the module answered (a register that could
+    // not be read gives the value it acknowledged last), or, when it answers
+    // nowhere, the values it acknowledged before it fell silent.
+    LinkParams holds;
+    bool readBack = false; // `holds` read back from the module, all three registers
+    // Where the module answers with its registration number after the write:
+    // at the target (it took the values at once) or at the old link (it takes
+    // them at its next restart); after a refusal where it refused. Nothing:
+    // it answered at none of the links tried.
+    std::optional<LinkParams> answersAt;
     uint16_t serial = 0; // its registration number: written, or read first
-    bool linkChanged() const { return written != before; }
+    // Empty when the module took every value. Otherwise the message of the
+    // failure (the module's refusal, or its silence) and what was being
+    // written when it came ("адреса", "скорости", "паритета").
+    QString failure;
+    QString stoppedAt;
+    std::vector<LinkParams> silentAt; // where the tool looked for it in vain
+
+    bool complete() const { return failure.isEmpty(); }
+    // The module holds another link than the tool's: the tool offers to follow.
+    bool linkChanged() const { return holds != before; }
+    // It answers at its new link already, so "Нет" to the switch leaves the
+    // tool unable to reach it.
+    bool movedAlready() const { return answersAt && *answersAt != before; }
+
+    // "Перейти на новые параметры связи (…)?", with what "Нет" means for a
+    // module that has moved already.
+    QString switchQuestion() const;
+    // After a failure where the module answered: what stopped the write,
+    // what the module holds and where it answers.
+    QString failureReport() const;
+    // After a failure where the module answered nowhere: what it had
+    // acknowledged, where it was looked for, and the search offered.
+    QString silenceQuestion() const;
 };
 
+// Writes the module's address (257), speed (258) and parity (259) in this
+// order, each followed by a 300 ms pause, talking to the module wherever it
+// is: a module that takes a new value at once stops answering at the old
+// settings, and the tool then tries the values given so far and follows it
+// for the rest. After every value went in, finds where the module answers
+// (the target first, then the old link). After a failure half-way, whether
+// a refusal or silence, reads back what the module holds where it answered.
+// `serial` is the module's registration number, to know it again.
+//
+// Throws ECommError only for silence while the module's link was still as
+// before and nowhere else to look for it: the module was never reached.
+ModuleLinkOutcome WriteModuleLink(const LinkParams& target, uint16_t serial);
+
 // Writes the passport (unlocked, while the link is known to work), then the
-// address, speed and parity, each followed by a 300 ms pause. A module that
-// takes a new value at once stops answering at the old settings: the tool
-// then tries the values given so far and follows the module for the rest.
-// When the module answers at neither, throws Exception with what happened.
-// Before the link parameters of an unchanged passport, register 0 is read
-// to know the module again afterwards. The tool's link settings, and the
-// link it has open, are as before when this returns or throws.
-WriteResult WriteServiceParams(const ServiceWrite& w);
+// module's link with WriteModuleLink. Without a passport, register 0 is read
+// first to know the module again afterwards. A failure of the passport or of
+// that read throws, with the module's link untouched.
+ModuleLinkOutcome WriteServiceParams(const ServiceWrite& w);
 
 enum class SwitchResult {
     Switched,     // the tool talks to the module at its new link; saved
@@ -95,11 +141,11 @@ enum class SwitchResult {
     NotFound,     // nothing answers at either
 };
 
-// After the user's yes: the link settings take the module's new link,
+// After the user's yes: the link settings take the link the module holds,
 // OpenPort opens it and register 0 is read there. The same registration
 // number: the settings file is saved. Otherwise the link settings go back to
 // the old link, OpenPort opens it again and register 0 tells whether the
 // module answers there. `found` gets the registration number that answered.
-SwitchResult SwitchToModuleLink(const WriteResult& r, uint16_t* found = nullptr);
+SwitchResult SwitchToModuleLink(const ModuleLinkOutcome& r, uint16_t* found = nullptr);
 
 } // namespace module

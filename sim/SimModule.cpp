@@ -132,7 +132,8 @@ struct SimModule::Impl {
     int corruptLeft = 0;
     int exceptionLeft = 0;
     int exceptionCode = 0;
-    int delayLeft = 0; // below 0: every request
+    std::map<uint16_t, uint8_t> refusedWrites; // register: exception code
+    int delayLeft = 0;                         // below 0: every request
     int delayMs = 0;
     int foreignLeft = 0;
     int cutLeft = 0;
@@ -212,6 +213,9 @@ void SimModule::Impl::open(const Options& o) {
     offsetError[1] = o.voltageOffsetError;
     appliedMode = o.mode;
     appliedIntTime = o.integrationTime;
+    for (const auto& [r, code] : o.refusals)
+        if (code != 0)
+            refusedWrites[r] = code;
 
     regs[reg::SerialNumber] = o.serial;
     regs[reg::ManufactureDate] = o.manufactureDate;
@@ -547,6 +551,10 @@ uint8_t SimModule::Impl::doWrite(const uint8_t* req, bool& linkChanged) {
     for (int i = 0; i < count; ++i)
         if (!IsWritable(static_cast<uint16_t>(first + i)))
             return ExIllegalAddress;
+    for (int i = 0; i < count; ++i)
+        if (const auto refused = refusedWrites.find(static_cast<uint16_t>(first + i));
+            refused != refusedWrites.end())
+            return refused->second;
     for (int i = 0; i < count; ++i) {
         const auto r = static_cast<uint16_t>(first + i);
         const uint16_t v = Word(req + 7 + 2 * i);
@@ -694,6 +702,14 @@ void SimModule::dropNext(int n) {
 void SimModule::corruptCrcNext(int n) {
     std::lock_guard lock(d->m);
     d->corruptLeft = std::max(n, 0);
+}
+
+void SimModule::refuseWrites(uint16_t reg, int code) {
+    std::lock_guard lock(d->m);
+    if (code & 0xFF)
+        d->refusedWrites[reg] = static_cast<uint8_t>(code & 0xFF);
+    else
+        d->refusedWrites.erase(reg);
 }
 
 void SimModule::exceptionNext(int code, int n) {

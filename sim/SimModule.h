@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -72,6 +73,9 @@ struct Options {
     // The flag words it raises (registers 1024 and 1026), e.g. FlagADC in A.
     uint16_t flagsA = 0;
     uint16_t flagsB = 0;
+    // Registers whose writes the module refuses, with the exception code of
+    // each (as refuseWrites).
+    std::vector<std::pair<uint16_t, uint8_t>> refusals{};
 };
 
 // One request as the slave received it (only requests addressed to it and
@@ -150,6 +154,10 @@ class SimModule {
     void foreignNext(int n);                 // answer from the next address up (247: 1)
     void cutNext(int n);                     // send only the first half of the answer
     void garbageNext(int n);                 // send noise right after the answer
+    // Refuses every write that touches `reg` with exception `code` from now
+    // on, as a module does with a value it does not accept (the write uses
+    // the unlock up); reads of it go on as usual. Code 0 takes it back.
+    void refuseWrites(uint16_t reg, int code);
     // Answers every request this late from now on (a slow module); 0 ends it.
     // Replaces a count of delayNext.
     void delayAll(int milliseconds);

@@ -23,7 +23,8 @@ const char* const Usage =
     "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
     " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
     "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] "
-    "[--late N] [--foreign N] [--cut N] [--garbage N] [--flags A,B] [--help]\n";
+    "[--late N] [--foreign N] [--cut N] [--garbage N] [--flags A,B] [--refuse REG:CODE]... "
+    "[--help]\n";
 
 // The faults that each spoil the module's first N answers, as --bad-crc does.
 constexpr int LateReplyMs = 500; // past the master's time-out, within its late-reply window
@@ -102,6 +103,19 @@ void Flags(const std::string& option, const char* text, uint16_t& a, uint16_t& b
     b = static_cast<uint16_t>(Number(option, comma + 1, 0xFFFF));
 }
 
+// "REG:CODE": writes of register REG get Modbus exception CODE (1..255).
+std::pair<uint16_t, uint8_t> Refusal(const char* text) {
+    const char* colon = std::strchr(text, ':');
+    if (!colon)
+        Fail(std::string("bad value for --refuse: ") + text);
+    const std::string reg(text, colon);
+    const auto number = Number("--refuse", reg.c_str(), 0xFFFF);
+    const auto code = Number("--refuse", colon + 1, 0xFF);
+    if (code == 0)
+        Fail(std::string("bad value for --refuse: ") + text);
+    return {static_cast<uint16_t>(number), static_cast<uint8_t>(code)};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -156,6 +170,8 @@ int main(int argc, char** argv) {
             delayMs = static_cast<int>(Number(option, value, 60000));
         else if (option == "--link-change")
             options.linkChange = LinkChangeOption(value);
+        else if (option == "--refuse")
+            options.refusals.push_back(Refusal(value));
         else if (option == "--voltage")
             options.appliedVoltageMv = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
         else

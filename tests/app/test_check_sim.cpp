@@ -195,7 +195,7 @@ void TestCheckSim::asFoundCalibrateAsLeft() {
         suggestedName = suggested;
         return pdf;
     };
-    AccuracyRecords records(dir.filePath(QStringLiteral("QS730_View.ini")));
+    AccuracyRecords records(ProfileFile(dir.filePath(QStringLiteral("QS730_View.ini"))));
     Bench bench(m);
     QWidget owner;
 
@@ -264,7 +264,7 @@ void TestCheckSim::cancelGivesTheModeBack() {
     SimLink link(Erring());
     auto& m = link.module();
     QTemporaryDir dir;
-    TCheck check(nullptr, dir.filePath(QStringLiteral("QS730_View.ini")));
+    TCheck check(nullptr, ProfileFile(dir.filePath(QStringLiteral("QS730_View.ini"))));
     check.show();
     Press(check); // takes the points
     Press(check); // 2 mA

@@ -1,7 +1,9 @@
 // The main window through the real communication library against a
 // simulated module: what the user sees and what reaches the module.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -301,6 +303,34 @@ class TestMainSim : public QObject {
         module().dropNext(MaxAttempts);
         w<QAction>("miReadCountRes")->trigger();
         expectNoAnswerBox();
+    }
+
+    // Polling waits while the service dialog moves the module's link, and
+    // goes on at the link the technician chose: no poll goes to the old link
+    // behind the question, none switches polling off.
+    void pollingWaitsWhileTheModuleMoves() {
+        applyPeriod("40");
+        chbPoll()->setChecked(true);
+        rec.replies = {true};
+        rec.onQuestion = [](const ShownMessage&) { QTest::qWait(300); }; // ticks come meanwhile
+        QTimer::singleShot(0, [] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            Control<QLineEdit>(dialog, "edAdress")->setText(QStringLiteral("7"));
+            Control<QComboBox>(dialog, "cbSpeed")->setCurrentText(QStringLiteral("19200"));
+            Control<QComboBox>(dialog, "cbParity")->setCurrentText(QStringLiteral("Even"));
+            Control<QPushButton>(dialog, "btWrite")->click();
+            QMetaObject::invokeMethod(dialog, "reject");
+        });
+        w<QAction>("miModPars")->trigger();
+        rec.onQuestion = nullptr;
+        module().clearRequests();
+        QTest::qWait(200);
+        const bool stillOn = chbPoll()->isChecked();
+        chbPoll()->setChecked(false);
+        QVERIFY2(rec.messages.isEmpty(), qPrintable(rec.texts().join('|')));
+        QVERIFY(stillOn);
+        QVERIFY(requests().contains(QStringLiteral("3:1024:3"))); // polled at address 7
     }
 };
 

@@ -149,7 +149,8 @@ class TestMeasureLogSim : public QObject {
         const int goodBefore = good;
         module().dropNext(2 * MaxAttempts); // two polls go unanswered
         QTRY_VERIFY_WITH_TIMEOUT(good >= goodBefore + 8, 20000);
-        miLog()->trigger(); // logging off, polling on
+        miLog()->trigger();      // logging off, polling on
+        const int logged = good; // the polls after this one go to the trend only
         QVERIFY(!miLog()->isChecked());
         QTRY_VERIFY(!log()->busy()); // the last lines are on the disk
         chbPoll()->setChecked(false);
@@ -158,7 +159,7 @@ class TestMeasureLogSim : public QObject {
         QCOMPARE(rec.texts(), QStringList(2, seam::ErrorBoxText(QStringLiteral("Нет ответа!"))));
 
         const QList<LogLine> lines = readLog(chosen);
-        QCOMPARE(lines.size(), good + failed);
+        QCOMPARE(lines.size(), logged + failed);
         QStringList values;
         QDateTime previous = begin;
         for (const LogLine& line : lines) {
@@ -178,7 +179,7 @@ class TestMeasureLogSim : public QObject {
         const int firstError = static_cast<int>(values.indexOf(QStringLiteral("Нет ответа!")));
         QVERIFY(firstError >= goodBefore);
         QStringList expected;
-        for (int i = 0; i < good; ++i)
+        for (int i = 0; i < logged; ++i)
             expected << QString::number(1000 + i);
         expected.insert(firstError, QStringLiteral("Нет ответа!"));
         expected.insert(firstError, QStringLiteral("Нет ответа!"));
@@ -232,9 +233,10 @@ class TestMeasureLogSim : public QObject {
         QTRY_VERIFY(polls >= pollsAtBox + 3); // polling goes on
         QVERIFY(chbPoll()->isChecked());
         QCOMPARE(rec.messages.size(), 1);
-        QCOMPARE(QFileInfo(chosen).size(), limit); // cut in the middle of a line
+        // The line cut in the middle went again: the file ends with a whole line.
+        QVERIFY(QFileInfo(chosen).size() < limit);
 
-        // Room again: the same file goes on after the cut line is ended.
+        // Room again: the same file goes on after its last whole line.
         QVERIFY(setrlimit(RLIMIT_FSIZE, &savedFileLimit) == 0);
         miLog()->trigger();
         QVERIFY(miLog()->isChecked());
@@ -251,7 +253,7 @@ class TestMeasureLogSim : public QObject {
             QVERIFY2(row.endsWith('\r'), row.constData());
             cut += row.split(';').size() == 9 ? 0 : 1;
         }
-        QCOMPARE(cut, 1);
+        QCOMPARE(cut, 0);
     }
 };
 

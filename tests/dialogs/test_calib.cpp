@@ -258,7 +258,7 @@ void TestCalib::wholeCalibration() {
                           "W1912=" + Key, "W12x2", "P20", "W1912=" + Key, "W14x2", "P20",
                           "W1912=" + Key, "W256=" + QString::number(module.regs[256]),
                           // the close
-                          "W264=2", "W265=320"}));
+                          "W264=2", "W265=320", "W1911=" + Key}));
     QCOMPARE(rec.pauses, (QList<int>{3000, 6000, 6000, 4000, 6000, 6000, 20, 20, 20, 20}));
     QCOMPARE(Coef(8), 10094759u);
     QCOMPARE(Coef(10), 1769777u);
@@ -369,7 +369,7 @@ void TestCalib::cancelRestoresModeAndTime() {
     Button(w, "btCancel")->click();
     QVERIFY(w.isHidden());
     QCOMPARE(w.result(), int(QDialog::Rejected));
-    QCOMPARE(module.log, (QStringList{"W264=2", "W265=320"}));
+    QCOMPARE(module.log, (QStringList{"W264=2", "W265=320", "W1911=" + Key}));
     QCOMPARE(module.regs[256], uint16_t(0x68EF));
     QCOMPARE(Coef(8), 10000000u);
     QVERIFY(rec.messages.isEmpty());
@@ -380,12 +380,12 @@ void TestCalib::cancelRestoresModeAndTime() {
     module.log.clear();
     QTest::keyClick(&w2, Qt::Key_Escape);
     QVERIFY(w2.isHidden());
-    QCOMPARE(module.log, (QStringList{"W264=2", "W265=320"}));
+    QCOMPARE(module.log, (QStringList{"W264=2", "W265=320", "W1911=" + Key}));
     TCalibr1 w3;
     w3.show();
     module.log.clear();
     QVERIFY(w3.close());
-    QCOMPARE(module.log, (QStringList{"W264=2", "W265=320"}));
+    QCOMPARE(module.log, (QStringList{"W264=2", "W265=320", "W1911=" + Key}));
 }
 
 void TestCalib::goingBack() {
@@ -455,7 +455,7 @@ void TestCalib::failedRestoreKeepsTheWizardOpen() {
     next(w);
     QVERIFY(w.isHidden());
     QCOMPARE(w.result(), int(QDialog::Accepted));
-    QCOMPARE(module.log, (QStringList{"W264=2", "W265=320"}));
+    QCOMPARE(module.log, (QStringList{"W264=2", "W265=320", "W1911=" + Key}));
     QVERIFY(rec.pauses.isEmpty());
     QVERIFY(rec.messages.isEmpty());
 }

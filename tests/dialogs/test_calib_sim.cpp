@@ -115,7 +115,8 @@ void TestCalibSim::wholeCalibration() {
     // Every protected write went through: the module took all of them.
     const QStringList req = Requests(m);
     QCOMPARE(req.first(), QStringLiteral("R264"));
-    QCOMPARE(req.mid(req.size() - 2), (QStringList{"W264=2", "W265=250"}));
+    QCOMPARE(req.mid(req.size() - 3),
+             (QStringList{"W264=2", "W265=250", "W1911=" + QString::number(UnlockKey)}));
 }
 
 void TestCalibSim::checksumErrorWritesDefaults() {

@@ -834,7 +834,7 @@ class TestCompar : public QObject {
             ctl(dlg).btCancel->click();
             QCOMPARE(dlg.result(), int(QDialog::Rejected));
         }
-        QCOMPARE(script.inits.last().baud, 57600); // the link stays at what was found
+        QCOMPARE(script.inits.last().baud, 9600); // the link in force is back
         verifyLinkUnchanged();
         QVERIFY(!QFile::exists(SettingsFilePath()));
 

@@ -52,6 +52,15 @@ class TestComparSim : public QObject {
     // (SimLink then uses the entry points as they are).
     QLibrary library{CommLibraryPath()};
 
+    // The link the tool has in force: COM1, mapped to the module's device.
+    static bool UseLink(const SimLink& link, int32_t baud, uint8_t parity, uint8_t address) {
+        PortName = QStringLiteral("COM1");
+        BaudRate = baud;
+        ParityIndex = parity;
+        ModuleAddress = address;
+        return WritePortMap(QStringLiteral("[Ports]\nCOM1=%1\n").arg(link.port()));
+    }
+
     void search(TParCOM& dlg, const QString& number, const QString& address) {
         Control<QComboBox>(dlg, "cbSerNumAlpha")->setCurrentIndex(0); // "A"
         Control<QLineEdit>(dlg, "edNumber")->setText(number);
@@ -134,15 +143,30 @@ class TestComparSim : public QObject {
         QCOMPARE(values[1], link.module().reg(1025));
     }
 
+    // "Отмена" after a search that found the module: the line runs again at
+    // the link the status line shows.
+    void cancelAfterSearchPutsTheLinkBack() {
+        SimLink link(Module());
+        QVERIFY(UseLink(link, 19200, 2, 5));
+        RecorderUi rec;
+        TParCOM dlg(nullptr);
+        dlg.show();
+        search(dlg, QStringLiteral("42"), QStringLiteral("5"));
+        QCOMPARE(rec.texts(), QStringList{Found});
+        Control<QPushButton>(dlg, "btCancel")->click();
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(statusLine, QStringLiteral("Открыт COM1  19200 бод Even Адрес 5"));
+        link.module().setLink(5, 19200, 2); // the module where the status line says
+        uint16_t value = 0;
+        QVERIFY_THROWS_NO_EXCEPTION(ReadRegister(0, value));
+        QCOMPARE(value, reg::EncodeSerial(0, 42));
+    }
+
     // No module with that serial number: the message, and the link in force
     // before the search is open again.
     void searchWithoutModuleReopensTheLink() {
         SimLink link(Module());
-        QVERIFY(WritePortMap(QStringLiteral("[Ports]\nCOM1=%1\n").arg(link.port())));
-        PortName = QStringLiteral("COM1");
-        BaudRate = 9600;
-        ParityIndex = 1;
-        ModuleAddress = 5;
+        QVERIFY(UseLink(link, 9600, 1, 5));
 
         RecorderUi rec;
         rec.onMessage = [this](const ShownMessage&) { messAliveAtBox << TfMess::alive(); };

@@ -492,7 +492,8 @@ class TestModPars : public QObject {
         QCOMPARE(WrittenValue(0), serial);
         QCOMPARE(WrittenValue(1), packed);
         QCOMPARE(rec.pauses, (QList<int>{300, 300, 300, 300, 300}));
-        QCOMPARE(ReadOrder(), std::vector<uint16_t>()); // nothing read back
+        // No field is read back; register 0 tells where the module answers now.
+        QCOMPARE(ReadOrder(), std::vector<uint16_t>{0});
     }
 
     void readOnlyPassportWritesLinkParametersOnly() {
@@ -593,9 +594,10 @@ class TestModPars : public QObject {
         d.btDefClick();
         f.btWrite->click();
         // The passport goes first; the module, given a new address, then
-        // answers neither at the old one nor at the new.
-        QCOMPARE(rec.texts().size(), 1);
-        QVERIFY(rec.texts()[0].startsWith(
+        // answers neither at the old one nor at the new: the search is offered.
+        QCOMPARE(rec.texts().size(), 0);
+        QCOMPARE(rec.questions.size(), 1);
+        QVERIFY(rec.questions[0].text.startsWith(
             QStringLiteral("Модуль перестал отвечать при записи скорости")));
         QCOMPARE(Written(), (std::vector<uint16_t>{1912, 0, 1912, 1, 257}));
         QCOMPARE(rec.pauses, (QList<int>{300, 300, 300}));
@@ -762,8 +764,10 @@ class TestModPars : public QObject {
         f.cbParity->setCurrentIndex(1); // Odd
         f.btWrite->click();
         QCOMPARE(rec.texts(), QStringList());
-        // Register 0 first, to know the module again at its new link.
-        QCOMPARE(Received(link->module()), QStringList({"R0", "W257=1", "W258=192", "W259=1"}));
+        // Register 0 first, to know the module again at its new link, where
+        // it is read again to know that the module has moved already.
+        QCOMPARE(Received(link->module()),
+                 QStringList({"R0", "W257=1", "W258=192", "W259=1", "R0"}));
         QCOMPARE(rec.pauses, (QList<int>{300, 300, 300}));
         QCOMPARE(link->module().parity(), 1);
         QCOMPARE(ModuleAddress, uint8_t(1));

@@ -40,6 +40,27 @@ QString Key(const char* section, const char* key) {
 
 using Kind = sim::LinkChange;
 
+// When the port settings come up for the search: records what they hold
+// ("A0042|5": the number and the address filled in) as a message, and
+// closes them.
+void RecordSearch(RecorderUi& rec) {
+    QTimer::singleShot(0, [&rec] {
+        auto* port = qobject_cast<TParCOM*>(QApplication::activeModalWidget());
+        QVERIFY(port);
+        rec.message(nullptr,
+                    Control<QComboBox>(port, "cbSerNumAlpha")->currentText() +
+                        Control<QLineEdit>(port, "edNumber")->text().rightJustified(4, '0') + "|" +
+                        Control<QLineEdit>(port, "edAddress")->text(),
+                    QString(), seam::Icon::None);
+        port->reject();
+    });
+}
+
+const QString MovedAlready =
+    QStringLiteral("\nМодуль уже перешёл на них: если нажать «Нет», программа останется на "
+                   "прежних параметрах связи (19200 бод, Even, адрес 1) и не сможет связаться с "
+                   "модулем.");
+
 } // namespace
 
 class TestModParsLinkSim : public QObject {
@@ -115,11 +136,13 @@ class TestModParsLinkSim : public QObject {
         write(address, baud, parity);
 
         QCOMPARE(rec.texts(), QStringList());
+        // A module that took them at once cannot be reached at the old link.
         QCOMPARE(rec.questions.first().text,
                  QStringLiteral("Перейти на новые параметры связи (%1 бод, %2, адрес %3)?")
-                     .arg(baud)
-                     .arg(parity)
-                     .arg(address));
+                         .arg(baud)
+                         .arg(parity)
+                         .arg(address) +
+                     (kind == Kind::AtOnce ? MovedAlready : QString()));
         QCOMPARE(rec.questions.size(), kind == Kind::AtOnce ? 1 : 2);
         QCOMPARE(std::tuple(module.address(), module.baud(), module.parity()),
                  std::tuple(uint8_t(address), baud, parityIndex));
@@ -166,19 +189,33 @@ class TestModParsLinkSim : public QObject {
         QCOMPARE(module.address(), kind == Kind::AtOnce ? uint8_t(9) : uint8_t(1));
     }
 
-    // The module falls silent half-way: at the old and at the new link.
+    // The module falls silent half-way: at the old and at the new link. The
+    // question names what it took and offers the search at its address.
     void failureHalfWaySavesNothing_data() {
         QTest::addColumn<bool>("passport");
         QTest::addColumn<int>("pauses"); // before it falls silent
         QTest::addColumn<QString>("stopsAt");
-        QTest::newRow("after the address") << false << 1 << "скорости";
-        QTest::newRow("after the address, passport") << true << 3 << "скорости";
-        QTest::newRow("after the speed") << false << 2 << "паритета";
+        QTest::addColumn<QString>("reached"); // "": nothing new
+        QTest::addColumn<QString>("search");
+        QTest::newRow("at the address, passport") << true << 2 << "адреса"
+                                                  << ""
+                                                  << "A0042|1";
+        QTest::newRow("after the address") << false << 1 << "скорости"
+                                           << "19200 бод, Even, адрес 5"
+                                           << "A0042|5";
+        QTest::newRow("after the address, passport") << true << 3 << "скорости"
+                                                     << "19200 бод, Even, адрес 5"
+                                                     << "A0042|5";
+        QTest::newRow("after the speed") << false << 2 << "паритета"
+                                         << "9600 бод, Even, адрес 5"
+                                         << "A0042|5";
     }
     void failureHalfWaySavesNothing() {
         QFETCH(bool, passport);
         QFETCH(int, pauses);
         QFETCH(QString, stopsAt);
+        QFETCH(QString, reached);
+        QFETCH(QString, search);
         RecorderUi rec;
         sim::SimModule& module = start(Kind::AtOnce, passport);
         const QByteArray file = FileBytes();
@@ -186,15 +223,76 @@ class TestModParsLinkSim : public QObject {
             if (rec.pauses.size() == pauses)
                 module.dropNext(1000);
         };
+        rec.replies = {true};
+        rec.onQuestion = [&](const ShownMessage&) { RecordSearch(rec); };
         write(5, 9600, QStringLiteral("Odd"));
-        QCOMPARE(rec.questions.size(), 0);
-        QCOMPARE(rec.texts().size(), 1);
-        QVERIFY2(rec.texts()[0].startsWith(
-                     QStringLiteral("Модуль перестал отвечать при записи %1").arg(stopsAt)),
-                 qPrintable(rec.texts()[0]));
+        QCOMPARE(rec.questions.size(), 1);
+        const QString question = rec.questions[0].text;
+        QVERIFY2(question.startsWith(
+                     QStringLiteral("Модуль перестал отвечать при записи %1.\n").arg(stopsAt) +
+                     (reached.isEmpty()
+                          ? QStringLiteral("Новых параметров связи он не подтвердил.")
+                          : QStringLiteral("Он успел принять параметры связи %1.").arg(reached))),
+                 qPrintable(question));
+        QCOMPARE(rec.texts(), QStringList{search});
         QCOMPARE(std::tuple(int(ModuleAddress), BaudRate, int(ParityIndex)),
                  std::tuple(1, 19200, 2));
         QCOMPARE(FileBytes(), file);
+    }
+
+    // Refused half-way: the tool reads back what the module holds, says where
+    // it answers, and offers to follow it as after a success.
+    void refusalHalfWayTellsWhereTheModuleIs_data() {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<int>("refused");  // the register the module refuses
+        QTest::addColumn<QString>("said"); // in the question, or else in the box
+        QTest::addColumn<int>("address");  // of the link the tool is on at the end
+        QTest::addColumn<int>("baud");
+        const QString refusal =
+            QStringLiteral("При записи %1 модуль ответил: «Недопустимое значение данных».\n");
+        QTest::newRow("at once, the speed")
+            << Kind::AtOnce << 258
+            << refusal.arg("скорости") +
+                   "В модуле записаны параметры связи 19200 бод, Even, адрес 6, и отвечает он на "
+                   "них.\n\nПерейти на новые параметры связи (19200 бод, Even, адрес 6)?" +
+                   MovedAlready
+            << 6 << 19200;
+        QTest::newRow("after a restart, the parity")
+            << Kind::AfterRestart << 259
+            << refusal.arg("паритета") +
+                   "В модуле записаны параметры связи 9600 бод, Even, адрес 6; отвечает он на "
+                   "19200 бод, Even, адрес 1.\n\nПерейти на новые параметры связи (9600 бод, Even, "
+                   "адрес 6)?"
+            << 6 << 9600;
+        QTest::newRow("at once, the address")
+            << Kind::AtOnce << 257
+            << refusal.arg("адреса") +
+                   "В модуле записаны параметры связи 19200 бод, Even, адрес 1, и отвечает он на "
+                   "них."
+            << 1 << 19200;
+    }
+    void refusalHalfWayTellsWhereTheModuleIs() {
+        QFETCH(Kind, kind);
+        QFETCH(int, refused);
+        QFETCH(QString, said);
+        QFETCH(int, address);
+        QFETCH(int, baud);
+        RecorderUi rec;
+        sim::SimModule& module = start(kind, false);
+        module.refuseWrites(uint16_t(refused), 3);
+        rec.replies = {true, true}; // switch; after the restart, switch again
+        rec.onQuestion = [&](const ShownMessage& q) {
+            if (q.text.contains(QStringLiteral("после перезапуска")))
+                module.restart();
+        };
+        write(6, 9600, QStringLiteral("Odd"));
+        QCOMPARE(rec.questions.isEmpty() ? rec.texts().value(0) : rec.questions[0].text, said);
+        QCOMPARE(rec.texts().size(), rec.questions.isEmpty() ? 1 : 0);
+        QCOMPARE(std::tuple(int(ModuleAddress), BaudRate, int(ParityIndex)),
+                 std::tuple(address, baud, 2));
+        uint16_t type = 0;
+        ReadRegister(768, type); // the tool talks to the module
+        QCOMPARE(type, uint16_t(17));
     }
 
     // After "Да" the new link finds another module, or none at all.
@@ -217,17 +315,7 @@ class TestModParsLinkSim : public QObject {
         rec.replies = {true, true};
         rec.onQuestion = [&](const ShownMessage&) {
             if (rec.questions.size() == 2) { // the search: the port settings come up
-                QTimer::singleShot(0, [&] {
-                    auto* port = qobject_cast<TParCOM*>(QApplication::activeModalWidget());
-                    QVERIFY(port);
-                    rec.message(
-                        nullptr,
-                        Control<QComboBox>(port, "cbSerNumAlpha")->currentText() +
-                            Control<QLineEdit>(port, "edNumber")->text().rightJustified(4, '0') +
-                            "|" + Control<QLineEdit>(port, "edAddress")->text(),
-                        QString(), seam::Icon::None);
-                    port->reject();
-                });
+                RecordSearch(rec);
             } else if (serial < 0) {
                 module.dropNext(1000);
             } else {

@@ -7,10 +7,12 @@
 #include <unistd.h>
 #endif
 
+#include "AccuracyCheck.h"
 #include "Func.h"
 #include "LinkSettings.h"
 #include "PortName.h"
 #include "Profile.h"
+#include "Protocol.h"
 #include "RecorderUi.h"
 
 namespace {
@@ -67,7 +69,7 @@ class TestSettings : public QObject {
     }
 
     void noFileGivesTheDefaults() {
-        ReadLinkSettings(ini);
+        ReadLinkSettings(ProfileFile(ini));
         QCOMPARE(PortName, QStringLiteral("COM1"));
         QCOMPARE(BaudRate, 19200);
         QCOMPARE(ParityIndex, 2);
@@ -130,7 +132,7 @@ class TestSettings : public QObject {
     void valuesAndTheirConversions() {
         QFETCH(QByteArray, file);
         WriteFile(ini, file);
-        ReadLinkSettings(ini);
+        ReadLinkSettings(ProfileFile(ini));
         QTEST(PortName, "port");
         QTEST(static_cast<int>(BaudRate), "baud");
         QTEST(static_cast<int>(ParityIndex), "parity");
@@ -139,7 +141,7 @@ class TestSettings : public QObject {
     }
 
     void outOfRangeParityInTheStatusLine() {
-        ReadLinkSettings(ini);
+        ReadLinkSettings(ProfileFile(ini));
         ParityIndex = 5;
         QCOMPARE(LinkStateText(true), QStringLiteral("Открыт COM1  19200 бод ? Адрес 1"));
     }
@@ -246,13 +248,40 @@ class TestSettings : public QObject {
         const QString beside = dir.filePath(QStringLiteral("QS730_View.ini"));
         const QString own = dir.filePath(QStringLiteral("config/QS730_View.ini"));
         WriteFile(beside, "[Port]\nName=COM3\n");
-        ReadLinkSettings(SettingsFileToRead(own, beside));
+        ReadLinkSettings(ProfileFile(own, beside));
         QCOMPARE(PortName, QStringLiteral("COM3"));
         ProfileFile(own).writeString(QStringLiteral("Port"), QStringLiteral("Name"), "COM5");
-        ReadLinkSettings(SettingsFileToRead(own, beside));
+        ReadLinkSettings(ProfileFile(own, beside));
         QCOMPARE(PortName, QStringLiteral("COM5"));
         QCOMPARE(QFileInfo(ProgramFolderSettingsFilePath()).absolutePath(),
                  QCoreApplication::applicationDirPath());
+        QDir(dir.filePath(QStringLiteral("config"))).removeRecursively();
+    }
+
+    // The file in use is one file: until the user's own exists every section
+    // reads from the one beside the program, and the first save of any of
+    // them (here the check's points) starts from all of it.
+    void firstSaveStartsFromTheWholeOlderFile() {
+        const QString beside = dir.filePath(QStringLiteral("QS730_View.ini"));
+        const QString own = dir.filePath(QStringLiteral("config/QS730_View/QS730_View.ini"));
+        const QByteArray old =
+            "; mine\r\n[Port]\r\nBaud=9600\r\nParity=0\r\n[Alpha]\r\n"
+            "Alpha=B\r\n[Check]\r\nSamples=7\r\n[Protocol]\r\nTechnician=Ivanov\r\n";
+        WriteFile(beside, old);
+        ProfileFile file(own, beside);
+        CheckSettings check = LoadCheckSettings(file);
+        QCOMPARE(check.samples, 7);
+        check.samples = 9;
+        SaveCheckSettings(file, check);
+        QCOMPARE(ReadFile(beside), old); // never written
+        QVERIFY(ReadFile(own).startsWith("; mine\r\n[Port]\r\nBaud=9600\r\n"));
+        for (const ProfileFile& f : {file, ProfileFile(own)}) {
+            ReadLinkSettings(f);
+            QCOMPARE(std::tuple(BaudRate, int(ParityIndex), SerialLetter),
+                     std::tuple(9600, 0, QStringLiteral("B")));
+            QCOMPARE(LoadCheckSettings(f).samples, 9);
+            QCOMPARE(LoadProtocolPeople(f).technician, QStringLiteral("Ivanov"));
+        }
         QDir(dir.filePath(QStringLiteral("config"))).removeRecursively();
     }
 
@@ -312,7 +341,7 @@ class TestSettings : public QObject {
         Comm = {};
         Comm.init_comm = &ScriptedInit;
         WriteFile(ini, "[Port]\nName=COM9\n");
-        ReadLinkSettings(ini);
+        ReadLinkSettings(ProfileFile(ini));
 
         initResult = 3;
         QVERIFY(!OpenPort(PortName, BaudRate, ParityIndex));

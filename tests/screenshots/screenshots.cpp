@@ -283,7 +283,7 @@ int main(int argc, char* argv[]) {
         };
         ProtocolData data;
         data.module = ReadModuleRecordId();
-        TCheck found(&form, ini);
+        TCheck found(&form, ProfileFile(ini));
         found.show();
         found.btNextClick();
         run(found, 4);
@@ -310,7 +310,7 @@ int main(int argc, char* argv[]) {
         }
         data.adjustment = wizard.calibrationResult();
         data.adjustment->module = data.module;
-        TCheck left(&form, ini);
+        TCheck left(&form, ProfileFile(ini));
         left.show();
         left.btNextClick();
         run(left, 10);

@@ -85,7 +85,8 @@ TEST(SimProgram, ServesUntilTerminated) {
         ::dup2(null, 2);
         ::execl(QS_SIM_EXE, "qs730-sim", "--link", link.c_str(), "--address", "3", "--baud", "9600",
                 "--parity", "odd", "--serial", "B0123", "--type", "12", "--current", "20500",
-                "--voltage", "9000", static_cast<char*>(nullptr));
+                "--voltage", "9000", "--refuse", "258:3", "--refuse", "0x103:4",
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(out[1]);
@@ -98,6 +99,11 @@ TEST(SimProgram, ServesUntilTerminated) {
         EXPECT_EQ(m.values(0, 1), Words{4219});
         EXPECT_EQ(m.values(768, 1), Words{12});
         EXPECT_EQ(m.values(1025, 1), Words{20500});
+        // Refused writes: the value stays, and reads go on.
+        EXPECT_EQ(m.write(258, {192}), simtest::Ex(3));
+        EXPECT_EQ(m.write(258, {48, 2}), simtest::Ex(3));
+        EXPECT_EQ(m.write(259, {2}), simtest::Ex(4));
+        EXPECT_EQ(m.values(258, 2), (Words{96, 1}));
     }
     ::kill(pid, SIGTERM);
     int status = -1;
@@ -115,7 +121,8 @@ TEST(SimProgram, RefusesBadOptions) {
     EXPECT_EQ(out.rfind("usage: qs730-sim", 0), 0u) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
     for (const char* bad : {"--baud 14400", "--parity mark", "--address 0", "--address 248",
-                            "--serial A2048", "--serial 70000", "--bogus 1", "--type"}) {
+                            "--serial A2048", "--serial 70000", "--bogus 1", "--type",
+                            "--refuse 258", "--refuse 258:0", "--refuse 258:256"}) {
         Shell(std::string(QS_SIM_EXE) + " " + bad, &status);
         EXPECT_EQ(status, 2) << bad;
     }
