@@ -16,6 +16,7 @@
 #include "CalibrationProtocol.h"
 #include "Errors.h"
 #include "Func.h"
+#include "Modulparams.h"
 #include "Passw.h"
 #include "RecordFile.h"
 #include "SaveAs.h"
@@ -28,39 +29,12 @@ using config::Param;
 namespace {
 
 // The module's new address, speed and parity, written the safe way of the
-// service dialog, and the offer to follow the module there. The one place
-// where a configuration write changes the module's link.
+// service dialog, and what came of it told with the same offer to follow the
+// module. The one place where a configuration write changes the module's
+// link; no poll goes to a link on the move.
 void WriteModuleLink(QWidget* owner, const module::LinkParams& link) {
-    const module::WriteResult r = module::WriteServiceParams({link, std::nullopt});
-    const QString now = module::LinkText(r.written);
-    if (!r.linkChanged() ||
-        !seam::ask(owner, QStringLiteral("Перейти на новые параметры связи (%1)?").arg(now)))
-        return;
-    uint16_t found = 0;
-    QString why;
-    switch (module::SwitchToModuleLink(r, &found)) {
-    case module::SwitchResult::Switched:
-        return;
-    case module::SwitchResult::AfterRestart:
-        why = QStringLiteral("Модуль перейдёт на новые параметры связи (%1) после перезапуска.")
-                  .arg(now);
-        break;
-    case module::SwitchResult::OtherModule:
-        why = QStringLiteral("На новых параметрах связи (%1) отвечает другой модуль: рег. номер "
-                             "%2 вместо %3.")
-                  .arg(now, module::SerialText(found), module::SerialText(r.serial));
-        break;
-    case module::SwitchResult::NotFound:
-        why = QStringLiteral("Модуль не отвечает ни на новых параметрах связи (%1), ни на "
-                             "прежних. Найдите его автоматическим поиском (\u00abПорт\u00bb "
-                             "\u2192 \u00abНастройки...\u00bb).")
-                  .arg(now);
-        break;
-    }
-    seam::message(owner,
-                  why + QStringLiteral("\nПрограмма остаётся на прежних параметрах связи (%1).")
-                            .arg(module::LinkText(r.before)),
-                  QString(), seam::Icon::Warning);
+    const PollHold hold;
+    OfferModuleLink(owner, module::WriteServiceParams({link, std::nullopt}));
 }
 
 // One step of a write: what it sends, as the messages name it.
