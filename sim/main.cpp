@@ -1,9 +1,10 @@
 // qs730-sim: runs one simulated module until SIGINT or SIGTERM; SIGUSR1
-// restarts it (a power cycle).
+// restarts it (a power cycle). With --module, several modules on one line.
 //
 // The first line on stdout is the device to open (or the link given with
 // --link), so scripts can read it.
 #include "Registers.h"
+#include "SimLine.h"
 #include "SimModule.h"
 
 #include <cctype>
@@ -16,13 +17,15 @@
 #include <exception>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 const char* const Usage =
     "usage: qs730-sim [--link PATH] [--address 1..247] [--baud BPS] [--parity none|odd|even|0|1|2]"
     " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
-    "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] [--help]\n";
+    "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] "
+    "[--module ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]]... [--help]\n";
 
 [[noreturn]] void Fail(const std::string& message) {
     std::fprintf(stderr, "qs730-sim: %s\n%s", message.c_str(), Usage);
@@ -88,6 +91,71 @@ void Error(const std::string& option, const char* text, double& gain, double& of
     offset = units;
 }
 
+// "ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]": one module of a line, the other
+// options giving what a field left out does not.
+sim::Options ModuleOption(const std::string& spec, sim::Options o) {
+    std::vector<std::string> fields;
+    for (std::string::size_type start = 0;;) {
+        const auto colon = spec.find(':', start);
+        fields.push_back(spec.substr(start, colon - start));
+        if (colon == std::string::npos)
+            break;
+        start = colon + 1;
+    }
+    if (fields.size() > 5)
+        Fail("bad value for --module: " + spec);
+    o.address = static_cast<uint8_t>(Number("--module", fields[0].c_str(), 247));
+    if (fields.size() > 1 && !fields[1].empty())
+        o.serial = Serial(fields[1].c_str());
+    if (fields.size() > 2 && !fields[2].empty())
+        o.baud = static_cast<int>(Number("--module", fields[2].c_str(), 115200));
+    if (fields.size() > 3 && !fields[3].empty())
+        o.parity = Parity(fields[3].c_str());
+    if (fields.size() > 4 && !fields[4].empty())
+        o.typeCode = static_cast<uint16_t>(Number("--module", fields[4].c_str(), 0xFFFF));
+    if (o.address < 1 || reg::SpeedIndex(o.baud) < 0)
+        Fail("bad value for --module: " + spec);
+    return o;
+}
+
+// Several modules on one line until SIGINT or SIGTERM; SIGUSR1 restarts them all.
+int RunLine(const std::vector<sim::Options>& modules, const std::string& link, int delayMs,
+            int badCrc, const sigset_t& stopSignals) {
+    sim::SimLine line(modules);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        line.module(i).delayAll(delayMs);
+        line.module(i).corruptCrcNext(badCrc);
+    }
+    if (!link.empty() && !line.linkAt(link)) {
+        std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", link.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    std::printf("%s\n", link.empty() ? line.devicePath().c_str() : link.c_str());
+    std::fflush(stdout);
+    std::fprintf(
+        stderr,
+        "qs730-sim: %s, a line of %zu modules; stop with Ctrl+C, restart with kill -USR1 %d\n",
+        line.devicePath().c_str(), line.size(), static_cast<int>(getpid()));
+    const auto show = [&line] {
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            sim::SimModule& m = line.module(i);
+            std::fprintf(
+                stderr, "qs730-sim:   address %d, %d bit/s, parity %d, serial 0x%04X, type %d\n",
+                m.address(), m.baud(), m.parity(), m.reg(reg::SerialNumber), m.reg(reg::TypeCode));
+        }
+    };
+    show();
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGUSR1) {
+        for (std::size_t i = 0; i < line.size(); ++i)
+            line.module(i).restart();
+        std::fprintf(stderr, "qs730-sim: restarted\n");
+        show();
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +163,7 @@ int main(int argc, char** argv) {
     std::string link;
     int delayMs = 0;
     int badCrc = 0;
+    std::vector<std::string> moduleSpecs;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -130,6 +199,8 @@ int main(int argc, char** argv) {
             options.linkChange = LinkChangeOption(value);
         else if (option == "--voltage")
             options.appliedVoltageMv = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
+        else if (option == "--module")
+            moduleSpecs.push_back(value);
         else
             Fail("unknown option " + option);
     }
@@ -148,6 +219,12 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
+        if (!moduleSpecs.empty()) {
+            std::vector<sim::Options> modules;
+            for (const std::string& spec : moduleSpecs)
+                modules.push_back(ModuleOption(spec, options));
+            return RunLine(modules, link, delayMs, badCrc, stopSignals);
+        }
         sim::SimModule module(options);
         module.delayAll(delayMs);
         module.corruptCrcNext(badCrc);
