@@ -35,6 +35,10 @@ class Library {
     int32_t enumParameters(const char* port, int32_t typeCode, uint16_t serial, int32_t address,
                            int32_t* baud, uint8_t* parity);
 
+    // scan_read: Link::probe on the open link (Scan.cpp).
+    int32_t scanRead(uint8_t address, uint16_t first, uint16_t count, uint16_t* data,
+                     uint8_t patient, uint8_t* other);
+
   private:
     // [Link] ResponseTimeout of the settings file, read anew at every open.
     std::chrono::milliseconds responseAllowance() const;

@@ -39,4 +39,9 @@ COMM_MB_API int32_t EnumParameters(const char* port, int32_t type_code, uint16_t
         [&] { return library().enumParameters(port, type_code, serial, address, baud, parity); });
 }
 
+COMM_MB_API int32_t scan_read(uint8_t address, uint16_t first, uint16_t count, uint16_t* data,
+                              uint8_t patient, uint8_t* other) {
+    return guarded([&] { return library().scanRead(address, first, count, data, patient, other); });
+}
+
 } // extern "C"
