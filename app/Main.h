@@ -51,6 +51,8 @@ class TForm1 : public QMainWindow {
     void miTrendClick();
     // ---- The window of the link statistics, made when first asked for
     void miLinkStatsClick();
+    // ---- The modules on the line: polling pauses while the window is open
+    void miBusScanClick();
 
     // The measurement-mode radio group: 0 "Ток", 1 "Напряжение", -1 none.
     int rgModeItemIndex() const;

@@ -79,6 +79,7 @@ bool LoadCommLibraryFrom(const QString& path) {
         LoadError(QStringLiteral("comm_mb.dll не содержит функции EnumParameters!"));
         return false;
     }
+    found.scan_read = reinterpret_cast<scan_read_fn>(library->resolve("scan_read"));
     Comm = found;
     return true;
 }
