@@ -35,8 +35,8 @@ TBusScan::TBusScan(QWidget* parent)
         QStringLiteral("Порт %1: %2").arg(PortName, bus::SettingText({BaudRate, ParityIndex})));
     if (!bus::BusScan::Fast())
         ui->lbNote->setText(QStringLiteral(
-            "comm_mb.dll не содержит функции scan_read: поиск будет медленнее, около 2 с на "
-            "каждый адрес без модуля (7-8 минут на одну скорость)."));
+            "comm_mb.dll не содержит функции scan_read: поиск будет медленнее, около 1,5 с на "
+            "каждый адрес без модуля (6-7 минут на одну скорость)."));
     ui->lbNote->setVisible(!ui->lbNote->text().isEmpty());
     QStringList columns = bus::FoundColumns();
     columns.replaceInStrings(QStringLiteral(" в модуле"), QStringLiteral("\nв модуле"));
@@ -61,7 +61,13 @@ TBusScan::TBusScan(QWidget* parent)
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->tbModules, &QTableWidget::itemSelectionChanged, this,
             [this] { selectionChanged(); });
+    // Enter or a double click on a module's row: "Работать с модулем".
+    connect(ui->tbModules, &QTableWidget::activated, this, [this] {
+        if (ui->btWork->isEnabled())
+            ui->btWork->click();
+    });
     scanEnded();
+    ui->btStart->setFocus();
 }
 
 TBusScan::~TBusScan() = default;
@@ -112,13 +118,17 @@ void TBusScan::done(int result) {
 
 void TBusScan::scanEnded() {
     tmScan->stop();
+    const bool stopHadFocus = ui->btStop->hasFocus();
     ui->btStop->setEnabled(false);
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->btStart, ui->chbAllSpeeds, ui->seExpected,
-                                                      ui->btCopy, ui->btSave})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ui->btStart, ui->chbAllSpeeds, ui->seExpected})
         w->setEnabled(true);
-    if (ui->btStop->hasFocus() || !focusWidget())
-        ui->btStart->setFocus();
+    // The list of a scan, also an empty one, is a record; before one there is none.
+    ui->btCopy->setEnabled(scan_ != nullptr);
+    ui->btSave->setEnabled(scan_ != nullptr);
     showModules();
+    if (stopHadFocus) // on to the list, or back to "Начать" when it is empty
+        (shown_.empty() ? static_cast<QWidget*>(ui->btStart) : ui->tbModules)->setFocus();
     showProgress();
     selectionChanged();
 }
@@ -177,6 +187,8 @@ void TBusScan::showModules() {
         if (SameRow(keep, shown_[static_cast<size_t>(r)]))
             t->selectRow(r);
     }
+    if (!selected() && t->rowCount() > 0)
+        t->selectRow(0); // the arrow keys go on from the first row
     // The state takes the room left and breaks into lines where it needs to.
     for (int c = 0; c + 1 < t->columnCount(); ++c)
         t->resizeColumnToContents(c);

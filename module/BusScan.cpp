@@ -270,8 +270,9 @@ bool BusScan::openSetting() {
     }
     if (rc == COMM_BAD_PARAMETER || error == EINVAL)
         return false;
-    fail(QStringLiteral("Невозможно открыть ") + PortName + QLatin1Char('\n') +
-         OpenFailureReason(error));
+    const QString reason = OpenFailureReason(error);
+    fail(QStringLiteral("Поиск модулей остановлен: порт %1 не открывается").arg(PortName) +
+         (reason.isEmpty() ? QString() : QStringLiteral(".\n") + reason));
 }
 
 void BusScan::nextSetting() {
@@ -301,6 +302,10 @@ void BusScan::quickStep() {
 
 void BusScan::recheckStep() {
     const int a = *recheck_.begin();
+    if (a != recheckAddress_) {
+        recheckAddress_ = a;
+        recheckTries_ = 0;
+    }
     uint16_t words[2] = {};
     const Look l = look(a, reg::TypeCode, 2, words, true);
     if (Unclear(l.code) && ++recheckTries_ < PatientTries) {

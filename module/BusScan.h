@@ -145,7 +145,8 @@ class BusScan {
     bool settingOpen_ = false;
     int address_ = 1;
     std::set<int> recheck_;          // addresses to look at again, patiently
-    int recheckTries_ = 0;           // of the first of them
+    int recheckAddress_ = 0;         // the first of them, looked at
+    int recheckTries_ = 0;           // so many times
     std::optional<size_t> identity_; // the row whose identity is being read
     int identityPart_ = 0;           // 0: registration number, 1: own link
     int identityTries_ = 0;

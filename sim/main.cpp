@@ -118,6 +118,19 @@ sim::Options ModuleOption(const std::string& spec, sim::Options o) {
     return o;
 }
 
+// Makes the link when one is asked for and prints the first line: the device
+// to open. False, having said why, when the link cannot be made.
+template <class Line> bool Publish(Line& line, const std::string& link) {
+    if (!link.empty() && !line.linkAt(link)) {
+        std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", link.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    std::printf("%s\n", link.empty() ? line.devicePath().c_str() : link.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
 // Several modules on one line until SIGINT or SIGTERM; SIGUSR1 restarts them all.
 int RunLine(const std::vector<sim::Options>& modules, const std::string& link, int delayMs,
             int badCrc, const sigset_t& stopSignals) {
@@ -126,13 +139,8 @@ int RunLine(const std::vector<sim::Options>& modules, const std::string& link, i
         line.module(i).delayAll(delayMs);
         line.module(i).corruptCrcNext(badCrc);
     }
-    if (!link.empty() && !line.linkAt(link)) {
-        std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", link.c_str(),
-                     std::strerror(errno));
+    if (!Publish(line, link))
         return 1;
-    }
-    std::printf("%s\n", link.empty() ? line.devicePath().c_str() : link.c_str());
-    std::fflush(stdout);
     std::fprintf(
         stderr,
         "qs730-sim: %s, a line of %zu modules; stop with Ctrl+C, restart with kill -USR1 %d\n",
@@ -228,13 +236,8 @@ int main(int argc, char** argv) {
         sim::SimModule module(options);
         module.delayAll(delayMs);
         module.corruptCrcNext(badCrc);
-        if (!link.empty() && !module.linkAt(link)) {
-            std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", link.c_str(),
-                         std::strerror(errno));
+        if (!Publish(module, link))
             return 1;
-        }
-        std::printf("%s\n", link.empty() ? module.devicePath().c_str() : link.c_str());
-        std::fflush(stdout);
         std::fprintf(stderr,
                      "qs730-sim: %s, address %d, %d bit/s, parity %d, new link %s; stop with "
                      "Ctrl+C, restart with kill -USR1 %d\n",

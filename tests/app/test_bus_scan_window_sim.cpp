@@ -28,12 +28,6 @@ QByteArray Bytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
 }
 
-uint16_t SerialAtTheToolsLink() {
-    uint16_t serial = 0;
-    ReadRegister(reg::SerialNumber, serial);
-    return serial;
-}
-
 } // namespace
 
 class TestBusScanWindowSim : public QObject {
@@ -72,6 +66,7 @@ class TestBusScanWindowSim : public QObject {
         TBusScan window;
         window.show();
         QVERIFY(!Control<QLabel>(window, "lbNote")->isVisible());
+        QVERIFY(!Control<QPushButton>(window, "btSave")->isEnabled()); // nothing to save yet
         scanToTheEnd(window);
         QCOMPARE(window.modules().size(), size_t(4));
         QCOMPARE(Control<QTableWidget>(window, "tbModules")->rowCount(), 4);
@@ -106,11 +101,12 @@ class TestBusScanWindowSim : public QObject {
         QCOMPARE(ModuleAddress, uint8_t(1));
         QVERIFY(!QFile::exists(SettingsFilePath()));
 
-        // The module itself: the tool's link, the status line and the file
-        // as "OK" in the port settings leaves them; the port map untouched.
+        // The module itself, Enter on its row: the tool's link, the status
+        // line and the file as "OK" in the port settings leaves them; the
+        // port map untouched.
         bus.line().module(4).setReg(reg::SerialNumber, reg::EncodeSerial(0, 100));
         rec.clear();
-        Control<QPushButton>(window, "btWork")->click();
+        QTest::keyClick(Control<QTableWidget>(window, "tbModules"), Qt::Key_Return);
         QCOMPARE(rec.texts(), QStringList());
         QCOMPARE(window.result(), int(QDialog::Accepted));
         QCOMPARE(statusLine, QStringLiteral("Открыт %1  19200 бод Even Адрес 30").arg(bus.port()));

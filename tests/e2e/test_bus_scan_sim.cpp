@@ -42,12 +42,6 @@ QStringList Rows(const std::vector<bus::Found>& found) {
     return rows;
 }
 
-uint16_t SerialAtTheToolsLink() {
-    uint16_t serial = 0;
-    ReadRegister(reg::SerialNumber, serial);
-    return serial;
-}
-
 } // namespace
 
 class TestBusScanSim : public QObject {

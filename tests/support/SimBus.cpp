@@ -15,6 +15,12 @@ sim::Options LineModule(uint8_t address, const char* serial, int baud, int parit
     return o;
 }
 
+uint16_t SerialAtTheToolsLink() {
+    uint16_t serial = 0;
+    ReadRegister(reg::SerialNumber, serial);
+    return serial;
+}
+
 SimBus::SimBus(const std::vector<sim::Options>& modules, int32_t baud, uint8_t parity)
     : line_(std::make_unique<sim::SimLine>(modules)) {
     if (!Comm.invoke_modb && !LoadCommLibrary())

@@ -13,6 +13,9 @@
 sim::Options LineModule(uint8_t address, const char* serial, int baud = 19200, int parity = 2,
                         uint16_t type = 17);
 
+// Register 0 of the module at the tool's link, read as the tool reads it.
+uint16_t SerialAtTheToolsLink();
+
 class SimBus {
   public:
     // Binds the library beside the test executable (unless bound already),
