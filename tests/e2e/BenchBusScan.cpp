@@ -36,13 +36,17 @@ Run Scan(int upTo = 247) {
     t.start();
     bus::BusScan scan({});
     try {
-        while (scan.step() && (upTo >= 247 || scan.address() <= upTo)) {
+        while (scan.step()) {
+            r.addresses = std::min(std::max(r.addresses, scan.address() - 1), 247);
+            if (r.addresses >= upTo)
+                break;
         }
     } catch (const Exception& e) {
         std::printf("    scan failed: %s\n", qUtf8Printable(e.message()));
     }
     r.seconds = t.elapsed() / 1000.0;
-    r.addresses = std::min(scan.address() - 1, 247);
+    if (!scan.running() && !scan.stoppedEarly())
+        r.addresses = 247;
     r.found = scan.found();
     return r;
 }
