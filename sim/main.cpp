@@ -93,17 +93,17 @@ void Error(const std::string& option, const char* text, double& gain, double& of
 
 // "ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]": one module of a line, the other
 // options giving what a field left out does not.
-sim::Options ModuleOption(const std::string& spec, sim::Options o) {
+sim::Options ModuleOption(const std::string& text, sim::Options o) {
     std::vector<std::string> fields;
     for (std::string::size_type start = 0;;) {
-        const auto colon = spec.find(':', start);
-        fields.push_back(spec.substr(start, colon - start));
+        const auto colon = text.find(':', start);
+        fields.push_back(text.substr(start, colon - start));
         if (colon == std::string::npos)
             break;
         start = colon + 1;
     }
     if (fields.size() > 5)
-        Fail("bad value for --module: " + spec);
+        Fail("bad value for --module: " + text);
     o.address = static_cast<uint8_t>(Number("--module", fields[0].c_str(), 247));
     if (fields.size() > 1 && !fields[1].empty())
         o.serial = Serial(fields[1].c_str());
@@ -114,7 +114,7 @@ sim::Options ModuleOption(const std::string& spec, sim::Options o) {
     if (fields.size() > 4 && !fields[4].empty())
         o.typeCode = static_cast<uint16_t>(Number("--module", fields[4].c_str(), 0xFFFF));
     if (o.address < 1 || reg::SpeedIndex(o.baud) < 0)
-        Fail("bad value for --module: " + spec);
+        Fail("bad value for --module: " + text);
     return o;
 }
 
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     std::string link;
     int delayMs = 0;
     int badCrc = 0;
-    std::vector<std::string> moduleSpecs;
+    std::vector<std::string> moduleTexts;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
         else if (option == "--voltage")
             options.appliedVoltageMv = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
         else if (option == "--module")
-            moduleSpecs.push_back(value);
+            moduleTexts.push_back(value);
         else
             Fail("unknown option " + option);
     }
@@ -227,10 +227,10 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
-        if (!moduleSpecs.empty()) {
+        if (!moduleTexts.empty()) {
             std::vector<sim::Options> modules;
-            for (const std::string& spec : moduleSpecs)
-                modules.push_back(ModuleOption(spec, options));
+            for (const std::string& text : moduleTexts)
+                modules.push_back(ModuleOption(text, options));
             return RunLine(modules, link, delayMs, badCrc, stopSignals);
         }
         sim::SimModule module(options);
