@@ -13,6 +13,7 @@
 
 #include "About.h"
 #include "AccuracyRecords.h"
+#include "BusScanWindow.h"
 #include "Calib.h"
 #include "Compar.h"
 #include "Convert.h"
@@ -103,6 +104,7 @@ TForm1::TForm1(QWidget* parent)
     ui->miMonitor->setEnabled(FrameLog::global().available());
     ui->miMonitor->setToolTip(FrameLog::global().unavailableReason());
     ui->miMeasure->setToolTipsVisible(true);
+    connect(ui->miBusScan, &QAction::triggered, this, guarded(&TForm1::miBusScanClick));
     // The trend and the log watch every poll.
     connect(this, &TForm1::polled, trend_, &TTrend::record);
     connect(this, &TForm1::polled, log_, &MeasureLog::record);
@@ -388,4 +390,18 @@ void TForm1::miMonitorClick() {
     if (!monitor_)
         monitor_ = new TMonitor(this);
     monitor_->open();
+}
+
+// The scan borrows the line (at other settings, with "Все скорости"): no poll
+// goes out meanwhile. A module taken over may be another one: its mode is
+// unknown until it is read.
+void TForm1::miBusScanClick() {
+    const bool polling = tmPollEnabled();
+    setTmPollEnabled(false);
+    const int shownBefore = linkShown_;
+    TBusScan window(this);
+    window.exec();
+    setTmPollEnabled(polling);
+    if (linkShown_ != shownBefore)
+        measuredMode_ = 0;
 }

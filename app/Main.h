@@ -56,6 +56,8 @@ class TForm1 : public QMainWindow {
     void miLinkStatsClick();
     // ---- The monitor of the frames on the line, made when first asked for
     void miMonitorClick();
+    // ---- The modules on the line: polling pauses while the window is open
+    void miBusScanClick();
 
     // The measurement-mode radio group: 0 "Ток", 1 "Напряжение", -1 none.
     int rgModeItemIndex() const;

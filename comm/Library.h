@@ -39,6 +39,9 @@ class Library {
     // read_frames: the frames on the line (Capture.h).
     static int32_t readFrames(uint64_t after, comm_frame* frames, int32_t capacity,
                               int32_t frameSize, int32_t* count, uint64_t* lost);
+    // scan_read: Link::probe on the open link (Scan.cpp).
+    int32_t scanRead(uint8_t address, uint16_t first, uint16_t count, uint16_t* data,
+                     uint8_t patient, uint8_t* other);
 
   private:
     // [Link] ResponseTimeout of the settings file, read anew at every open.

@@ -187,6 +187,20 @@ int32_t Link::open(const std::string& device, int32_t baud, int32_t parity) {
     return COMM_OK;
 }
 
+int32_t Link::reopenIfLost() {
+    if (ctx_ == nullptr) {
+        if (!lost_) {
+            return COMM_NOT_OPEN;
+        }
+        // The device went away: one try to get it back under its old name.
+        if (open(std::string(device_), baud_, parity_) != COMM_OK) {
+            lost_ = true;
+            return COMM_IO_ERROR;
+        }
+    }
+    return COMM_OK;
+}
+
 microseconds Link::silenceSpan() const {
     // After the latest request, or the latest reply (once it is out the
     // module takes up the next request), the next reply owed starts within
@@ -256,15 +270,8 @@ int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16
     if (address < 1 || address > 247) {
         return COMM_BAD_PARAMETER;
     }
-    if (ctx_ == nullptr) {
-        if (!lost_) {
-            return COMM_NOT_OPEN;
-        }
-        // The device went away: one try to get it back under its old name.
-        if (open(std::string(device_), baud_, parity_) != COMM_OK) {
-            lost_ = true;
-            return COMM_IO_ERROR;
-        }
+    if (const int32_t rc = reopenIfLost(); rc != COMM_OK) {
+        return rc;
     }
     if (modbus_set_slave(ctx_, address) != 0) {
         return COMM_BAD_PARAMETER;

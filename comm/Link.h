@@ -157,7 +157,26 @@ class Link {
     // Requests whose replies may still come.
     int unanswered() const { return owed_; }
 
+    // The bus scan's look at one address (Scan.cpp): one read of `count`
+    // (1..4) registers from `first`, a single attempt. It waits for the reply
+    // the short allowance of scanAllowance, or with `patient` the response
+    // allowance; it does not wait for the replies still owed to earlier
+    // requests, but hears them out: an intact reply from another slave, before
+    // the request or after it, is no answer, and its address goes to *other
+    // (0 when none came; `other` may be null). Results as exchange's, except
+    // COMM_BAD_CRC for bytes that made no intact frame (a damaged reply, or
+    // two slaves answering at once) and COMM_BAD_REPLY for an intact reply
+    // of this address that does not answer this read.
+    int32_t probe(uint8_t address, uint16_t first, uint16_t count, uint16_t* data, bool patient,
+                  uint8_t* other);
+
   private:
+    // COMM_OK when the port is open, if need be after one try to get a lost
+    // device back; else COMM_NOT_OPEN or COMM_IO_ERROR.
+    int32_t reopenIfLost();
+    // One frame heard within `within` (Scan.cpp).
+    enum class Heard { Nothing, Own, Foreign, Garbled, PortFailed };
+    Heard hearFrame(uint8_t address, std::chrono::microseconds within, uint8_t* frame, int& length);
     void closePort();
     void lose(); // the device went away
     void forgetOwed();

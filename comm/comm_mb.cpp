@@ -46,4 +46,9 @@ COMM_MB_API int32_t read_frames(uint64_t after, comm_frame* frames, int32_t capa
     });
 }
 
+COMM_MB_API int32_t scan_read(uint8_t address, uint16_t first, uint16_t count, uint16_t* data,
+                              uint8_t patient, uint8_t* other) {
+    return guarded([&] { return library().scanRead(address, first, count, data, patient, other); });
+}
+
 } // extern "C"

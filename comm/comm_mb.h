@@ -1,9 +1,9 @@
 /* The communication library of the QS730 service tool.
  *
- * Three C entry points, and an optional fourth (read_frames), exported under
- * their undecorated names. The library
- * owns the serial port and the Modbus RTU exchange; the tool never touches the
- * port itself. */
+ * Three C entry points, exported under their undecorated names, and optional
+ * ones (read_frames, scan_read) after them: the tool works without those. The
+ * library owns the serial port and the Modbus RTU exchange; the tool never
+ * touches the port itself. */
 #ifndef COMM_MB_H
 #define COMM_MB_H
 
@@ -167,6 +167,24 @@ typedef int32_t (*init_comm_fn)(const char*, int32_t, uint8_t);
 typedef int32_t (*invoke_modb_fn)(uint8_t, uint8_t, uint16_t, uint16_t, uint16_t*);
 typedef int32_t (*EnumParameters_fn)(const char*, int32_t, uint16_t, int32_t, int32_t*, uint8_t*);
 typedef int32_t (*read_frames_fn)(uint64_t, comm_frame*, int32_t, int32_t, int32_t*, uint64_t*);
+
+/* ---- The bus scan (optional: a tool must work without it) */
+
+/* The bus scan's look at one address: one read of `count` (1..4) holding
+ * registers from `first` at slave `address`, a single attempt. With `patient`
+ * 0 it waits for the reply a short allowance derived from the line speed
+ * (about 33 ms at 19200 bit/s, see Scan.h), otherwise the response allowance
+ * of invoke_modb. Unlike invoke_modb it does not wait for the replies still
+ * owed to earlier calls, but hears them out: an intact reply from another
+ * slave, before the request or after it, is not taken for the answer, and its
+ * address goes to *other (0 when none came; `other` may be null). Results as
+ * invoke_modb's, except COMM_BAD_CRC for bytes that made no intact frame (a
+ * damaged reply, or two slaves answering at once) and COMM_BAD_REPLY for an
+ * intact reply of this slave that does not answer this read. It only reads. */
+COMM_MB_API int32_t scan_read(uint8_t address, uint16_t first, uint16_t count, uint16_t* data,
+                              uint8_t patient, uint8_t* other);
+
+typedef int32_t (*scan_read_fn)(uint8_t, uint16_t, uint16_t, uint16_t*, uint8_t, uint8_t*);
 
 #ifdef __cplusplus
 }

@@ -80,6 +80,7 @@ bool LoadCommLibraryFrom(const QString& path) {
         LoadError(QStringLiteral("comm_mb.dll не содержит функции EnumParameters!"));
         return false;
     }
+    found.scan_read = reinterpret_cast<scan_read_fn>(library->resolve("scan_read"));
     Comm = found;
     // Optional: without it the monitor of the line is off.
     FrameLog::global().bind(reinterpret_cast<read_frames_fn>(library->resolve("read_frames")));

@@ -21,14 +21,17 @@
 QString CommLibraryPath();
 // Binds the library and resolves init_comm, invoke_modb and EnumParameters in
 // that order. On failure shows the one error box (no owner) and returns false.
+// The optional entry points are resolved where the library has them.
 bool LoadCommLibrary();
 bool LoadCommLibraryFrom(const QString& path);
 
-// The three entry-point slots. Tests may put stand-ins here.
+// The three entry-point slots, and those of the optional entry points (null
+// when the library has not got them). Tests may put stand-ins here.
 struct CommEntryPoints {
     init_comm_fn init_comm = nullptr;
     invoke_modb_fn invoke_modb = nullptr;
     EnumParameters_fn EnumParameters = nullptr;
+    scan_read_fn scan_read = nullptr; // the bus scan's quick look
 };
 extern CommEntryPoints Comm;
 

@@ -1,6 +1,8 @@
 #include "SimModule.h"
 
+#include "Frame.h"
 #include "LineSettings.h"
+#include "Pty.h"
 #include "Registers.h"
 
 #include <modbus/modbus.h>
@@ -9,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <deque>
@@ -19,7 +20,6 @@
 #include <optional>
 #include <poll.h>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -73,17 +73,6 @@ uint16_t Word(const uint8_t* p) {
 void PutWord(std::vector<uint8_t>& out, uint16_t w) {
     out.push_back(static_cast<uint8_t>(w >> 8));
     out.push_back(static_cast<uint8_t>(w & 0xFF));
-}
-
-uint16_t Crc16(const std::vector<uint8_t>& data) {
-    uint16_t crc = 0xFFFF;
-    for (uint8_t b : data) {
-        crc ^= b;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
 }
 
 void CheckLink(int address, int baud, int parity) {
@@ -160,6 +149,7 @@ struct SimModule::Impl {
     std::multimap<Clock::time_point, Reply> due;
 
     ~Impl();
+    void init(const Options& o); // registers and link, no line
     void open(const Options& o);
     void newContext();
     void run();
@@ -191,15 +181,10 @@ SimModule::Impl::~Impl() {
     for (int fd : {master, slave, wake[0], wake[1]})
         if (fd >= 0)
             ::close(fd);
-    for (const std::string& link : links) {
-        char target[PATH_MAX];
-        ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-        if (n > 0 && std::string(target, static_cast<size_t>(n)) == path)
-            ::unlink(link.c_str());
-    }
+    UnlinkPty(links, path);
 }
 
-void SimModule::Impl::open(const Options& o) {
+void SimModule::Impl::init(const Options& o) {
     CheckLink(o.address, o.baud, o.parity);
     address = o.address;
     baud = o.baud;
@@ -238,19 +223,14 @@ void SimModule::Impl::open(const Options& o) {
     regs[reg::FlagsA] = o.flagsA;
     regs[reg::InputValue] = 0;
     regs[reg::FlagsB] = o.flagsB;
+}
 
-    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-        throw std::runtime_error("cannot open a pseudo-terminal");
-    char name[128];
-    if (::ptsname_r(master, name, sizeof name) != 0)
-        throw std::runtime_error("cannot name the pseudo-terminal");
-    path = name;
-    // A late answer must never block the slave thread.
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0 || !SetRawLine(slave, static_cast<unsigned>(baud), parity))
-        throw std::runtime_error("cannot set up the pseudo-terminal");
+void SimModule::Impl::open(const Options& o) {
+    init(o);
+    const Pty pty = OpenPty(static_cast<unsigned>(baud), parity);
+    master = pty.master;
+    slave = pty.slave;
+    path = pty.path;
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error("cannot create a pipe");
     newContext();
@@ -374,12 +354,10 @@ void SimModule::Impl::logWire(bool fromModule, const uint8_t* bytes, std::size_t
 }
 
 void SimModule::Impl::send(const Reply& reply) {
-    std::vector<uint8_t> frame = reply.pdu;
+    std::vector<uint8_t> pdu = reply.pdu;
     if (reply.foreign)
-        frame[0] = static_cast<uint8_t>(frame[0] >= reg::MaxAddress ? 1 : frame[0] + 1);
-    const uint16_t crc = Crc16(frame);
-    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<uint8_t>((crc >> 8) ^ (reply.corruptCrc ? 0xFF : 0)));
+        pdu[0] = static_cast<uint8_t>(pdu[0] >= reg::MaxAddress ? 1 : pdu[0] + 1);
+    std::vector<uint8_t> frame = WithCrc(std::move(pdu), reply.corruptCrc);
     if (reply.cut)
         frame.resize(frame.size() / 2);
     logWire(true, frame.data(), frame.size());
@@ -595,12 +573,7 @@ std::string SimModule::devicePath() const {
 }
 
 bool SimModule::linkAt(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode) || ::unlink(path.c_str()) != 0)
-            return false;
-    }
-    if (::symlink(d->path.c_str(), path.c_str()) != 0)
+    if (!LinkPty(path, d->path))
         return false;
     std::lock_guard lock(d->m);
     d->links.push_back(path);
@@ -778,6 +751,32 @@ void SimModule::restart() {
     // Parameters written but never applied are lost with the power.
     d->regs[reg::Mode] = d->appliedMode;
     d->regs[reg::IntegrationTime] = d->appliedIntTime;
+    d->applyLinkFromRegs();
+}
+
+// ---- On a line shared with other modules
+
+SimModule::SimModule(const Options& options, Shared) : d(std::make_unique<Impl>()) {
+    d->init(options);
+}
+
+std::optional<SimModule::Answer> SimModule::hear(const uint8_t* frame, int length, unsigned baud,
+                                                 int parity) {
+    std::lock_guard lock(d->m);
+    if (length < 4 || (frame[0] != d->address && frame[0] != 0))
+        return std::nullopt;
+    if (baud != static_cast<unsigned>(d->baud) || parity != d->parity)
+        return std::nullopt; // the module cannot make sense of it
+    const Reply reply = d->handle(frame, length);
+    if (!reply.send)
+        return std::nullopt;
+    return Answer{WithCrc(reply.pdu, reply.corruptCrc), reply.delayMs, reply.linkChanged};
+}
+
+void SimModule::answered(const Answer& answer) {
+    if (!answer.linkChanged)
+        return;
+    std::lock_guard lock(d->m);
     d->applyLinkFromRegs();
 }
 

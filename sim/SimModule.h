@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -184,6 +185,27 @@ class SimModule {
     // construction), forgets the unlock and measurement parameters written
     // but not applied, and takes up the link of registers 257-259.
     void restart();
+
+    // ---- On a line shared with other modules (SimLine)
+
+    // A module without a pseudo-terminal or a thread of its own: the line it
+    // is on hands it every request it hears (devicePath() is empty).
+    struct Shared {};
+    SimModule(const Options& options, Shared);
+
+    // What the module sends back for one request.
+    struct Answer {
+        std::vector<uint8_t> frame; // with its CRC (a spoilt one when a fault says so)
+        int delayMs = 0;            // goes out so long after the request
+        bool linkChanged = false;   // registers 257-259 written: see answered()
+    };
+    // A whole request `frame` (its CRC checked by the line) heard while the
+    // line runs at `baud` and `parity` (0 none, 1 odd, 2 even): the module's
+    // answer, or nothing when it stays silent (another address, other line
+    // settings, a broadcast, a request lost on the way).
+    std::optional<Answer> hear(const uint8_t* frame, int length, unsigned baud, int parity);
+    // Once the answer is out: a module that takes a new link at once does so now.
+    void answered(const Answer& answer);
 
   private:
     struct Impl;

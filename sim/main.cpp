@@ -1,9 +1,10 @@
 // qs730-sim: runs one simulated module until SIGINT or SIGTERM; SIGUSR1
-// restarts it (a power cycle).
+// restarts it (a power cycle). With --module, several modules on one line.
 //
 // The first line on stdout is the device to open (or the link given with
 // --link), so scripts can read it.
 #include "Registers.h"
+#include "SimLine.h"
 #include "SimModule.h"
 
 #include <cctype>
@@ -16,6 +17,7 @@
 #include <exception>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -24,7 +26,7 @@ const char* const Usage =
     " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
     "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] "
     "[--late N] [--foreign N] [--cut N] [--garbage N] [--flags A,B] [--refuse REG:CODE]... "
-    "[--help]\n";
+    "[--module ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]]... [--help]\n";
 
 // The faults that each spoil the module's first N answers, as --bad-crc does.
 constexpr int LateReplyMs = 500; // past the master's time-out, within its late-reply window
@@ -116,6 +118,79 @@ std::pair<uint16_t, uint8_t> Refusal(const char* text) {
     return {static_cast<uint16_t>(number), static_cast<uint8_t>(code)};
 }
 
+// "ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]": one module of a line, the other
+// options giving what a field left out does not.
+sim::Options ModuleOption(const std::string& text, sim::Options o) {
+    std::vector<std::string> fields;
+    for (std::string::size_type start = 0;;) {
+        const auto colon = text.find(':', start);
+        fields.push_back(text.substr(start, colon - start));
+        if (colon == std::string::npos)
+            break;
+        start = colon + 1;
+    }
+    if (fields.size() > 5)
+        Fail("bad value for --module: " + text);
+    o.address = static_cast<uint8_t>(Number("--module", fields[0].c_str(), 247));
+    if (fields.size() > 1 && !fields[1].empty())
+        o.serial = Serial(fields[1].c_str());
+    if (fields.size() > 2 && !fields[2].empty())
+        o.baud = static_cast<int>(Number("--module", fields[2].c_str(), 115200));
+    if (fields.size() > 3 && !fields[3].empty())
+        o.parity = Parity(fields[3].c_str());
+    if (fields.size() > 4 && !fields[4].empty())
+        o.typeCode = static_cast<uint16_t>(Number("--module", fields[4].c_str(), 0xFFFF));
+    if (o.address < 1 || reg::SpeedIndex(o.baud) < 0)
+        Fail("bad value for --module: " + text);
+    return o;
+}
+
+// Makes the link when one is asked for and prints the first line: the device
+// to open. False, having said why, when the link cannot be made.
+template <class Line> bool Publish(Line& line, const std::string& link) {
+    if (!link.empty() && !line.linkAt(link)) {
+        std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", link.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    std::printf("%s\n", link.empty() ? line.devicePath().c_str() : link.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+// Several modules on one line until SIGINT or SIGTERM; SIGUSR1 restarts them all.
+int RunLine(const std::vector<sim::Options>& modules, const std::string& link, int delayMs,
+            int badCrc, const sigset_t& stopSignals) {
+    sim::SimLine line(modules);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        line.module(i).delayAll(delayMs);
+        line.module(i).corruptCrcNext(badCrc);
+    }
+    if (!Publish(line, link))
+        return 1;
+    std::fprintf(
+        stderr,
+        "qs730-sim: %s, a line of %zu modules; stop with Ctrl+C, restart with kill -USR1 %d\n",
+        line.devicePath().c_str(), line.size(), static_cast<int>(getpid()));
+    const auto show = [&line] {
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            sim::SimModule& m = line.module(i);
+            std::fprintf(
+                stderr, "qs730-sim:   address %d, %d bit/s, parity %d, serial 0x%04X, type %d\n",
+                m.address(), m.baud(), m.parity(), m.reg(reg::SerialNumber), m.reg(reg::TypeCode));
+        }
+    };
+    show();
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGUSR1) {
+        for (std::size_t i = 0; i < line.size(); ++i)
+            line.module(i).restart();
+        std::fprintf(stderr, "qs730-sim: restarted\n");
+        show();
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -127,6 +202,7 @@ int main(int argc, char** argv) {
     int foreign = 0;
     int cut = 0;
     int garbage = 0;
+    std::vector<std::string> moduleTexts;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -174,6 +250,8 @@ int main(int argc, char** argv) {
             options.refusals.push_back(Refusal(value));
         else if (option == "--voltage")
             options.appliedVoltageMv = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
+        else if (option == "--module")
+            moduleTexts.push_back(value);
         else
             Fail("unknown option " + option);
     }
@@ -192,6 +270,12 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
+        if (!moduleTexts.empty()) {
+            std::vector<sim::Options> modules;
+            for (const std::string& text : moduleTexts)
+                modules.push_back(ModuleOption(text, options));
+            return RunLine(modules, link, delayMs, badCrc, stopSignals);
+        }
         sim::SimModule module(options);
         module.delayAll(delayMs);
         module.corruptCrcNext(badCrc);
@@ -200,13 +284,8 @@ int main(int argc, char** argv) {
         module.foreignNext(foreign);
         module.cutNext(cut);
         module.garbageNext(garbage);
-        if (!link.empty() && !module.linkAt(link)) {
-            std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", link.c_str(),
-                         std::strerror(errno));
+        if (!Publish(module, link))
             return 1;
-        }
-        std::printf("%s\n", link.empty() ? module.devicePath().c_str() : link.c_str());
-        std::fflush(stdout);
         std::fprintf(stderr,
                      "qs730-sim: %s, address %d, %d bit/s, parity %d, new link %s; stop with "
                      "Ctrl+C, restart with kill -USR1 %d\n",

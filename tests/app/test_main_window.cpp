@@ -141,7 +141,8 @@ class TestMainWindow : public QObject {
                                         "miCheck", "miCalibProtocol", "miConfig"}));
         QCOMPARE(action("miConfig")->text(), QStringLiteral("Конфигурация модуля..."));
         QCOMPARE(form->menuBar()->actions().at(1)->menu()->actions(),
-                 QList<QAction*>({action("miComPars")}));
+                 QList<QAction*>({action("miComPars"), action("miBusScan")}));
+        QCOMPARE(action("miBusScan")->text(), QStringLiteral("Модули на линии..."));
         // The trend window, the link statistics, the exchange monitor and the
         // measurement log, which is off at start.
         QCOMPARE(form->menuBar()->actions().at(2)->menu()->actions(),
@@ -233,6 +234,29 @@ class TestMainWindow : public QObject {
         Calls.clear();
         QTest::qWait(80);
         QVERIFY(Calls.empty());
+    }
+
+    // The scan borrows the line: no poll goes out while its window is open.
+    // The stand-in library has no scan_read: the window says it is slower.
+    void busScanPausesPolling() {
+        applyPeriod("20");
+        chbPoll()->setChecked(true);
+        bool pausedMeanwhile = false;
+        QString note;
+        whileModal([&] { action("miBusScan")->trigger(); },
+                   [&](QWidget* window) {
+                       Calls.clear();
+                       QTest::qWait(60);
+                       pausedMeanwhile = !form->tmPoll->isActive() && Calls.empty();
+                       note = Control<QLabel>(window, "lbNote")->text();
+                       Control<QPushButton>(window, "btClose")->click();
+                   });
+        QVERIFY(pausedMeanwhile);
+        QVERIFY(note.startsWith(QStringLiteral("comm_mb.dll не содержит функции scan_read: поиск "
+                                               "будет медленнее")));
+        QVERIFY(chbPoll()->isChecked());
+        QVERIFY(form->tmPoll->isActive());
+        QTRY_VERIFY(!Calls.empty());
     }
 
     void failingTickStopsPollingBeforeTheBox() {

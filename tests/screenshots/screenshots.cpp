@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include <random>
 
 #include "About.h"
+#include "BusScanWindow.h"
 #include "Calib.h"
 #include "CalibrationProtocol.h"
 #include "Check.h"
@@ -35,6 +37,7 @@
 #include "RealUi.h"
 #include "RecorderUi.h"
 #include "SaveAs.h"
+#include "SimBus.h"
 #include "SimModule.h"
 #include "Trend.h"
 
@@ -339,6 +342,24 @@ int main(int argc, char* argv[]) {
                            QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
                            QStringLiteral("1"), QStringLiteral("-singlefile"), pdf,
                            out.filePath(QStringLiteral("protocol"))});
+    }
+    {
+        // A line of a cabinet: six modules, two of them at one address, one at
+        // another speed, and a module of another type. COM1 leads there for
+        // this picture.
+        sim::SimLine line({LineModule(1, "A0042"), LineModule(2, "A0043"), LineModule(2, "A0051"),
+                           LineModule(3, "B0107", 19200, 2, 12), LineModule(7, "A0044"),
+                           LineModule(12, "A0045"), LineModule(4, "A0046", 9600, 0)});
+        const PortMap lineMap(line.devicePath());
+        OpenPort(PortName, BaudRate, ParityIndex);
+        TBusScan window(&form);
+        window.show();
+        window.btStartClick();
+        while (window.scan()->running())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        window.findChild<QTableWidget*>(QStringLiteral("tbModules"))->selectRow(0);
+        Save(&window, "bus-scan");
+        window.reject();
     }
     form.close();
     return 0;

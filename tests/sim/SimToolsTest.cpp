@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using simtest::Master;
 using Words = std::vector<uint16_t>;
@@ -70,9 +71,13 @@ TEST(SimWithMbpoll, ReadsTheLiveDataAndWrites) {
     EXPECT_NE(out.find("Illegal data address"), std::string::npos) << out;
 }
 
-TEST(SimProgram, ServesUntilTerminated) {
+// Starts qs730-sim with --link and `args`, hands the link to `talk` once the
+// program has named it, then stops the program and checks it ends cleanly.
+template <class Talk> void RunSimProgram(std::vector<const char*> args, Talk talk) {
     const std::string link = ::testing::TempDir() + "qs730-sim-cli";
     ::unlink(link.c_str());
+    args.insert(args.begin(), {"qs730-sim", "--link", link.c_str()});
+    args.push_back(nullptr);
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
     const pid_t pid = ::fork();
@@ -83,10 +88,7 @@ TEST(SimProgram, ServesUntilTerminated) {
         ::close(out[1]);
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 2);
-        ::execl(QS_SIM_EXE, "qs730-sim", "--link", link.c_str(), "--address", "3", "--baud", "9600",
-                "--parity", "odd", "--serial", "B0123", "--type", "12", "--current", "20500",
-                "--voltage", "9000", "--refuse", "258:3", "--refuse", "0x103:4",
-                static_cast<char*>(nullptr));
+        ::execv(QS_SIM_EXE, const_cast<char* const*>(args.data()));
         ::_exit(127);
     }
     ::close(out[1]);
@@ -94,17 +96,8 @@ TEST(SimProgram, ServesUntilTerminated) {
     char line[256] = {};
     const bool gotLine = std::fgets(line, sizeof line, stdoutOfSim) != nullptr;
     EXPECT_EQ(std::string(line), link + "\n") << "the first line names the device";
-    if (gotLine) {
-        Master m(link, 9600, 1, 3);
-        EXPECT_EQ(m.values(0, 1), Words{4219});
-        EXPECT_EQ(m.values(768, 1), Words{12});
-        EXPECT_EQ(m.values(1025, 1), Words{20500});
-        // Refused writes: the value stays, and reads go on.
-        EXPECT_EQ(m.write(258, {192}), simtest::Ex(3));
-        EXPECT_EQ(m.write(258, {48, 2}), simtest::Ex(3));
-        EXPECT_EQ(m.write(259, {2}), simtest::Ex(4));
-        EXPECT_EQ(m.values(258, 2), (Words{96, 1}));
-    }
+    if (gotLine)
+        talk(link);
     ::kill(pid, SIGTERM);
     int status = -1;
     ::waitpid(pid, &status, 0);
@@ -114,15 +107,56 @@ TEST(SimProgram, ServesUntilTerminated) {
     EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link removed";
 }
 
+TEST(SimProgram, ServesUntilTerminated) {
+    RunSimProgram({"--address", "3", "--baud", "9600", "--parity", "odd", "--serial", "B0123",
+                   "--type", "12", "--current", "20500", "--voltage", "9000"},
+                  [](const std::string& link) {
+                      Master m(link, 9600, 1, 3);
+                      EXPECT_EQ(m.values(0, 1), Words{4219});
+                      EXPECT_EQ(m.values(768, 1), Words{12});
+                      EXPECT_EQ(m.values(1025, 1), Words{20500});
+                  });
+}
+
+TEST(SimProgram, RefusesChosenWrites) {
+    RunSimProgram({"--address", "3", "--baud", "9600", "--parity", "odd", "--refuse", "258:3",
+                   "--refuse", "0x103:4"},
+                  [](const std::string& link) {
+                      Master m(link, 9600, 1, 3);
+                      // Refused writes: the value stays, and reads go on.
+                      EXPECT_EQ(m.write(258, {192}), simtest::Ex(3));
+                      EXPECT_EQ(m.write(258, {48, 2}), simtest::Ex(3));
+                      EXPECT_EQ(m.write(259, {2}), simtest::Ex(4));
+                      EXPECT_EQ(m.values(258, 2), (Words{96, 1}));
+                  });
+}
+
+TEST(SimProgram, ServesALineOfModules) {
+    // The other options are what a module's fields leave out.
+    RunSimProgram({"--baud", "9600", "--module", "3:B0123", "--module", "4:A0001:19200:none:12",
+                   "--module", "5"},
+                  [](const std::string& link) {
+                      Master slow(link, 9600, 2, 3);
+                      EXPECT_EQ(slow.values(0, 1), Words{4219});
+                      slow.setSlave(5);
+                      EXPECT_EQ(slow.values(0, 1), Words{0x082A});
+                      Master fast(link, 19200, 0, 4);
+                      EXPECT_EQ(fast.values(0, 1), Words{2049});
+                      EXPECT_EQ(fast.values(768, 1), Words{12});
+                  });
+}
+
 TEST(SimProgram, RefusesBadOptions) {
     int status = 0;
     std::string out = Shell(std::string(QS_SIM_EXE) + " --help", &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out.rfind("usage: qs730-sim", 0), 0u) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
-    for (const char* bad : {"--baud 14400", "--parity mark", "--address 0", "--address 248",
-                            "--serial A2048", "--serial 70000", "--bogus 1", "--type",
-                            "--refuse 258", "--refuse 258:0", "--refuse 258:256"}) {
+    for (const char* bad :
+         {"--baud 14400", "--parity mark", "--address 0", "--address 248", "--serial A2048",
+          "--serial 70000", "--bogus 1", "--type", "--refuse 258", "--refuse 258:0",
+          "--refuse 258:256", "--module 0", "--module 1:A0042:14400", "--module 1:::mark",
+          "--module 1:A0042:19200:even:17:9"}) {
         Shell(std::string(QS_SIM_EXE) + " " + bad, &status);
         EXPECT_EQ(status, 2) << bad;
     }

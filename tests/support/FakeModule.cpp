@@ -30,6 +30,7 @@ void FakeModule::reset() {
         return Installed->invoke({address, function, first, count, {}, COMM_OK}, buffer);
     };
     Comm.EnumParameters = nullptr;
+    Comm.scan_read = nullptr; // a library without the optional entry points
 }
 
 int32_t FakeModule::invoke(Call call, uint16_t* buffer) {
