@@ -1,6 +1,7 @@
 // The bus scan's quick look at one address (Link::probe, Library::scanRead).
 #include "Scan.h"
 
+#include "Capture.h"
 #include "Library.h"
 #include "Link.h"
 #include "comm_mb.h"
@@ -129,6 +130,7 @@ int32_t Link::probe(uint8_t address, uint16_t first, uint16_t count, uint16_t* d
         heard(h);
         if (h == Heard::Nothing)
             break;
+        Capture::instance().heardLate(h == Heard::Garbled ? COMM_BAD_CRC : COMM_OK);
         if (h == Heard::Garbled || h == Heard::Own)
             modbus_flush(ctx_);
     }
@@ -140,30 +142,37 @@ int32_t Link::probe(uint8_t address, uint16_t first, uint16_t count, uint16_t* d
                                 static_cast<uint8_t>(count >> 8),
                                 static_cast<uint8_t>(count & 0xFF)};
     const microseconds allowance = patient ? allowance_ : scanAllowance(baud_, allowance_);
+    // The monitor sees the look as an exchange of one attempt.
+    const auto done = [](int32_t code) {
+        Capture::instance().endAttempt(code);
+        return code;
+    };
+    Capture::instance().beginAttempt(1);
     const auto sent = Clock::now();
     const auto deadline = sent + timeoutsFor(baud_, ReadRequestBytes, allowance).response;
     if (modbus_send_raw_request(ctx_, request, sizeof request) < 0) {
         lose();
-        return COMM_IO_ERROR;
+        return done(COMM_IO_ERROR);
     }
     ++owed_;
     lastHeard_ = sent;
     for (;;) {
         const auto left = std::chrono::duration_cast<microseconds>(deadline - Clock::now());
         if (left <= microseconds(0))
-            return COMM_NO_REPLY;
+            return done(COMM_NO_REPLY);
         const Heard h = hearFrame(address, left, frame, length);
         heard(h);
         switch (h) {
         case Heard::Nothing:
-            return COMM_NO_REPLY;
+            return done(COMM_NO_REPLY);
         case Heard::PortFailed:
             lose();
-            return COMM_IO_ERROR;
+            return done(COMM_IO_ERROR);
         case Heard::Garbled:
             modbus_flush(ctx_);
-            return COMM_BAD_CRC;
+            return done(COMM_BAD_CRC);
         case Heard::Foreign:
+            Capture::instance().heardLate(COMM_WRONG_SLAVE);
             continue; // its own reply may still come
         case Heard::Own:
             break;
@@ -171,13 +180,13 @@ int32_t Link::probe(uint8_t address, uint16_t first, uint16_t count, uint16_t* d
         if (frame[1] == ReadFunction && frame[2] == 2 * count && length == 5 + 2 * count) {
             for (int i = 0; i < count; ++i)
                 data[i] = static_cast<uint16_t>(frame[3 + 2 * i] << 8 | frame[4 + 2 * i]);
-            return COMM_OK;
+            return done(COMM_OK);
         }
         const uint8_t exception = frame[2];
         if (frame[1] == (ReadFunction | ExceptionFlag) && length == 5 && exception >= 1 &&
             exception < MODBUS_EXCEPTION_MAX)
-            return exception;
-        return COMM_BAD_REPLY;
+            return done(exception);
+        return done(COMM_BAD_REPLY);
     }
 }
 
