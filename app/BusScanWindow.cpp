@@ -212,12 +212,12 @@ void TBusScan::btWorkClick() {
     const bus::Found* f = selected();
     if (!f || f->state != bus::State::Answers || !f->serial)
         return;
-    module::WriteResult r;
+    module::ModuleLinkOutcome r;
     r.before = module::CurrentLink();
-    r.written = {f->address, f->at.baud, f->at.parity};
+    r.target = r.holds = {f->address, f->at.baud, f->at.parity};
     r.serial = *f->serial;
     uint16_t answered = 0;
-    const QString where = module::LinkText(r.written);
+    const QString where = module::LinkText(r.holds);
     switch (module::SwitchToModuleLink(r, &answered)) {
     case module::SwitchResult::Switched:
         accept();
