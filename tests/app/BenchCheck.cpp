@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
          {QStringLiteral("Check"), QStringLiteral("Voltage"), ""},
          {QStringLiteral("Check"), QStringLiteral("Samples"), QString::number(samples)}});
 
-    TCheck check(nullptr, ini);
+    TCheck check(nullptr, ProfileFile(ini));
     check.show();
     auto* next = check.findChild<QPushButton*>(QStringLiteral("btNext"));
     auto* results = check.findChild<QTableWidget*>(QStringLiteral("tbResults"));

@@ -110,7 +110,7 @@ QByteArray Contents(const QString& path) {
 struct Desk {
     explicit Desk(const QString& points = QString(),
                   const QString& settings = QStringLiteral("QS730_View.ini"))
-        : ini(dir.filePath(settings)), records(ini), bench(link.module()) {
+        : ini(dir.filePath(settings)), records(ProfileFile(ini)), bench(link.module()) {
         if (!points.isEmpty())
             CurrentPoints(ini, points);
         bench.validUntil = QStringLiteral("31.12.2099");
@@ -449,7 +449,7 @@ void TestCheckSim::flagsMakeAPointUnfit() {
     desk.bench.leave();
     desk.link.module().setReg(reg::FlagsA, static_cast<uint16_t>(flagsA));
     desk.link.module().setReg(reg::FlagsB, static_cast<uint16_t>(flagsB));
-    TCheck check(nullptr, desk.ini);
+    TCheck check(nullptr, ProfileFile(desk.ini));
     check.show();
     Press(check);
     Press(check);
@@ -467,7 +467,7 @@ void TestCheckSim::pointBetweenEvents() {
     desk.bench.leave();
     CurrentPoints(desk.ini, QStringLiteral("2000"), 5);
     auto& m = desk.link.module();
-    TCheck check(nullptr, desk.ini);
+    TCheck check(nullptr, ProfileFile(desk.ini));
     check.show();
     Press(check); // takes the points
     desk.rec.onPause = [&](int) {
@@ -514,7 +514,7 @@ void TestCheckSim::closeWhileSilent() {
     RecorderUi& rec = desk.rec;
     desk.bench.leave();
     desk.link.module().setReg(reg::Mode, static_cast<uint16_t>(userMode));
-    TCheck check(nullptr, desk.ini);
+    TCheck check(nullptr, ProfileFile(desk.ini));
     check.show();
     for (int i = 0; i <= points; ++i) // takes the points, then measures
         Press(check);

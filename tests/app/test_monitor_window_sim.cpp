@@ -106,4 +106,4 @@ class TestMonitorWindow : public QObject {
 };
 
 QTEST_MAIN(TestMonitorWindow)
-#include "test_monitor_window.moc"
+#include "test_monitor_window_sim.moc"
