@@ -8,10 +8,12 @@
 #                       sources, cross-building for Windows, wine
 set -euo pipefail
 
+# The technician's manual is drawn in DejaVu Sans, which has Cyrillic.
 build=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libxcb1-dev
   libmodbus-dev
+  fonts-dejavu-core
 )
 # CPack's Debian generator finds the dependencies with dpkg-shlibdeps, which
 # tells the files apart with `file`.
@@ -19,7 +21,7 @@ package=(dpkg-dev file)
 tests=(
   libgtest-dev ccache
   mbpoll
-  xvfb xauth fonts-dejavu-core poppler-utils
+  xvfb xauth poppler-utils
   desktop-file-utils
 )
 
