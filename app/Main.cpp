@@ -18,6 +18,7 @@
 #include "Func.h"
 #include "LinkSettings.h"
 #include "LinkStatsWindow.h"
+#include "Manual.h"
 #include "MeasureLog.h"
 #include "Modulparams.h"
 #include "Passw.h"
@@ -91,6 +92,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miCheck, &QAction::triggered, this, guarded(&TForm1::miCheckClick));
     connect(ui->miComPars, &QAction::triggered, this, guarded(&TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
+    connect(ui->miHelp, &QAction::triggered, this, guarded(&TForm1::miHelpClick));
     connect(ui->miTrend, &QAction::triggered, this, guarded(&TForm1::miTrendClick));
     connect(ui->miLinkStats, &QAction::triggered, this, guarded(&TForm1::miLinkStatsClick));
     // The trend and the log watch every poll.
@@ -331,6 +333,10 @@ void TForm1::miComParsClick() {
 void TForm1::miAboutClick() {
     TAboutBox box(this);
     box.exec();
+}
+
+void TForm1::miHelpClick() {
+    OpenManual();
 }
 
 // ---- The trend window: one for the run, not modal.

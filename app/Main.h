@@ -46,6 +46,7 @@ class TForm1 : public QMainWindow {
     void miCheckClick();
     void miComParsClick();
     void miAboutClick();
+    void miHelpClick(); // the technician's manual, also F1
 
     // ---- The trend window (the measurement log runs from its own menu item)
     void miTrendClick();
