@@ -103,6 +103,10 @@ QList<Heading> FormatHeadings(QTextDocument& doc, qreal pixelsPerPoint) {
     return headings;
 }
 
+// Screenshots at three quarters of their size on the screen, about as large
+// as the windows look on a laptop's display.
+constexpr qreal ScreenshotScale = 0.75;
+
 // Loads each picture from the chapters' folder and makes it no wider than
 // `maxWidth` (in pixels at 96 dpi, the unit of the document's pictures).
 void PlacePictures(QTextDocument& doc, const QDir& folder, qreal maxWidth) {
@@ -123,7 +127,7 @@ void PlacePictures(QTextDocument& doc, const QDir& folder, qreal maxWidth) {
         if (image.isNull())
             Fail(QStringLiteral("picture %1 is missing or unreadable").arg(path));
         doc.addResource(QTextDocument::ImageResource, QUrl(picture.format.name()), image);
-        const qreal scale = std::min<qreal>(1.0, maxWidth / image.width());
+        const qreal scale = std::min<qreal>(ScreenshotScale, maxWidth / image.width());
         picture.format.setWidth(image.width() * scale);
         picture.format.setHeight(image.height() * scale);
         QTextCursor cursor(&doc);
