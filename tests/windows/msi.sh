@@ -161,6 +161,12 @@ msi_run /i "$(winepath -w "$msi")" || fail "the upgrade failed"
 [ "$(arp_version "$(product_code "$msi")")" = "$version" ] ||
   fail "the installed programs do not list version $version"
 [ -z "$(arp_version "$(product_code "$old_msi")")" ] || fail "the older version is still listed"
+# The entry's publisher in Cyrillic, as Windows Installer read it from the
+# package's strings (reg export writes UTF-16).
+wine reg export "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(product_code "$msi")" \
+  "$(winepath -w "$work/entry.reg")" /y >/dev/null 2>&1
+iconv -f UTF-16 -t UTF-8 "$work/entry.reg" | tr -d '\r' | grep -qx '"Publisher"="Сервисная служба"' ||
+  fail "the installed programs' entry does not name the publisher \"Сервисная служба\""
 check_installed "after the upgrade"
 cmp -s "$settings/QS730_View.ini" "$work/settings.ini" || fail "the upgrade changed the settings"
 run_installed COM2 "poll;help"
