@@ -43,7 +43,8 @@ fail() {
 }
 
 # ---- What the package holds
-table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+# (msiinfo writes a table's binary columns as files into the current folder.)
+table() { (cd "$work" && msiinfo export "$msi" "$1") | tr -d '\r' | tail -n +4; }
 prop() { table Property | sed -n "s/^$1\t//p"; }
 for pair in ProductName=QS730_View "ProductVersion=$version" "Manufacturer=Сервисная служба" \
   "UpgradeCode=$upgrade_code" ALLUSERS=1 ARPPRODUCTICON=QS730_View.ico; do
