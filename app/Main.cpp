@@ -21,6 +21,7 @@
 #include "Func.h"
 #include "LinkSettings.h"
 #include "LinkStatsWindow.h"
+#include "Manual.h"
 #include "MeasureLog.h"
 #include "ModuleConfig.h"
 #include "Modulparams.h"
@@ -98,6 +99,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miConfig, &QAction::triggered, this, guarded(&TForm1::miConfigClick));
     connect(ui->miComPars, &QAction::triggered, this, guarded(&TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, guarded(&TForm1::miAboutClick));
+    connect(ui->miHelp, &QAction::triggered, this, guarded(&TForm1::miHelpClick));
     connect(ui->miTrend, &QAction::triggered, this, guarded(&TForm1::miTrendClick));
     connect(ui->miLinkStats, &QAction::triggered, this, guarded(&TForm1::miLinkStatsClick));
     connect(ui->miMonitor, &QAction::triggered, this, guarded(&TForm1::miMonitorClick));
@@ -368,6 +370,10 @@ void TForm1::miComParsClick() {
 void TForm1::miAboutClick() {
     TAboutBox box(this);
     box.exec();
+}
+
+void TForm1::miHelpClick() {
+    OpenManual();
 }
 
 // ---- The trend window: one for the run, not modal.

@@ -49,6 +49,7 @@ class TForm1 : public QMainWindow {
     void miConfigClick();
     void miComParsClick();
     void miAboutClick();
+    void miHelpClick(); // the technician's manual, also F1
 
     // ---- The trend window (the measurement log runs from its own menu item)
     void miTrendClick();

@@ -3,12 +3,12 @@
 //
 // - Beside the program (and its library) when that folder is writable: a copy
 //   unpacked anywhere keeps its settings with it.
-// - Otherwise in the user's configuration folder, $XDG_CONFIG_HOME/QS730_View
-//   (by default ~/.config/QS730_View): the installed package's case, whose
-//   folder in /usr belongs to the system.
-// - On Windows always beside the program.
+// - Otherwise in the user's own folder: on Linux $XDG_CONFIG_HOME/QS730_View
+//   (by default ~/.config/QS730_View), the installed package's case, whose
+//   folder in /usr belongs to the system; on Windows %APPDATA%\QS730_View,
+//   the case of a program installed into Program Files.
 //
-// "Writable" means:
+// "Writable" means, on Linux:
 // - this process may create files there (access() for the effective user); a
 //   read-only mount is read-only for everyone, root included;
 // - root passes every permission check, so for root a folder without any
@@ -17,20 +17,37 @@
 //   keeps no settings beside itself, not even when root starts it. That is
 //   /usr and everything below it but /usr/local (the administrator's own)
 //   and /usr/src (sources), which stay as their permissions say.
+// On Windows:
+// - this process can make a file there: one is made and is gone again at
+//   once (it is deleted when its only handle closes, a crash included). That
+//   answers for the folder's access rights, a write-protected stick or a
+//   read-only share alike;
+// - Program Files (64- and 32-bit) and everything below it never counts: an
+//   administrator may write there, but an installed program keeps no
+//   settings beside itself, and Windows gives its users no write access
+//   there anyway. The folders are those %ProgramFiles%, %ProgramW6432% and
+//   %ProgramFiles(x86)% name; case and short (8.3) names do not matter.
 // Only the folder decides, not whether a settings file is there yet, so the
 // place does not move between runs.
 //
-// The configuration folder is $XDG_CONFIG_HOME when that is an absolute path,
-// else $HOME/.config, else .config in the home folder of the user's account.
-// Without any home the files stay beside the program: they are read from
-// there, and a save reports that it cannot write.
+// The user's folder on Linux is $XDG_CONFIG_HOME when that is an absolute
+// path, else $HOME/.config, else .config in the home folder of the user's
+// account; on Windows %APPDATA% when that is an absolute path. Without it the
+// files stay beside the program: they are read from there, and a save
+// reports that it cannot write.
 //
-// Nothing is created here; the first save makes the folder.
+// No settings folder is created here; the first save makes it.
 #pragma once
 
 #include <filesystem>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <string>
+#include <windows.h>
+#else
 #include <cstdlib>
 #include <fcntl.h>
 #include <pwd.h>
@@ -43,7 +60,98 @@ namespace comm {
 
 inline constexpr const char* SettingsFolderName = "QS730_View";
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+namespace settings_folder {
+
+// The value of an environment variable as a path; empty when it is not set.
+inline std::filesystem::path environmentPath(const wchar_t* name) {
+    std::wstring value(MAX_PATH, L'\0');
+    DWORD length = ::GetEnvironmentVariableW(name, value.data(), DWORD(value.size()));
+    if (length >= value.size()) {
+        value.resize(length);
+        length = ::GetEnvironmentVariableW(name, value.data(), DWORD(value.size()));
+    }
+    if (length == 0 || length >= value.size()) {
+        return {};
+    }
+    value.resize(length);
+    return value;
+}
+
+// `folder` absolute, in its long names (C:\PROGRA~1 is C:\Program Files) as
+// far as it exists, with backslashes and without "." or "..".
+inline std::filesystem::path longForm(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::absolute(folder, ec);
+    if (ec) {
+        path = folder;
+    }
+    path = path.lexically_normal().make_preferred();
+    std::wstring longPath(MAX_PATH, L'\0');
+    DWORD length = ::GetLongPathNameW(path.c_str(), longPath.data(), DWORD(longPath.size()));
+    if (length >= longPath.size()) {
+        longPath.resize(length);
+        length = ::GetLongPathNameW(path.c_str(), longPath.data(), DWORD(longPath.size()));
+    }
+    if (length == 0 || length >= longPath.size()) {
+        return path;
+    }
+    longPath.resize(length);
+    return longPath;
+}
+
+// Whether `folder` is `root` or lies below it; names compare without regard
+// to case, as Windows compares them.
+inline bool within(const std::filesystem::path& folder, const std::filesystem::path& root) {
+    if (root.empty() || !root.is_absolute()) {
+        return false;
+    }
+    const std::filesystem::path inner = longForm(folder);
+    const std::filesystem::path outer = longForm(root);
+    auto part = inner.begin();
+    for (const std::filesystem::path& name : outer) {
+        if (name.empty()) {
+            continue; // after a closing backslash
+        }
+        if (part == inner.end() ||
+            ::CompareStringOrdinal(part->c_str(), -1, name.c_str(), -1, TRUE) != CSTR_EQUAL) {
+            return false;
+        }
+        ++part;
+    }
+    return true;
+}
+
+inline bool programFilesFolder(const std::filesystem::path& folder) {
+    for (const wchar_t* name : {L"ProgramFiles", L"ProgramW6432", L"ProgramFiles(x86)"}) {
+        if (within(folder, environmentPath(name))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+inline bool canCreateFiles(const std::filesystem::path& folder) {
+    const std::filesystem::path probe =
+        folder / (L"~QS730_View-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                  std::to_wstring(::GetTickCount64()) + L".tmp");
+    const HANDLE file = ::CreateFileW(
+        probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        // Another thread's probe of the same name: the folder takes files.
+        return ::GetLastError() == ERROR_FILE_EXISTS;
+    }
+    ::CloseHandle(file);
+    return true;
+}
+
+inline bool writable(const std::filesystem::path& folder) {
+    return !programFilesFolder(folder) && canCreateFiles(folder);
+}
+
+} // namespace settings_folder
+#else
 namespace settings_folder {
 
 // /usr and below, but not /usr/local or /usr/src; links are followed.
@@ -101,18 +209,21 @@ inline std::filesystem::path configHome() {
 // The folder that holds the settings files of a program or library that lies
 // in `programFolder`.
 inline std::filesystem::path settingsFolder(const std::filesystem::path& programFolder) {
-#if defined(_WIN32)
-    return programFolder;
-#else
     if (settings_folder::writable(programFolder)) {
         return programFolder;
     }
+#if defined(_WIN32)
+    const std::filesystem::path config = settings_folder::environmentPath(L"APPDATA");
+    if (!config.is_absolute()) {
+        return programFolder;
+    }
+#else
     const std::filesystem::path config = settings_folder::configHome();
     if (config.empty()) {
         return programFolder;
     }
-    return config / SettingsFolderName;
 #endif
+    return config / SettingsFolderName;
 }
 
 } // namespace comm

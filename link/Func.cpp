@@ -92,10 +92,11 @@ bool LoadCommLibraryFrom(const QString& path) {
 namespace {
 
 // The folder of the settings files of a program or library in `programFolder`
-// (SettingsFolder.h); on Windows always that folder itself.
+// (SettingsFolder.h).
 QString SettingsFolderOf(const QString& programFolder) {
 #if defined(Q_OS_WIN)
-    return programFolder;
+    return QDir::fromNativeSeparators(QString::fromStdWString(
+        comm::settingsFolder(QDir::toNativeSeparators(programFolder).toStdWString()).wstring()));
 #else
     return QFile::decodeName(
         comm::settingsFolder(QFile::encodeName(programFolder).toStdString()).c_str());

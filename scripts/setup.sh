@@ -8,10 +8,12 @@
 #                       sources, cross-building for Windows, wine
 set -euo pipefail
 
+# The technician's manual is drawn in DejaVu Sans, which has Cyrillic.
 build=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libxcb1-dev
   libmodbus-dev
+  fonts-dejavu-core
 )
 # CPack's Debian generator finds the dependencies with dpkg-shlibdeps, which
 # tells the files apart with `file`.
@@ -19,18 +21,20 @@ package=(dpkg-dev file)
 tests=(
   libgtest-dev ccache
   mbpoll
-  xvfb xauth fonts-dejavu-core poppler-utils
+  xvfb xauth poppler-utils
   desktop-file-utils
 )
 
 # Qt needs mingw-w64's posix thread model; libmodbus is built with the
-# autotools; wine runs the tests and needs Windows' dialog font (fonts-wine).
+# autotools; wine runs the tests and needs Windows' dialog font (fonts-wine);
+# wixl and msitools make and check the MSI, osslsigncode signs.
 windows=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix qt6-translations-l10n
   wine64 wine ninja-build
-  autoconf automake libtool xz-utils zip
+  autoconf automake libtool xz-utils zip unzip
   libgtest-dev googletest
   xvfb xauth fonts-dejavu-core fonts-wine
+  wixl msitools osslsigncode openssl
 )
 
 packages=("${build[@]}" "${package[@]}")

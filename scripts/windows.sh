@@ -2,9 +2,9 @@
 # Builds the tool for 64-bit Windows on this Debian machine and tests it under
 # wine.
 #
-#   bash scripts/windows.sh            packages, dependencies, build, tests, zip
+#   bash scripts/windows.sh            packages, dependencies, build, tests, zip, MSI
 #   bash scripts/windows.sh --deps     only the packages and the dependencies
-#   bash scripts/windows.sh --no-tests build and zip, no tests
+#   bash scripts/windows.sh --no-tests build, zip and MSI, no tests
 #
 # libmodbus and qtbase for Windows are cross-built once per machine from
 # Debian's own source packages (the same versions as the Linux build) into a
@@ -13,7 +13,14 @@
 # and this script's toolchain file, so a change of any of them builds anew.
 # The first qtbase build takes about half an hour on two cores.
 #
-# Result: dist/QS730_View-win64.zip.
+# Result: dist/QS730_View-win64.zip and dist/QS730_View-<version>-win64.msi,
+# made of the same files.
+#
+# Code signing: with QS_SIGN_PFX naming a code signing certificate with its
+# key (PKCS#12, .pfx) and QS_SIGN_PASSWORD its password, osslsigncode signs
+# the program, the communication library and the MSI; QS_SIGN_TIMESTAMP may
+# name a time-stamping server (http://...), which keeps the signatures valid
+# after the certificate expires. Without QS_SIGN_PFX nothing is signed.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -200,12 +207,15 @@ stage_runtime() { # <folder>
   cp "$qt_prefix/plugins/styles/qwindowsvistastyle.dll" "$dir/styles/"
 }
 
-# The Linux build's simulated module, which the wine tests talk to. The build
+# From the Linux build: the technician's manual and the program's icon for
+# the packages, and the simulated module the wine tests talk to. The build
 # folder is the one scripts/test.sh makes, so its generator is left as it is.
-if [ "$mode" = all ]; then
-  cmake -S . -B build >/dev/null
-  cmake --build build -j"$jobs" --target qs730-sim
-fi
+linux_targets=(qs730-manual qs730-icon)
+[ "$mode" = all ] && linux_targets+=(qs730-sim)
+cmake -S . -B build >/dev/null
+cmake --build build -j"$jobs" --target "${linux_targets[@]}"
+manual="$root/build/bin/QS730_View-manual.pdf"
+icon="$root/build/package/QS730_View.ico"
 
 echo "== QS730_View for Windows"
 win_build="$root/build-win"
@@ -218,6 +228,8 @@ cmake -S . -B "$win_build" -G Ninja \
   -DQS_LINUX_SIM="$root/build/bin/qs730-sim" >/dev/null
 cmake --build "$win_build" -j"$jobs"
 stage_runtime "$win_build/bin"
+# The single version source: the project's version, as in the version block.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win_build/CMakeCache.txt")
 
 # --- wine ------------------------------------------------------------------------
 # A prefix of the tests' own in the cache. Wine's built-in fonts do not reach
@@ -250,6 +262,7 @@ mkdir -p "$package/licenses"
 cp "$win_build/bin/QS730_View.exe" "$win_build/bin/comm_mb.dll" "$package/"
 stage_runtime "$package"
 x86_64-w64-mingw32-strip "$package"/*.exe "$package"/*.dll "$package"/*/*.dll
+cp "$manual" "$package/"
 # The technician's guide, in Windows' own line ends, marked as UTF-8 for
 # Notepad.
 {
@@ -270,11 +283,28 @@ cp /usr/share/doc/mingw-w64-common/copyright "$package/licenses/mingw-w64.txt"
   echo "libstdc++, libgcc (GCC runtime library exception) and winpthreads of mingw-w64:"
   echo "  gcc-runtime.txt, mingw-w64.txt"
 } | sed 's/$/\r/' >"$package/licenses/README.txt"
+# Signed when a certificate is given (QS_SIGN_PFX).
+bash "$win/sign.sh" "$package/QS730_View.exe" "$package/comm_mb.dll"
+
 (cd "$dist" && zip -qr QS730_View-win64.zip QS730_View-win64)
 ls -l "$dist/QS730_View-win64.zip"
+
+# --- the MSI --------------------------------------------------------------------------
+msi="$dist/QS730_View-$version-win64.msi"
+echo "== $msi"
+rm -f "$dist"/QS730_View-*-win64.msi
+bash "$win/msi.sh" "$package" "$version" "$icon" "$msi"
+bash "$win/sign.sh" "$msi"
+ls -l "$msi"
 
 if [ "$mode" = all ]; then
   echo "== the packaged program under wine and Xvfb"
   bash "$root/tests/windows/smoke.sh" "$dist/QS730_View-win64.zip" \
+    "$win_build/bin/generic/qs730driver.dll" "$root/build/bin/qs730-sim"
+  echo "== the MSI: contents, and installed, upgraded and removed under wine"
+  # The same files packaged as an older version, to upgrade from.
+  bash "$win/msi.sh" "$package" 0.0.1 "$icon" "$win_build/QS730_View-0.0.1-win64.msi"
+  bash "$root/tests/windows/msi.sh" "$msi" "$win_build/QS730_View-0.0.1-win64.msi" \
+    "$version" "$dist/QS730_View-win64.zip" \
     "$win_build/bin/generic/qs730driver.dll" "$root/build/bin/qs730-sim"
 fi

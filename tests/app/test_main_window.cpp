@@ -130,7 +130,8 @@ class TestMainWindow : public QObject {
         for (QAction* a : form->menuBar()->actions())
             bar << a->text();
         QCOMPARE(bar, QStringList({QStringLiteral("Команды"), QStringLiteral("Порт"),
-                                   QStringLiteral("Измерения"), QStringLiteral("!О программе")}));
+                                   QStringLiteral("Измерения"), QStringLiteral("Справка"),
+                                   QStringLiteral("!О программе")}));
         // The about item sits on the bar itself and opens no submenu.
         QCOMPARE(form->menuBar()->actions().last(), action("miAbout"));
         QVERIFY(!action("miAbout")->menu());

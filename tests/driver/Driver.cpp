@@ -10,6 +10,9 @@
 //
 //     poll      presses "Опросить"
 //     settings  opens Порт -> Настройки... and presses OK
+//     help      chooses "Справка"; the driver takes the place of the system's
+//               viewer and reports the file the program opens as
+//               "opened=<path>"
 //
 // Message boxes that come up on the way are answered with their OK button.
 // Every press is queued rather than made inside the driver's timer: a modal
@@ -22,6 +25,7 @@
 // it writes "error=..." and ends the program all the same.
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,10 +36,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
 class Driver : public QObject {
+    Q_OBJECT
+
   public:
     explicit Driver(const QString& script) {
         for (const QString& part : script.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
@@ -47,6 +54,12 @@ class Driver : public QObject {
         started_.start();
         connect(&tick_, &QTimer::timeout, this, [this] { onTick(); });
         tick_.start(100);
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open");
+    }
+    ~Driver() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+
+    Q_INVOKABLE void open(const QUrl& url) {
+        report_ << QStringLiteral("opened=") + url.toLocalFile();
     }
 
   private:
@@ -98,8 +111,10 @@ class Driver : public QObject {
         if (step == QLatin1String("poll")) {
             if (auto* button = main->findChild<QPushButton*>(QStringLiteral("btPoll")))
                 press(button);
-        } else if (step == QLatin1String("settings")) {
-            if (auto* item = main->findChild<QAction*>(QStringLiteral("miComPars")))
+        } else if (step == QLatin1String("settings") || step == QLatin1String("help")) {
+            const QString name = step == QLatin1String("help") ? QStringLiteral("miHelp")
+                                                               : QStringLiteral("miComPars");
+            if (auto* item = main->findChild<QAction*>(name))
                 QTimer::singleShot(0, item, &QAction::trigger);
         } else {
             report_ << QStringLiteral("error=unknown step ") + step;

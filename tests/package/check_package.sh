@@ -9,7 +9,9 @@
 # module (the package's own qs730-sim) serves COM1, mapped in comm_mb.ini in
 # the user's configuration folder; the scripted driver of tests/driver polls,
 # opens Порт -> Настройки... and presses OK, so the program must read the
-# library's file from there and write its settings file there.
+# library's file from there and write its settings file there; then it asks
+# for the manual ("Справка"), which the program must find in the package's
+# doc folder.
 #
 # Root passes every permission check, so as root the programs run as the user
 # "nobody" (with a home folder of their own), for whom the read-only folder is
@@ -72,6 +74,9 @@ icon="$root/usr/share/icons/hicolor/32x32/apps/$(key Icon).png"
 [ -f "$icon" ] || fail "no icon $(key Icon).png in usr/share/icons/hicolor/32x32/apps"
 [ "$(head -c 8 "$icon" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
   fail "the icon is not a PNG file"
+manual="$root/usr/share/doc/qs730-view/QS730_View-manual.pdf"
+[ "$(head -c 5 "$manual" 2>/dev/null)" = %PDF- ] ||
+  fail "no manual usr/share/doc/qs730-view/QS730_View-manual.pdf"
 
 # ---- Started from a read-only folder
 chmod -R a-w "$lib"
@@ -102,7 +107,7 @@ for _ in $(seq 50); do [ -L "$work/run/qs730" ] && break; sleep 0.1; done
 
 report="$work/run/report.txt"
 "${as[@]}" "${env[@]}" QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$work/plugins" \
-  QT_QPA_GENERIC_PLUGINS="qs730driver:out=$report;poll;settings" \
+  QT_QPA_GENERIC_PLUGINS="qs730driver:out=$report;poll;settings;help" \
   timeout 90 "$root/usr/bin/qs730-view" >"$work/program.out" 2>&1 || {
   status=$?
   cat "$work/program.out" >&2
@@ -114,6 +119,7 @@ uniq -c "$report"
 grep -qx 'status=Открыт COM1  19200 бод Even Адрес 1' "$report" || fail "wrong status line"
 grep -qx 'value=12345' "$report" || fail "the poll did not reach the simulated module"
 ! grep -q '^box=\|^error=' "$report" || fail "unexpected message"
+grep -qxF "opened=$manual" "$report" || fail "Справка did not open the package's manual"
 
 ini="$config/QS730_View/QS730_View.ini"
 [ -f "$ini" ] || fail "no settings file in \$XDG_CONFIG_HOME/QS730_View"
