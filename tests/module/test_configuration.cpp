@@ -54,12 +54,12 @@ void TestConfiguration::filesInResultsOut_data() {
     QTest::newRow("good") << Good() << "";
     QTest::newRow("saved again with a byte-order mark") << "\xEF\xBB\xBF" + Good() << "";
     QTest::newRow("numbers written as 1.0") << Edited("\"mode\": 1,", "\"mode\": 1.0,") << "";
-    const QString notOurs = QStringLiteral("Файл «/f.json» не является конфигурацией модуля");
+    const QString notOurs = QStringLiteral("Файл «f.json» не является конфигурацией модуля");
     QTest::newRow("empty") << QByteArray() << notOurs;
     QTest::newRow("a picture") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << notOurs;
     QTest::newRow("other JSON") << QByteArray("{\"format\": \"other\", \"version\": 1}") << notOurs;
     QTest::newRow("a list") << QByteArray("[1, 2]") << notOurs;
-    const QString cut = QStringLiteral("Файл «/f.json»: файл повреждён или обрезан");
+    const QString cut = QStringLiteral("Файл «f.json»: файл повреждён или обрезан");
     for (const int keep : {1, 40, 200, 400})
         QTest::newRow(qPrintable(QStringLiteral("truncated to %1 bytes").arg(keep)))
             << Good().left(keep) << cut;
@@ -109,7 +109,7 @@ void TestConfiguration::filesInResultsOut() {
     QFETCH(QByteArray, file);
     QFETCH(QString, refusal);
     try {
-        const Configuration c = config::ParseConfiguration(file, QStringLiteral("/f.json"));
+        const Configuration c = config::ParseConfiguration(file, QStringLiteral("f.json"));
         QVERIFY2(refusal.isEmpty(), "accepted");
         QCOMPARE(c.values, Sample().values);
         QCOMPARE(c.read, Sample().read);
