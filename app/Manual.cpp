@@ -7,7 +7,6 @@
 #include <QUrl>
 
 #include "Errors.h"
-#include "RecordFile.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "Func.h"
 #include "Main.h"
+#include "Manual.h"
 #include "Passw.h"
 #include "Profile.h"
 #include "Seam.h"
@@ -23,6 +24,10 @@ QTranslator* InstallQtTranslation() {
     return nullptr;
 }
 
+void WireMainWindow(TForm1& form) {
+    form.openManual = OpenManual;
+}
+
 int RunProgram(QApplication& app, const QString& libraryPath) {
     InstallQtTranslation();
     // What a save cut short by a crash or a kill left beside the settings file.
@@ -34,6 +39,7 @@ int RunProgram(QApplication& app, const QString& libraryPath) {
     QApplication::setApplicationName(seam::AppTitle);
     try {
         TForm1 form;
+        WireMainWindow(form);
         // The password dialog lives, hidden, for the whole run.
         TPassword password(&form);
         Password = &password;

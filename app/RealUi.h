@@ -1,10 +1,6 @@
 // The real boxes and pauses behind the seam.
 #pragma once
 
-#include <QInputDialog>
-#include <QMessageBox>
-#include <memory>
-
 #include "Seam.h"
 
 class RealUi final : public seam::Ui {
@@ -15,10 +11,4 @@ class RealUi final : public seam::Ui {
     QString input(QWidget* owner, const QString& caption, const QString& prompt,
                   const QString& value) override;
     void pause(int milliseconds) override;
-
-    // The boxes themselves, not yet shown (also for pictures of them).
-    static std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text,
-                                                       const QString& caption, seam::Icon icon);
-    static std::unique_ptr<QInputDialog> makeInputBox(QWidget* owner, const QString& caption,
-                                                      const QString& prompt, const QString& value);
 };

@@ -1,5 +1,6 @@
 #include "Errors.h"
 
+#include <QDir>
 #include <array>
 
 Exception::Exception(QString message) : msg_(std::move(message)), utf8_(msg_.toUtf8()) {}
@@ -41,3 +42,7 @@ QString ECommError::messageFor(int code) {
 }
 
 ECommError::ECommError(int code) : Exception(messageFor(code)) {}
+
+QString QuotedPath(const QString& path) {
+    return QStringLiteral("«") + QDir::toNativeSeparators(path) + QStringLiteral("»");
+}

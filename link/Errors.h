@@ -26,6 +26,10 @@ class ECommError : public Exception {
     static QString messageFor(int code);
 };
 
+// A path as the messages show it: native separators, in «…», so that a full
+// stop after it is not taken for part of the name.
+QString QuotedPath(const QString& path);
+
 // The toolkit-style conversion errors ("'%s' is not a valid integer value").
 class EConvertError : public Exception {
   public:

@@ -6,6 +6,7 @@
 #include <QLibrary>
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "FrameLog.h"
@@ -191,11 +192,20 @@ bool OpenPort(const QString& port, int32_t baud, uint8_t parity) {
     return OpenPortOn(port, port, baud, parity);
 }
 
-bool OpenPortOn(const QString& port, const QString& device, int32_t baud, uint8_t parity) {
-    const QByteArray name = device.toLocal8Bit();
+int32_t OpenLineAt(const QString& port, int32_t baud, uint8_t parity, int* error) {
+    const QByteArray name = port.toLocal8Bit();
     errno = 0;
-    const int32_t result = Comm.init_comm ? Comm.init_comm(name.constData(), baud, parity) : -1;
-    LastOpenError = result == 0 ? 0 : errno;
+    const int32_t result =
+        Comm.init_comm ? Comm.init_comm(name.constData(), baud, parity) : COMM_OPEN_FAILED;
+    if (error)
+        *error = errno;
+    return result;
+}
+
+bool OpenPortOn(const QString& port, const QString& device, int32_t baud, uint8_t parity) {
+    int error = 0;
+    const int32_t result = OpenLineAt(device, baud, parity, &error);
+    LastOpenError = result == 0 ? 0 : error;
     LinkStats::global().portOpened(result == 0);
     if (result == 0) {
         ShowLinkState(true);
@@ -230,14 +240,23 @@ bool PollHold::held() {
 namespace {
 
 // One exchange, repeated at once (no pause, no reopening) until it succeeds
-// or three attempts have failed.
-void Exchange(uint8_t function, uint16_t first, uint16_t count, uint16_t* buffer) {
-    CountedExchange counted(first);
+// or three attempts have failed. `prepare`, when given, runs before every
+// attempt and may throw: the exchange then counts only the attempts made.
+// `called` is set once the library has been called.
+void Exchange(uint8_t function, uint16_t first, uint16_t count, uint16_t* buffer,
+              const std::function<void()>& prepare = nullptr, bool* called = nullptr) {
+    std::optional<CountedExchange> counted;
     int32_t code = COMM_NOT_OPEN;
     for (int attempt = 0; attempt < MaxAttempts; ++attempt) {
+        if (prepare)
+            prepare();
+        if (!counted)
+            counted.emplace(first);
         if (!Comm.invoke_modb)
             break;
-        code = counted.call(Comm.invoke_modb, ModuleAddress, function, first, count, buffer);
+        if (called)
+            *called = true;
+        code = counted->call(Comm.invoke_modb, ModuleAddress, function, first, count, buffer);
         if (code == 0)
             return;
     }
@@ -267,12 +286,55 @@ void WriteRegister(uint16_t number, uint32_t value) {
     WriteRegisters(number, 1, &word);
 }
 
-void WriteRegistersUnlocked(uint16_t first, uint16_t count, const uint16_t* buffer) {
-    WriteRegister(reg::Unlock, UnlockKey);
-    WriteRegisters(first, count, buffer);
+void WriteRegistersUnlocked(uint16_t first, uint16_t count, const uint16_t* buffer, bool* sent) {
+    // The module takes one protected write per unlock, also one whose reply
+    // was lost on the way: so every attempt has an unlock of its own. The
+    // unlock is a whole WriteRegister, and its failure ends the write.
+    if (sent)
+        *sent = false;
+    std::vector<uint16_t> copy(buffer, buffer + (buffer ? count : 0));
+    Exchange(
+        16, first, count, buffer ? copy.data() : nullptr,
+        [] { WriteRegister(reg::Unlock, UnlockKey); }, sent);
 }
 
-void WriteRegisterUnlocked(uint16_t number, uint32_t value) {
+void WriteRegisterUnlocked(uint16_t number, uint32_t value, bool* sent) {
     const uint16_t word = static_cast<uint16_t>(value & 0xFFFF);
-    WriteRegistersUnlocked(number, 1, &word);
+    WriteRegistersUnlocked(number, 1, &word, sent);
+}
+
+// ---- The bus scan's look at one address
+
+bool QuickLooks() {
+    return Comm.scan_read != nullptr;
+}
+
+int32_t ScanLook(uint8_t address, uint16_t first, uint16_t count, uint16_t* words, bool patient,
+                 uint8_t* other) {
+    CountedExchange counted(first, LinkStats::global(), ExchangeKind::ScanLook);
+    if (Comm.scan_read)
+        return counted.call(Comm.scan_read, address, first, count, words,
+                            static_cast<uint8_t>(patient ? 1 : 0), other);
+    // Today's exchange: up to three attempts, each with the full time-out.
+    int32_t code = COMM_NOT_OPEN;
+    for (int attempt = 0; attempt < MaxAttempts && Comm.invoke_modb; ++attempt) {
+        code = counted.call(Comm.invoke_modb, address, uint8_t{3}, first, count, words);
+        if (code == COMM_OK)
+            break;
+    }
+    return code;
+}
+
+// ---- The automatic search
+
+int32_t SearchLine(const QString& port, uint16_t typeCode, uint16_t serial, int32_t address,
+                   int32_t& baud, uint8_t& parity, int& error) {
+    const QByteArray name = port.toLocal8Bit();
+    errno = 0;
+    const int32_t code = Comm.EnumParameters ? Comm.EnumParameters(name.constData(), typeCode,
+                                                                   serial, address, &baud, &parity)
+                                             : COMM_NOT_OPEN;
+    error = errno;
+    FrameLog::global().pull(); // a long search's frames before the library's ring forgets them
+    return code;
 }

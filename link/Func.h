@@ -77,6 +77,12 @@ bool OpenPort(const QString& port, int32_t baud, uint8_t parity);
 // choice is stored in the library's port map. The box names `port`.
 bool OpenPortOn(const QString& port, const QString& device, int32_t baud, uint8_t parity);
 
+// Opens the port `port` at `baud` and `parity` for a while, apart from the
+// link: no box, no status line, no link setting changed (the bus scan at
+// other settings, the tool following a module to its new link). The
+// library's result code; `error`, when given, gets the errno it left.
+int32_t OpenLineAt(const QString& port, int32_t baud, uint8_t parity, int* error = nullptr);
+
 // Why the last OpenPort could not open its port: the errno the library left
 // (ENOENT no such device, EACCES no permission, EBUSY held by another
 // program, ENOTTY not a serial port, ...); 0 after a successful open.
@@ -114,7 +120,39 @@ void ReadRegisters(uint16_t first, uint16_t count, uint16_t* buffer);
 void WriteRegisters(uint16_t first, uint16_t count, const uint16_t* buffer);
 void ReadRegister(uint16_t number, uint16_t& value);
 void WriteRegister(uint16_t number, uint32_t value); // low 16 bits are written
-void WriteRegistersUnlocked(uint16_t first, uint16_t count, const uint16_t* buffer);
-void WriteRegisterUnlocked(uint16_t number, uint32_t value);
+// A protected write: each attempt of the write is preceded by its own
+// WriteRegister(1912, UnlockKey), with its three attempts; when the unlock
+// fails, its ECommError ends the write. `sent`, when given, tells also after
+// a failure whether the write itself went out: the module may then hold the
+// new value, whatever became of its reply.
+void WriteRegistersUnlocked(uint16_t first, uint16_t count, const uint16_t* buffer,
+                            bool* sent = nullptr);
+void WriteRegisterUnlocked(uint16_t number, uint32_t value, bool* sent = nullptr);
 
 constexpr uint16_t UnlockKey = reg::UnlockKey;
+
+// ---- The bus scan's look at one address
+
+// Whether the library has scan_read: one quick look per address. Without it
+// a look is today's exchange, much slower.
+bool QuickLooks();
+
+// One read of `count` registers from `first` at the slave `address` for the
+// scan of the line (ScanLook, not the module's address): with scan_read a
+// single attempt with the short reply allowance (`patient`: the full one),
+// `other` getting the address of an intact reply from another slave heard
+// meanwhile (0: none); otherwise invoke_modb with up to three attempts. Like
+// every exchange it is counted in the link statistics, as a look of the scan
+// (LinkStats.h), and its frames are taken in. Returns the library's result
+// code and throws nothing.
+int32_t ScanLook(uint8_t address, uint16_t first, uint16_t count, uint16_t* words, bool patient,
+                 uint8_t* other);
+
+// ---- The automatic search
+
+// EnumParameters on `port` for the module of type `typeCode` with
+// serial-number word `serial` at `address`: the library's result code, the
+// speed and parity it found, and the errno it left in `error`. Its frames are
+// taken in.
+int32_t SearchLine(const QString& port, uint16_t typeCode, uint16_t serial, int32_t address,
+                   int32_t& baud, uint8_t& parity, int& error);

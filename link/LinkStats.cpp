@@ -88,9 +88,11 @@ void LinkStats::portOpened(bool opened) {
     ++changes_;
 }
 
-void LinkStats::attempt(int code, Clock::duration took, const CallTiming& timing) {
+void LinkStats::attempt(int code, Clock::duration took, const CallTiming& timing,
+                        ExchangeKind kind) {
+    const bool ownLink = kind == ExchangeKind::Module;
     ++c_.attempts;
-    ++c_.attemptsSinceOpen;
+    c_.attemptsSinceOpen += ownLink ? 1 : 0;
     ++changes_;
     c_.portLost = code == COMM_IO_ERROR;
     if (timing.waitKnown) {
@@ -102,10 +104,10 @@ void LinkStats::attempt(int code, Clock::duration took, const CallTiming& timing
             c_.waitSumMs += timing.waitMs;
         }
     }
-    c_.answeredSinceOpen += code >= 0 && code <= LastException ? 1 : 0;
+    c_.answeredSinceOpen += ownLink && code >= 0 && code <= LastException ? 1 : 0;
     if (code != 0) {
         ++c_.attemptsFailedWith[LinkCounts::slot(code)];
-        c_.silentAttemptsSinceOpen += code == COMM_NO_REPLY ? 1 : 0;
+        c_.silentAttemptsSinceOpen += ownLink && code == COMM_NO_REPLY ? 1 : 0;
         return;
     }
     const double ms = timing.exchangeKnown
@@ -123,20 +125,26 @@ void LinkStats::attempt(int code, Clock::duration took, const CallTiming& timing
     ++c_.timeClasses[cls];
 }
 
-void LinkStats::exchange(uint16_t first, int attempts, int lastCode) {
+void LinkStats::exchange(uint16_t first, int attempts, int lastCode, ExchangeKind kind) {
+    const bool ownLink = kind == ExchangeKind::Module;
     ++c_.exchanges;
-    ++c_.exchangesSinceOpen;
+    c_.exchangesSinceOpen += ownLink ? 1 : 0;
     ++changes_;
     if (lastCode == 0 && attempts >= 1) {
         ++c_.succeededAt[static_cast<std::size_t>(std::min(attempts, 3) - 1)];
-        ++c_.succeededSinceOpen;
-        c_.silentRun = 0;
+        if (ownLink) {
+            ++c_.succeededSinceOpen;
+            c_.silentRun = 0;
+        }
         return;
     }
     ++c_.failedWith[LinkCounts::slot(lastCode)];
     if (lastCode >= FirstException && lastCode <= LastException)
         c_.exceptionRegister[static_cast<std::size_t>(lastCode)] = first;
-    c_.silentRun = lastCode == COMM_NO_REPLY ? c_.silentRun + 1 : 0;
+    if (!ownLink)
+        c_.silentLooks += lastCode == COMM_NO_REPLY ? 1 : 0;
+    else
+        c_.silentRun = lastCode == COMM_NO_REPLY ? c_.silentRun + 1 : 0;
 }
 
 // ---- The rules
@@ -195,16 +203,16 @@ const std::vector<LinkRule>& LinkRules() {
         // share of all exchanges.
         {"marginal", 3, 0.05,
          [](const LinkCounts& c, const LinkRule& r) {
-             return AtLeastShare(c.succeededAt[1] + c.succeededAt[2], c.exchanges, r);
+             return AtLeastShare(c.succeededAt[1] + c.succeededAt[2], c.judged(), r);
          },
          "Многие обмены удаются лишь со 2-й или 3-й попытки: линия работает на пределе."},
         // Exchanges that lost their reply three times while others went
         // through: share of all exchanges.
         {"lossy", 3, 0.05,
          [](const LinkCounts& c, const LinkRule& r) {
-             return c.succeeded() > 0 &&
-                    AtLeastShare(c.failedWith[COMM_NO_REPLY] + c.failedWith[COMM_BAD_CRC],
-                                 c.exchanges, r);
+             return c.succeeded() > 0 && AtLeastShare(c.failedWith[COMM_NO_REPLY] - c.silentLooks +
+                                                          c.failedWith[COMM_BAD_CRC],
+                                                      c.judged(), r);
          },
          "Часть обменов не удаётся и с трёх попыток, хотя другие проходят: связь неустойчива."},
         // Replies from another address, or cut short.
@@ -216,11 +224,11 @@ const std::vector<LinkRule>& LinkRules() {
          "Приходят чужие или неполные ответы: возможно, на линии есть второй ведущий."},
         {"fine", 1, 0,
          [](const LinkCounts& c, const LinkRule& r) {
-             return c.exchanges >= r.atLeast && c.failed() == 0;
+             return c.exchanges >= r.atLeast && c.judgedFailures() == 0;
          },
          "Явных неполадок связи не видно.", nullptr, true},
         {"sporadic", 1, 0,
-         [](const LinkCounts& c, const LinkRule& r) { return c.failed() >= r.atLeast; },
+         [](const LinkCounts& c, const LinkRule& r) { return c.judgedFailures() >= r.atLeast; },
          "Отдельные обмены не удались, но устойчивой причины по этим цифрам не видно.", nullptr,
          true},
         {"idle", 0, 0, [](const LinkCounts& c, const LinkRule&) { return c.exchanges == 0; },

@@ -20,6 +20,13 @@
 
 // ---- The counts
 
+// What an exchange was for. The register operations talk to the tool's
+// module at its link. The bus scan looks at every address, where no answer is
+// the usual one: its looks are counted with the rest, but they say nothing
+// of the tool's own link ("since the link was last opened" below), and a
+// look that found no module is no failure in the advice.
+enum class ExchangeKind { Module, ScanLook };
+
 struct LinkCounts {
     // Result codes 0 to 30 are counted each in a slot of its own, every other
     // code (negative ones included) in the last slot.
@@ -38,6 +45,9 @@ struct LinkCounts {
     std::array<uint64_t, 3> succeededAt{}; // exchanges that succeeded at the 1st, 2nd, 3rd attempt
     std::array<uint64_t, CodeSlots> failedWith{}; // failed exchanges, by the last attempt's code
     std::array<uint64_t, CodeSlots> attemptsFailedWith{}; // failed attempts, by code
+    // Looks of the bus scan among the failed exchanges that got no reply:
+    // addresses without a module.
+    uint64_t silentLooks = 0;
     // The first register of the last failed exchange that drew Modbus
     // exception code i (1 to 8); -1 while none did.
     std::array<int, 9> exceptionRegister = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
@@ -72,6 +82,9 @@ struct LinkCounts {
 
     uint64_t succeeded() const { return succeededAt[0] + succeededAt[1] + succeededAt[2]; }
     uint64_t failed() const { return exchanges - succeeded(); }
+    // What the advice judges: all exchanges but the scan's silent looks.
+    uint64_t judged() const { return exchanges - silentLooks; }
+    uint64_t judgedFailures() const { return failed() - silentLooks; }
     uint64_t failedAttempts() const { return attempts - succeeded(); }
     // Exchanges that failed with a Modbus exception (codes 1 to 8).
     uint64_t exceptions() const;
@@ -102,8 +115,10 @@ class LinkStats {
 
     // One library call of an exchange, its duration and what the library's
     // records tell of it; the exchange's end.
-    void attempt(int code, Clock::duration took, const CallTiming& timing = {});
-    void exchange(uint16_t first, int attempts, int lastCode);
+    void attempt(int code, Clock::duration took, const CallTiming& timing = {},
+                 ExchangeKind kind = ExchangeKind::Module);
+    void exchange(uint16_t first, int attempts, int lastCode,
+                  ExchangeKind kind = ExchangeKind::Module);
 
   private:
     LinkCounts c_;
@@ -116,9 +131,10 @@ class LinkStats {
 // library is bound, counts as an exchange without attempts).
 class CountedExchange {
   public:
-    explicit CountedExchange(uint16_t first, LinkStats& stats = LinkStats::global()) noexcept
-        : stats_(stats), first_(first) {}
-    ~CountedExchange() { stats_.exchange(first_, attempts_, code_); }
+    explicit CountedExchange(uint16_t first, LinkStats& stats = LinkStats::global(),
+                             ExchangeKind kind = ExchangeKind::Module) noexcept
+        : stats_(stats), first_(first), kind_(kind) {}
+    ~CountedExchange() { stats_.exchange(first_, attempts_, code_, kind_); }
     CountedExchange(const CountedExchange&) = delete;
     CountedExchange& operator=(const CountedExchange&) = delete;
 
@@ -126,7 +142,7 @@ class CountedExchange {
         const auto start = LinkStats::Clock::now();
         const int32_t code = library(args...);
         const auto took = LinkStats::Clock::now() - start;
-        stats_.attempt(code, took, FrameLog::global().afterCall());
+        stats_.attempt(code, took, FrameLog::global().afterCall(), kind_);
         ++attempts_;
         code_ = code;
         return code;
@@ -135,6 +151,7 @@ class CountedExchange {
   private:
     LinkStats& stats_;
     uint16_t first_;
+    ExchangeKind kind_;
     int attempts_ = 0;
     int32_t code_ = COMM_NOT_OPEN; // what the operation reports when it cannot call
 };

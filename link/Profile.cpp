@@ -3,24 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
+#include <QStringList>
+#include <algorithm>
 #include <string_view>
+#include <utility>
 
+#include "DiskFile.h"
 #include "Errors.h"
 #include "IniText.h"
-
-#if defined(Q_OS_WIN)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <io.h>
-#include <windows.h>
-#else
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace ini = comm::ini;
 
@@ -37,13 +27,17 @@ qsizetype At(size_t offset) {
     return static_cast<qsizetype>(offset);
 }
 
-// The file a save replaces: a symbolic link is followed to its target, so
-// the link stays a link. Empty for a chain of links that does not end.
-QString FinalPath(const QString& path) {
-    QFileInfo info(path);
-    for (int depth = 0; depth < 32 && info.isSymbolicLink(); ++depth)
-        info.setFile(info.symLinkTarget());
-    return info.isSymbolicLink() ? QString() : info.filePath();
+// Whether `text` is written as a number of IniText.h, however long.
+bool IsNumberText(std::string_view text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    if (hex)
+        text.remove_prefix(2);
+    else if (!text.empty() && (text.front() == '+' || text.front() == '-'))
+        text.remove_prefix(1);
+    return !text.empty() && std::all_of(text.begin(), text.end(), [hex](char c) {
+        return (c >= '0' && c <= '9') ||
+               (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+    });
 }
 
 bool IsSaveLeftover(const QString& name, const QString& prefix) {
@@ -106,38 +100,6 @@ QByteArray SetKey(const QByteArray& data, const QByteArray& section, const QByte
     return data.left(At(prev.end)) + insert + data.mid(At(prev.end));
 }
 
-bool SyncToDisk(QFile& file) {
-    if (!file.flush())
-        return false;
-#if defined(Q_OS_WIN)
-    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
-#else
-    return ::fsync(file.handle()) == 0 || errno == EINVAL; // EINVAL: nothing to sync
-#endif
-}
-
-bool RenameOver(const QString& from, const QString& to) {
-#if defined(Q_OS_WIN)
-    const QString src = QDir::toNativeSeparators(from);
-    const QString dst = QDir::toNativeSeparators(to);
-    return MoveFileExW(reinterpret_cast<const wchar_t*>(src.utf16()),
-                       reinterpret_cast<const wchar_t*>(dst.utf16()),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        return false;
-    // The new name reaches the disk with the folder. The file is whole
-    // either way, so a folder that cannot be synced is no failure.
-    const int dir = ::open(QFile::encodeName(QFileInfo(to).absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-#endif
-}
-
 // The folder of a file to be saved, made with the folders above it when it
 // is missing (the user's configuration folder may not exist yet). A folder
 // made here is open to its owner only, as the XDG base directory rules ask.
@@ -156,29 +118,12 @@ bool MakeFolder(const QString& folder) {
 // Writes `data` to a new file beside `target` and renames it over `target`.
 // False, with nothing left behind, on any failure.
 bool ReplaceFile(const QString& target, const QByteArray& data) {
-    static const char tagChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QFile temp;
-    for (int attempt = 0; attempt < 16 && !temp.isOpen(); ++attempt) {
-        QString name = target + SaveMark;
-        for (int i = 0; i < SaveTagLength; ++i)
-            name += QLatin1Char(tagChars[QRandomGenerator::global()->bounded(62)]);
-        temp.setFileName(name);
-        if (!temp.open(QIODevice::WriteOnly | QIODevice::NewOnly) && !temp.exists())
-            return false;
-    }
-    if (!temp.isOpen())
+    const QString temp = disk::WriteBeside(target, SaveMark, data);
+    if (temp.isEmpty())
         return false;
-    // The old file's permissions, as its owner, group and others have them:
-    // the "user" flags say what this process may do (everything, for root),
-    // and would make a read-only file writable.
-    constexpr QFile::Permissions userFlags = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
-    const bool written =
-        (!QFile::exists(target) || temp.setPermissions(QFile::permissions(target) & ~userFlags)) &&
-        temp.write(data) == data.size() && SyncToDisk(temp);
-    temp.close();
-    if (written && temp.error() == QFileDevice::NoError && RenameOver(temp.fileName(), target))
+    if (disk::RenameOver(temp, target))
         return true;
-    temp.remove();
+    QFile::remove(temp);
     return false;
 }
 
@@ -211,9 +156,67 @@ int32_t ProfileFile::readInteger(const QString& section, const QString& key, int
     return ini::integer(View(readString(section, key, QString()).toLocal8Bit())).value_or(def);
 }
 
+int32_t ProfileFile::readInteger(const QString& section, const QString& key, int32_t def,
+                                 int32_t min, int32_t max) const {
+    return readFitting(
+        section, key, def, [&](int32_t v) { return v >= min && v <= max; },
+        QStringLiteral("от %1 до %2").arg(min).arg(max));
+}
+
+int32_t ProfileFile::readInteger(const QString& section, const QString& key, int32_t def,
+                                 const QList<int32_t>& allowed) const {
+    QStringList texts;
+    for (int32_t v : allowed)
+        texts << QString::number(v);
+    return readFitting(
+        section, key, def, [&](int32_t v) { return allowed.contains(v); },
+        texts.join(QStringLiteral(", ")));
+}
+
+int32_t ProfileFile::readFitting(const QString& section, const QString& key, int32_t def,
+                                 const std::function<bool(int32_t)>& fits,
+                                 const QString& allowed) const {
+    const QString text = readString(section, key, QString());
+    const QByteArray bytes = text.toLocal8Bit();
+    const auto value = ini::integer(View(bytes));
+    if (value && fits(*value))
+        return *value;
+    // Text that is no number at all reads as missing without a word.
+    if (value || IsNumberText(View(bytes)))
+        noteIgnored(section, key, text, allowed, QString::number(def));
+    return def;
+}
+
+namespace {
+
+QList<IgnoredSetting>& Pending() {
+    static QList<IgnoredSetting> pending;
+    return pending;
+}
+
+} // namespace
+
+void ProfileFile::noteIgnored(const QString& section, const QString& key, const QString& value,
+                              const QString& allowed, const QString& used) const {
+    static QList<IgnoredSetting> told; // in this run, with their values
+    IgnoredSetting entry{inUse(), section, key, value, allowed, used};
+    const auto sameEntry = [&](const IgnoredSetting& t) {
+        return t.file == entry.file && t.section.compare(section, Qt::CaseInsensitive) == 0 &&
+               t.key.compare(key, Qt::CaseInsensitive) == 0 && t.value == value;
+    };
+    if (std::any_of(told.begin(), told.end(), sameEntry))
+        return;
+    told << entry;
+    Pending() << entry;
+}
+
+QList<IgnoredSetting> TakeIgnoredSettings() {
+    return std::exchange(Pending(), {});
+}
+
 void ProfileFile::write(const QList<Entry>& entries) {
     const Exception failed(QStringLiteral("Unable to write to «%1»").arg(path_));
-    const QString target = FinalPath(path_);
+    const QString target = disk::FinalPath(path_);
     // Only a regular file is replaced: a link to a device (or to /dev/null)
     // must not become a file, nor the device be read or written.
     if (target.isEmpty() || (QFileInfo::exists(target) && !QFileInfo(target).isFile()))
@@ -252,7 +255,7 @@ void ProfileFile::writeInteger(const QString& section, const QString& key, int32
 }
 
 void ProfileFile::removeSaveLeftovers(const QString& path) {
-    const QString final = FinalPath(path);
+    const QString final = disk::FinalPath(path);
     if (final.isEmpty())
         return;
     const QFileInfo target(final);

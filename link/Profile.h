@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 class ProfileFile {
   public:
@@ -30,6 +31,18 @@ class ProfileFile {
     // A number as IniText.h reads it (decimal with an optional sign, or
     // hexadecimal after "0x"/"0X"); anything else gives `def`.
     int32_t readInteger(const QString& section, const QString& key, int32_t def) const;
+    // The same within `min` to `max`, or one of `allowed`. A number outside
+    // them (also one too long for 32 bits) is read as missing, `def`, and
+    // noted (noteIgnored); nothing is written.
+    int32_t readInteger(const QString& section, const QString& key, int32_t def, int32_t min,
+                        int32_t max) const;
+    int32_t readInteger(const QString& section, const QString& key, int32_t def,
+                        const QList<int32_t>& allowed) const;
+    // Notes that the entry's value `value` lay outside what it may be
+    // (`allowed`, as the message says it) and `used` is in force instead:
+    // it goes to TakeIgnoredSettings once per run for this file, entry and value.
+    void noteIgnored(const QString& section, const QString& key, const QString& value,
+                     const QString& allowed, const QString& used) const;
 
     struct Entry {
         QString section;
@@ -54,6 +67,24 @@ class ProfileFile {
     static void removeSaveLeftovers(const QString& path);
 
   private:
+    int32_t readFitting(const QString& section, const QString& key, int32_t def,
+                        const std::function<bool(int32_t)>& fits, const QString& allowed) const;
+
     QString path_;
     QString older_;
 };
+
+// An entry of a settings file whose value lay outside its range and was read
+// as missing; the file keeps it as it is.
+struct IgnoredSetting {
+    QString file; // the file read (ProfileFile::inUse())
+    QString section;
+    QString key;
+    QString value;   // as the file holds it
+    QString allowed; // "от 0 до 2", "1200, 2400, …"
+    QString used;    // the value in force instead
+};
+
+// The entries noted since the last call, each file, entry and value once per
+// run (a value told before is not told again), in the order they were read.
+QList<IgnoredSetting> TakeIgnoredSettings();

@@ -85,4 +85,10 @@ template <class F> void Guard(F&& handler) noexcept {
     }
 }
 
+// The slot a window connects a button, menu item or timer to: it runs the
+// member `handler` of `window` under Guard (a virtual one as overridden).
+template <class W, class C> auto Guarded(W* window, void (C::*handler)()) {
+    return [window, handler] { Guard([window, handler] { (window->*handler)(); }); };
+}
+
 } // namespace seam

@@ -47,18 +47,38 @@ QString Numbers(const std::vector<int>& values) {
     return parts.join(QLatin1Char(','));
 }
 
-// Stored points, or the defaults when any of them is out of its range.
-std::vector<int> StoredPoints(const QString& text, Range range, const std::vector<int>& def) {
+// Whether `text` is a whole decimal number, however long.
+bool IsWholeNumber(const QString& text) {
+    const qsizetype digits = text.startsWith(QLatin1Char('-')) || text.startsWith(QLatin1Char('+'));
+    return text.size() > digits && std::all_of(text.begin() + digits, text.end(), [](QChar c) {
+               return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+           });
+}
+
+// Stored points, or the defaults: when the entry holds no list of numbers,
+// and, noted, when any of them is out of its range or there are too many.
+std::vector<int> StoredPoints(const ProfileFile& file, const QString& key, Range range,
+                              const std::vector<int>& def) {
+    const QString text = file.readString(Section, key, Numbers(def));
     std::vector<int> out;
+    bool outside = false;
     for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         bool ok = false;
         const int v = part.trimmed().toInt(&ok);
-        if (!ok || v < 0 || v > UpperLimit(range))
+        if (!ok && !IsWholeNumber(part.trimmed()))
             return def;
+        outside |= !ok || v < 0 || v > UpperLimit(range);
         out.push_back(v);
     }
-    if (out.size() > MaxPoints)
+    if (outside || out.size() > MaxPoints) {
+        file.noteIgnored(Section, key, text,
+                         QStringLiteral("не больше %1 точек от 0 до %2 %3")
+                             .arg(MaxPoints)
+                             .arg(UpperLimit(range))
+                             .arg(UnitText(range)),
+                         Numbers(def));
         return def;
+    }
     return out;
 }
 
@@ -120,20 +140,21 @@ QString ToleranceText(double percent) {
 CheckSettings LoadCheckSettings(const ProfileFile& file) {
     CheckSettings s;
     const CheckSettings def;
-    s.current =
-        StoredPoints(file.readString(Section, QStringLiteral("Current"), Numbers(def.current)),
-                     Range::Current, def.current);
-    s.voltage =
-        StoredPoints(file.readString(Section, QStringLiteral("Voltage"), Numbers(def.voltage)),
-                     Range::Voltage, def.voltage);
+    s.current = StoredPoints(file, QStringLiteral("Current"), Range::Current, def.current);
+    s.voltage = StoredPoints(file, QStringLiteral("Voltage"), Range::Voltage, def.voltage);
     if (s.current.empty() && s.voltage.empty()) {
         s.current = def.current;
         s.voltage = def.voltage;
     }
-    const auto tol = Decimal(file.readString(Section, QStringLiteral("Tolerance"), QString()));
-    s.tolerancePercent = tol && *tol > 0 && *tol <= MaxTolerance ? *tol : def.tolerancePercent;
-    const int samples = file.readInteger(Section, QStringLiteral("Samples"), def.samples);
-    s.samples = samples >= 1 && samples <= MaxSamples ? samples : def.samples;
+    const QString tolText = file.readString(Section, QStringLiteral("Tolerance"), QString());
+    const auto tol = Decimal(tolText);
+    const bool tolFits = tol && *tol > 0 && *tol <= MaxTolerance;
+    s.tolerancePercent = tolFits ? *tol : def.tolerancePercent;
+    if (tol && !tolFits)
+        file.noteIgnored(Section, QStringLiteral("Tolerance"), tolText,
+                         QStringLiteral("больше 0 и не больше %1").arg(MaxTolerance),
+                         QString::number(def.tolerancePercent));
+    s.samples = file.readInteger(Section, QStringLiteral("Samples"), def.samples, 1, MaxSamples);
     return s;
 }
 

@@ -1,7 +1,6 @@
 #include "BusScan.h"
 
 #include <algorithm>
-#include <cerrno>
 
 #include "Csv.h"
 #include "Errors.h"
@@ -173,7 +172,7 @@ BusScan::~BusScan() {
 }
 
 bool BusScan::Fast() {
-    return Comm.scan_read != nullptr;
+    return QuickLooks();
 }
 
 LineSetting BusScan::setting() const {
@@ -239,18 +238,7 @@ void BusScan::fail(const QString& message) {
 BusScan::Look BusScan::look(int address, uint16_t first, uint16_t count, uint16_t* words,
                             bool patient) {
     Look l;
-    const auto slave = static_cast<uint8_t>(address);
-    if (Comm.scan_read) {
-        l.code = Comm.scan_read(slave, first, count, words, patient ? 1 : 0, &l.other);
-        return l;
-    }
-    // Today's exchange: up to three attempts, each with the full time-out.
-    l.code = COMM_NOT_OPEN;
-    for (int attempt = 0; attempt < MaxAttempts && Comm.invoke_modb; ++attempt) {
-        l.code = Comm.invoke_modb(slave, 3, first, count, words);
-        if (l.code == COMM_OK)
-            break;
-    }
+    l.code = ScanLook(static_cast<uint8_t>(address), first, count, words, patient, &l.other);
     return l;
 }
 
@@ -258,11 +246,8 @@ BusScan::Look BusScan::look(int address, uint16_t first, uint16_t count, uint16_
 bool BusScan::openSetting() {
     const LineSetting s = settings_[static_cast<size_t>(settingIndex_)];
     reopened_ = true;
-    const QByteArray port = PortName.toLocal8Bit();
-    errno = 0;
-    const int32_t rc =
-        Comm.init_comm ? Comm.init_comm(port.constData(), s.baud, s.parity) : COMM_OPEN_FAILED;
-    const int error = errno;
+    int error = 0;
+    const int32_t rc = OpenLineAt(PortName, s.baud, s.parity, &error);
     if (rc == COMM_OK) {
         settingOpen_ = true;
         address_ = 1;

@@ -90,12 +90,12 @@ ModuleRecordId ReadModuleRecordId() {
     return id;
 }
 
-QString RegistrationText(uint16_t serialWord) {
+QString RegistrationText(uint16_t serialWord, const QString& noLetter) {
     const int letter = reg::SerialLetterIndex(serialWord);
     const QString number =
         QStringLiteral("%1").arg(reg::SerialNumberPart(serialWord), 4, 10, QLatin1Char('0'));
     if (letter < 0 || letter > 25)
-        return number;
+        return noLetter + number;
     return QChar(QLatin1Char(static_cast<char>('A' + letter))) + number;
 }
 

@@ -47,8 +47,9 @@ struct ModuleRecordId {
 };
 // Reads them: registers 0-1, 256, 768-769 (three block reads). Throws ECommError.
 ModuleRecordId ReadModuleRecordId();
-// "A0042" as the passport shows it (the number alone when the word has no letter).
-QString RegistrationText(uint16_t serialWord);
+// "A0042" as the passport shows it: the letter, then the number in four
+// digits; `noLetter` in place of the letter when the word has none.
+QString RegistrationText(uint16_t serialWord, const QString& noLetter = QString());
 // "dd.mm.yyyy" of a PackedDate (its year within the century taken in the
 // 2000s), or "—" when it holds no valid date.
 QString PackedDateText(uint16_t packed);

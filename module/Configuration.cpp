@@ -11,7 +11,6 @@
 #include "Calibration.h"
 #include "Errors.h"
 #include "Func.h"
-#include "RecordFile.h"
 
 namespace config {
 
@@ -51,6 +50,9 @@ constexpr Info Infos[ParamCount] = {
 const Info& InfoOf(Param p) {
     return Infos[static_cast<std::size_t>(p)];
 }
+
+// How much of a value a message quotes.
+constexpr qsizetype QuotedLength = 40;
 
 // The years a PackedDate holds: 2001 to 2063 (year 00 is no date).
 constexpr int Century = 2000;
@@ -106,6 +108,13 @@ class FileReader {
     [[noreturn]] void fail(const QString& what) const {
         throw Exception(QStringLiteral("Файл %1: %2").arg(QuotedPath(path_), what));
     }
+    // `size`: "1048576", or "более 65536" where the file does not tell.
+    [[noreturn]] void tooLarge(const QString& size) const {
+        fail(QStringLiteral("файл слишком велик для конфигурации модуля (%1 байт). Допустимо не "
+                            "более %2 байт")
+                 .arg(size)
+                 .arg(MaxFileSize));
+    }
     [[noreturn]] void notOurs() const {
         throw Exception(
             QStringLiteral("Файл %1 не является конфигурацией модуля").arg(QuotedPath(path_)));
@@ -134,7 +143,7 @@ class FileReader {
   private:
     static QString Shown(const QJsonValue& v) {
         const QByteArray one = QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact);
-        return QString::fromUtf8(one.mid(1, one.size() - 2));
+        return Clipped(QString::fromUtf8(one.mid(1, one.size() - 2)));
     }
 
     static QString Rule(Kind k) {
@@ -268,6 +277,20 @@ QString JsonValue(Param p, const Value& v) {
 
 } // namespace
 
+QString Clipped(const QString& text) {
+    QString out = text.left(QuotedLength);
+    if (out.size() < text.size()) {
+        if (out.back().isHighSurrogate()) // not half a character
+            out.chop(1);
+        out += u'…';
+    }
+    for (QChar& c : out)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = u' ';
+    return out;
+}
+
 QString ParamName(Param p) {
     return QString::fromUtf8(InfoOf(p).name);
 }
@@ -351,6 +374,8 @@ QByteArray ConfigurationJson(const Configuration& c) {
 
 Configuration ParseConfiguration(const QByteArray& bytes, const QString& path) {
     const FileReader file(path);
+    if (bytes.size() > MaxFileSize)
+        file.tooLarge(QString::number(bytes.size()));
     QByteArray text = bytes;
     if (text.startsWith("\xEF\xBB\xBF")) // saved again by an editor that marks UTF-8
         text.remove(0, 3);
@@ -394,14 +419,15 @@ Configuration LoadConfiguration(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw Exception(QStringLiteral("Невозможно открыть файл ") + QuotedPath(path));
-    return ParseConfiguration(f.readAll(), path);
-}
-
-QString FileBaseName(const Configuration& c, const QDate& day) {
-    QString name = QStringLiteral("Конфигурация_");
-    if (c[Param::Serial])
-        name += SerialText(*c[Param::Serial]) + QLatin1Char('_');
-    return name + day.toString(QStringLiteral("yyyyMMdd"));
+    const FileReader file(path);
+    if (f.size() > MaxFileSize)
+        file.tooLarge(QString::number(f.size()));
+    // A device or a file still growing tells no size: no more is read than
+    // shows it too large.
+    const QByteArray bytes = f.read(MaxFileSize + 1);
+    if (bytes.size() > MaxFileSize)
+        file.tooLarge(QStringLiteral("более %1").arg(MaxFileSize));
+    return ParseConfiguration(bytes, path);
 }
 
 std::vector<Row> Compare(const Configuration& file, const Configuration& module) {

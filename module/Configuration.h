@@ -86,16 +86,25 @@ void ReadConfiguration(Configuration& out);
 
 // ---- The file
 
+// The largest file taken for a configuration: a saved one is under 1 KiB, so
+// anything far beyond is refused before it is read.
+constexpr qint64 MaxFileSize = 64 * 1024;
+
+// A text of a file as a message or the window quotes it: its first few dozen
+// characters, and "…" where there is more; line breaks and other control
+// characters as spaces.
+QString Clipped(const QString& text);
+
 // The file's text: UTF-8 JSON, documented in the README.
 QByteArray ConfigurationJson(const Configuration& c);
 // Reads a file's text and checks every value. Throws Exception naming the
-// file (`path`) and the parameter: not such a file, damaged or cut short, a
-// parameter missing, of the wrong kind or out of range.
+// file (`path`) and the parameter: larger than MaxFileSize, not such a file,
+// damaged or cut short, a parameter missing, of the wrong kind or out of
+// range (the value quoted Clipped).
 Configuration ParseConfiguration(const QByteArray& bytes, const QString& path);
-// Reads the file at `path` (Exception "Невозможно открыть файл «…»").
+// Reads the file at `path` (Exception "Невозможно открыть файл «…»"); a file
+// larger than MaxFileSize is refused without being read.
 Configuration LoadConfiguration(const QString& path);
-// "Конфигурация_A0042_20260315"
-QString FileBaseName(const Configuration& c, const QDate& day);
 
 // ---- Comparison
 

@@ -1,7 +1,5 @@
 #include "LinkSettings.h"
 
-#include <cerrno>
-
 #include "Func.h"
 #include "Profile.h"
 
@@ -15,34 +13,48 @@ const QString PortSection = QStringLiteral("Port");
 
 void ReadLinkSettings(const ProfileFile& ini) {
     PortName = ini.readString(PortSection, QStringLiteral("Name"), QStringLiteral("COM1"));
-    BaudRate = ini.readInteger(PortSection, QStringLiteral("Baud"), reg::FactoryBaud);
-    ParityIndex = static_cast<uint8_t>(
-        ini.readInteger(PortSection, QStringLiteral("Parity"), reg::FactoryParity));
+    BaudRate = ini.readInteger(PortSection, QStringLiteral("Baud"), reg::FactoryBaud, LinkSpeeds());
+    ParityIndex = static_cast<uint8_t>(ini.readInteger(PortSection, QStringLiteral("Parity"),
+                                                       reg::FactoryParity, 0, reg::MaxParity));
     SerialLetter =
         ini.readString(QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("A"));
 }
 
-// ---- The device of a COM port
-
-comm::PortEntries StoredPortEntries() {
-    return comm::portEntries(CommSettingsFilePath().toLocal8Bit().toStdString());
+QList<int32_t> LinkSpeeds() {
+    QList<int32_t> speeds{1200};
+    for (int baud : reg::Speeds)
+        speeds << baud;
+    return speeds;
 }
 
-comm::PortTarget PortTargetWith(int com, const std::optional<PortMapEntry>& entry,
-                                const std::vector<comm::SerialDevice>& present) {
-    comm::PortEntries entries = StoredPortEntries();
+void CheckCommSettings() {
+    const ResponseAllowanceMs allowance = ResponseAllowanceBounds();
+    ProfileFile(CommSettingsFilePath())
+        .readInteger(QStringLiteral("Link"), QStringLiteral("ResponseTimeout"), allowance.fallback,
+                     allowance.least, allowance.most);
+}
+
+// ---- The device of a COM port
+
+PortEntries StoredPortEntries() {
+    return PortEntriesIn(CommSettingsFilePath());
+}
+
+PortTarget PortTargetWith(int com, const std::optional<PortMapEntry>& entry,
+                          const std::vector<SerialDevice>& present) {
+    PortEntries entries = StoredPortEntries();
     if (entry && entry->device.isEmpty())
         entries.erase(com);
     else if (entry)
         entries[com] = entry->device.toLocal8Bit().toStdString();
-    return comm::comTarget(com, entries, present);
+    return ComTarget(com, entries, present);
 }
 
 QString PortToOpen(const QString& port, const std::optional<PortMapEntry>& entry,
-                   const std::vector<comm::SerialDevice>& present) {
+                   const std::vector<SerialDevice>& present) {
     if (!entry)
         return port;
-    const comm::PortTarget target = PortTargetWith(entry->com, entry, present);
+    const PortTarget target = PortTargetWith(entry->com, entry, present);
     return target.device ? QString::fromLocal8Bit(target.device->c_str()) : QString();
 }
 
@@ -118,12 +130,9 @@ QString SearchOutcome::reason() const {
 }
 
 SearchOutcome SearchModule(const QString& port, uint16_t serial, int32_t address) {
-    const QByteArray name = port.toLocal8Bit();
     int32_t baud = 0;
     uint8_t parity = 0;
-    errno = 0;
-    const int32_t code = Comm.EnumParameters ? Comm.EnumParameters(name.constData(), reg::TypeQS730,
-                                                                   serial, address, &baud, &parity)
-                                             : COMM_NOT_OPEN;
-    return SearchOutcome::of(code, baud, parity, errno);
+    int error = 0;
+    const int32_t code = SearchLine(port, reg::TypeQS730, serial, address, baud, parity, error);
+    return SearchOutcome::of(code, baud, parity, error);
 }

@@ -5,12 +5,13 @@
 // result of an automatic search means.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-#include "SerialDevices.h"
+#include "Ports.h"
 
 class ProfileFile;
 
@@ -18,8 +19,19 @@ class ProfileFile;
 
 // Reads [Port] Name, Baud, Parity and [Alpha] Alpha of `file` (at start-up
 // the tool's, ToolSettingsFile()) into the link settings, with their
-// defaults; [Station] Address is not read. Nothing is written.
+// defaults; [Station] Address is not read. Nothing is written. A Baud
+// outside LinkSpeeds() or a Parity outside 0 to 2 reads as missing and is
+// noted (ProfileFile::noteIgnored).
 void ReadLinkSettings(const ProfileFile& file);
+
+// The speeds the library opens a line at: those of the module (the port
+// settings' list) and 1200, which a hand-edited file may bring.
+QList<int32_t> LinkSpeeds();
+
+// Reads [Link] ResponseTimeout of the library's comm_mb.ini within the
+// bounds the library takes, so that a value it ignores is noted; the library
+// reads the file itself at every opening.
+void CheckCommSettings();
 
 // ---- The device of a COM port (Linux)
 
@@ -31,16 +43,16 @@ struct PortMapEntry {
 };
 
 // The [Ports] entries of comm_mb.ini as they stand now.
-comm::PortEntries StoredPortEntries();
+PortEntries StoredPortEntries();
 // Where COMn leads with `entry` in place of its stored one (nothing: the map
 // as stored).
-comm::PortTarget PortTargetWith(int com, const std::optional<PortMapEntry>& entry,
-                                const std::vector<comm::SerialDevice>& present);
+PortTarget PortTargetWith(int com, const std::optional<PortMapEntry>& entry,
+                          const std::vector<SerialDevice>& present);
 // What init_comm and EnumParameters are handed for `port`: the name itself
 // when there is no new entry (the library reads the stored map), otherwise
 // the device the entry leads to, "" when it leads nowhere.
 QString PortToOpen(const QString& port, const std::optional<PortMapEntry>& entry,
-                   const std::vector<comm::SerialDevice>& present);
+                   const std::vector<SerialDevice>& present);
 
 // ---- Saving
 

@@ -3,8 +3,11 @@
 #include <QList>
 #include <QStringList>
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <vector>
 
+#include "Calibration.h"
 #include "Errors.h"
 #include "Func.h"
 #include "LinkSettings.h"
@@ -150,11 +153,8 @@ class Follower {
         ModuleAddress = static_cast<uint8_t>(there.address);
         if (there.baud == line_.baud && there.parity == line_.parity)
             return true;
-        if (!Comm.init_comm)
-            return false;
         line_ = there; // whatever comes of it, the port is no longer at the old link
-        return Comm.init_comm(PortName.toLocal8Bit().constData(), there.baud,
-                              static_cast<uint8_t>(there.parity)) == 0;
+        return OpenLineAt(PortName, there.baud, static_cast<uint8_t>(there.parity)) == COMM_OK;
     }
 
     LinkParams start_;
@@ -162,6 +162,101 @@ class Follower {
     LinkParams line_; // the speed and parity the port was opened with last
     std::vector<LinkParams> silentAt_;
 };
+
+// A word of the passport, as the report of a failed write names it.
+struct PassportWord {
+    uint16_t number;
+    uint16_t value;   // the one written
+    const char* name; // "рег. номер"
+    const char* ofIt; // "рег. номера"
+    bool feminine;    // "новая", "прежняя"
+};
+
+QString PassportWordText(uint16_t number, uint16_t word) {
+    if (number == reg::SerialNumber)
+        return SerialText(word);
+    const reg::Date d = reg::UnpackDate(word);
+    if (!reg::IsValidDate(d))
+        return QStringLiteral("нет даты (%1)").arg(word);
+    return QStringLiteral("%1.%2.%3")
+        .arg(d.day, 2, 10, QLatin1Char('0'))
+        .arg(d.month, 2, 10, QLatin1Char('0'))
+        .arg(d.year, 2, 10, QLatin1Char('0'));
+}
+
+// After the write of words[failed] failed with `error`: what the module holds
+// in each word, read back while it answers, else as far as its answers tell.
+QString PassportReport(const std::array<PassportWord, 2>& words, std::size_t failed,
+                       const QString& error, const std::array<bool, 2>& acknowledged,
+                       const std::array<bool, 2>& sent) {
+    QStringList lines;
+    bool allNew = true;
+    bool answers = true; // no read has failed yet
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const PassportWord& w = words[i];
+        std::optional<uint16_t> held;
+        if (answers) {
+            try {
+                uint16_t v = 0;
+                ReadRegister(w.number, v);
+                held = v;
+            } catch (const ECommError&) {
+                answers = false;
+            }
+        }
+        const QString written = PassportWordText(w.number, w.value);
+        QString state;
+        if (held) {
+            const bool isNew = *held == w.value;
+            state = PassportWordText(w.number, *held) + QStringLiteral(", ") +
+                    (isNew ? (w.feminine ? QStringLiteral("новая") : QStringLiteral("новый"))
+                           : (w.feminine ? QStringLiteral("прежняя") : QStringLiteral("прежний")));
+            allNew = allNew && isNew;
+        } else {
+            allNew = false;
+            state = QStringLiteral("прочитать не удалось; ") +
+                    (acknowledged[i] ? QStringLiteral("запись %1 модуль подтвердил").arg(written)
+                     : sent[i] ? QStringLiteral("неизвестно, принял ли модуль %1").arg(written)
+                               : (w.feminine ? QStringLiteral("прежняя, не записывалась")
+                                             : QStringLiteral("прежний, не записывался")));
+        }
+        lines << QStringLiteral("%1 (регистр %2) — %3")
+                     .arg(QString::fromUtf8(w.name))
+                     .arg(w.number)
+                     .arg(state);
+    }
+    const QString head =
+        allNew
+            ? QStringLiteral("Модуль не подтвердил запись %1 («%2»), но паспорт записан целиком.")
+            : QStringLiteral("Паспорт записан не полностью: при записи %1 — «%2».");
+    return head.arg(QString::fromUtf8(words[failed].ofIt), error) +
+           QStringLiteral("\nСейчас в модуле:\n") + lines.join(QStringLiteral(";\n")) +
+           QStringLiteral(".\nАдрес, скорость и паритет не записывались");
+}
+
+// Registers 0 and 1, each with its own unlocks. Throws ECommError when the
+// write of register 0 never went out (the passport is as it was), else
+// Exception with what the module holds now.
+void WritePassport(const ServiceWrite::Passport& p) {
+    const reg::Date& d = p.manufactured;
+    const std::array<PassportWord, 2> words = {
+        PassportWord{reg::SerialNumber, p.serial, "рег. номер", "рег. номера", false},
+        PassportWord{reg::ManufactureDate, reg::PackDate(d.day, d.month, d.year),
+                     "дата изготовления", "даты изготовления", true}};
+    std::array<bool, 2> acknowledged{};
+    std::array<bool, 2> sent{};
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        try {
+            WriteRegisterUnlocked(words[i].number, words[i].value, &sent[i]);
+        } catch (const ECommError& e) {
+            if (i == 0 && !sent[0])
+                throw;
+            throw Exception(PassportReport(words, i, e.message(), acknowledged, sent));
+        }
+        acknowledged[i] = true;
+        seam::pause(PauseAfterWrite);
+    }
+}
 
 void SetLink(const LinkParams& link) {
     ModuleAddress = static_cast<uint8_t>(link.address);
@@ -183,11 +278,7 @@ QString LinkText(const LinkParams& link) {
 }
 
 QString SerialText(uint16_t serialWord) {
-    const int letter = reg::SerialLetterIndex(serialWord);
-    const QString prefix =
-        letter >= 0 && letter < 26 ? QString(QLatin1Char(char('A' + letter))) : QString();
-    return prefix +
-           QStringLiteral("%1").arg(reg::SerialNumberPart(serialWord), 4, 10, QLatin1Char('0'));
+    return RegistrationText(serialWord);
 }
 
 void ReadServiceParams(ServiceParams& out) {
@@ -322,11 +413,7 @@ ModuleLinkOutcome WriteServiceParams(const ServiceWrite& w) {
     // The passport first, while the link is known to work.
     if (w.passport) {
         CheckManufactureYear(w.passport->manufactured);
-        const reg::Date& d = w.passport->manufactured;
-        WriteRegisterUnlocked(reg::SerialNumber, w.passport->serial);
-        seam::pause(PauseAfterWrite);
-        WriteRegisterUnlocked(reg::ManufactureDate, reg::PackDate(d.day, d.month, d.year));
-        seam::pause(PauseAfterWrite);
+        WritePassport(*w.passport);
         serial = w.passport->serial;
     } else if (w.link != CurrentLink()) {
         ReadRegister(reg::SerialNumber, serial);

@@ -131,7 +131,10 @@ ModuleLinkOutcome WriteModuleLink(const LinkParams& target, uint16_t serial);
 // Writes the passport (unlocked, while the link is known to work), then the
 // module's link with WriteModuleLink. Without a passport, register 0 is read
 // first to know the module again afterwards. A failure of the passport or of
-// that read throws, with the module's link untouched.
+// that read throws, with the module's link untouched: ECommError when the
+// write of register 0 never went out (the passport is as it was), otherwise
+// Exception saying what registers 0 and 1 hold now (read back where the
+// module answers, else as far as its answers tell).
 ModuleLinkOutcome WriteServiceParams(const ServiceWrite& w);
 
 enum class SwitchResult {

@@ -26,12 +26,13 @@ tests=(
 )
 
 # Qt needs mingw-w64's posix thread model; libmodbus is built with the
-# autotools; wine runs the tests and needs Windows' dialog font (fonts-wine);
-# wixl and msitools make and check the MSI, osslsigncode signs.
+# autotools; Qt's SQLite driver takes SQLite's amalgamation, which tcl makes
+# from Debian's source; wine runs the tests and needs Windows' dialog font
+# (fonts-wine); wixl and msitools make and check the MSI, osslsigncode signs.
 windows=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix qt6-translations-l10n
   wine64 wine ninja-build
-  autoconf automake libtool xz-utils zip unzip
+  autoconf automake libtool xz-utils zip unzip tcl libsqlite3-dev
   libgtest-dev googletest
   xvfb xauth fonts-dejavu-core fonts-wine
   wixl msitools osslsigncode openssl

@@ -53,6 +53,9 @@ bash scripts/setup.sh windows
 # two libmodbus builds: both come from the installed Linux packages' sources.
 qt_version=$(dpkg-query -W -f='${source:Version}' qt6-base-dev)
 modbus_version=$(dpkg-query -W -f='${source:Version}' libmodbus-dev)
+# Debian's qtbase source leaves out SQLite, which the Qt SQL driver for it
+# compiles in: the amalgamation is made from Debian's own SQLite source.
+sqlite_version=$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)
 
 # Debian's source packages, fetched once into the cache. A deb-src entry is
 # added for the fetch and removed again afterwards.
@@ -128,7 +131,10 @@ qt_flags=(
   -DQT_HOST_PATH=/usr
   -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
   -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
-  -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF
+  -DFEATURE_sql=ON -DFEATURE_sql_sqlite=ON -DFEATURE_system_sqlite=OFF
+  -DFEATURE_sql_odbc=ON -DFEATURE_sql_psql=OFF -DFEATURE_sql_mysql=OFF
+  -DFEATURE_sql_ibase=OFF -DFEATURE_sql_oci=OFF -DFEATURE_sql_db2=OFF
+  -DFEATURE_network=OFF -DFEATURE_dbus=OFF
   -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_vulkan=OFF
   -DFEATURE_icu=OFF -DFEATURE_printsupport=OFF -DFEATURE_tabletevent=OFF
   -DFEATURE_direct2d=OFF -DFEATURE_directwrite=OFF
@@ -137,8 +143,21 @@ qt_flags=(
   -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF
   -DFEATURE_system_pcre2=OFF -DFEATURE_system_doubleconversion=OFF
 )
-qt_key=$(key_of "qtbase $qt_version" "${qt_flags[@]}" -- "$toolchain")
+qt_key=$(key_of "qtbase $qt_version" "sqlite $sqlite_version" "${qt_flags[@]}" -- "$toolchain")
 qt_prefix="$cache/qtbase-$qt_key"
+
+# sqlite3.c and sqlite3.h, where Qt's SQLite driver looks for them: made by
+# SQLite's own build (tclsh) from Debian's source package.
+sqlite_amalgamation() { # <folder>
+  local into=$1 work="$cache/build-sqlite"
+  fetch_source sqlite3 "$sqlite_version"
+  rm -rf "$work"
+  dpkg-source --no-copy -x "$cache/src/sqlite3_${sqlite_version#*:}.dsc" "$work" >/dev/null
+  (cd "$work" && ./configure >/dev/null && make sqlite3.c >/dev/null)
+  mkdir -p "$into"
+  cp "$work/sqlite3.c" "$work/sqlite3.h" "$into/"
+  rm -rf "$work"
+}
 
 build_qtbase() {
   [ -f "$qt_prefix/.done" ] && return 0
@@ -154,6 +173,7 @@ build_qtbase() {
     rm -rf "$work" "$qt_prefix"
     mkdir -p "$work"
     dpkg-source --no-copy -x "$cache/src/qt6-base_${qt_version#*:}.dsc" "$work/src" >/dev/null
+    sqlite_amalgamation "$work/src/src/3rdparty/sqlite"
     cmake -S "$work/src" -B "$work/build" "${qt_flags[@]}" \
       -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$qt_prefix" \
       >"$work/configure.log" 2>&1 || {

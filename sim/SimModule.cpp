@@ -122,6 +122,7 @@ struct SimModule::Impl {
     int exceptionLeft = 0;
     int exceptionCode = 0;
     std::map<uint16_t, uint8_t> refusedWrites; // register: exception code
+    std::map<uint16_t, int> lostWriteReplies;  // register: writes left whose answers go missing
     int delayLeft = 0;                         // below 0: every request
     int delayMs = 0;
     int foreignLeft = 0;
@@ -165,6 +166,7 @@ struct SimModule::Impl {
     uint16_t measured() const;
     void applyLinkFromRegs();
     Reply handle(const uint8_t* req, int length);
+    bool loseReply(const uint8_t* req, int length);
     uint8_t doRead(uint16_t first, uint16_t count, std::vector<uint8_t>& data) const;
     uint8_t doWrite(const uint8_t* req, bool& linkChanged);
 };
@@ -201,6 +203,9 @@ void SimModule::Impl::init(const Options& o) {
     for (const auto& [r, code] : o.refusals)
         if (code != 0)
             refusedWrites[r] = code;
+    for (const auto& [r, n] : o.lostWriteReplies)
+        if (n > 0)
+            lostWriteReplies[r] = n;
 
     regs[reg::SerialNumber] = o.serial;
     regs[reg::ManufactureDate] = o.manufactureDate;
@@ -484,7 +489,7 @@ Reply SimModule::Impl::handle(const uint8_t* req, int length) {
         unlocked = false;
     }
 
-    if (broadcast) {
+    if (broadcast || (fn == FnWrite && loseReply(req, length))) {
         if (out.linkChanged)
             applyLinkFromRegs();
         return {};
@@ -498,6 +503,23 @@ Reply SimModule::Impl::handle(const uint8_t* req, int length) {
     if (code)
         out.linkChanged = false;
     return out;
+}
+
+// Whether the answer to this write is to go missing: it touches a register
+// with lost answers left (one is used up).
+bool SimModule::Impl::loseReply(const uint8_t* req, int length) {
+    if (length < 8)
+        return false;
+    const int first = Word(req + 2);
+    const int count = Word(req + 4);
+    for (auto it = lostWriteReplies.begin(); it != lostWriteReplies.end(); ++it) {
+        if (it->first < first || it->first >= first + count)
+            continue;
+        if (--it->second <= 0)
+            lostWriteReplies.erase(it);
+        return true;
+    }
+    return false;
 }
 
 uint8_t SimModule::Impl::doRead(uint16_t first, uint16_t count, std::vector<uint8_t>& data) const {
@@ -683,6 +705,14 @@ void SimModule::refuseWrites(uint16_t reg, int code) {
         d->refusedWrites[reg] = static_cast<uint8_t>(code & 0xFF);
     else
         d->refusedWrites.erase(reg);
+}
+
+void SimModule::loseWriteReplies(uint16_t reg, int n) {
+    std::lock_guard lock(d->m);
+    if (n > 0)
+        d->lostWriteReplies[reg] = n;
+    else
+        d->lostWriteReplies.erase(reg);
 }
 
 void SimModule::exceptionNext(int code, int n) {

@@ -77,6 +77,9 @@ struct Options {
     // Registers whose writes the module refuses, with the exception code of
     // each (as refuseWrites).
     std::vector<std::pair<uint16_t, uint8_t>> refusals{};
+    // Registers whose next writes lose their answers, with how many (as
+    // loseWriteReplies).
+    std::vector<std::pair<uint16_t, int>> lostWriteReplies{};
 };
 
 // One request as the slave received it (only requests addressed to it and
@@ -159,6 +162,11 @@ class SimModule {
     // on, as a module does with a value it does not accept (the write uses
     // the unlock up); reads of it go on as usual. Code 0 takes it back.
     void refuseWrites(uint16_t reg, int code);
+    // Carries out the next `n` writes that touch `reg` as usual (a new link
+    // of 257-259 included), but their answers, whatever they are, are lost
+    // on the way back: the master hears nothing. Broadcasts do not count;
+    // 0 takes it back.
+    void loseWriteReplies(uint16_t reg, int n = 1);
     // Answers every request this late from now on (a slow module); 0 ends it.
     // Replaces a count of delayNext.
     void delayAll(int milliseconds);

@@ -26,6 +26,7 @@ const char* const Usage =
     " [--serial WORD|A0042] [--type CODE] [--current UA] [--voltage MV] [--delay MS] [--bad-crc N] "
     "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] "
     "[--late N] [--foreign N] [--cut N] [--garbage N] [--flags A,B] [--refuse REG:CODE]... "
+    "[--lose-reply REG[:N]]... "
     "[--module ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]]... [--help]\n";
 
 // The faults that each spoil the module's first N answers, as --bad-crc does.
@@ -116,6 +117,18 @@ std::pair<uint16_t, uint8_t> Refusal(const char* text) {
     if (code == 0)
         Fail(std::string("bad value for --refuse: ") + text);
     return {static_cast<uint16_t>(number), static_cast<uint8_t>(code)};
+}
+
+// "REG[:N]": the answers to the next N writes (1 when left out) of
+// register REG go missing, the writes being carried out.
+std::pair<uint16_t, int> LostReplies(const char* text) {
+    const char* colon = std::strchr(text, ':');
+    const std::string reg = colon ? std::string(text, colon) : std::string(text);
+    const auto number = Number("--lose-reply", reg.c_str(), 0xFFFF);
+    const auto n = colon ? Number("--lose-reply", colon + 1, 1000000) : 1;
+    if (n == 0)
+        Fail(std::string("bad value for --lose-reply: ") + text);
+    return {static_cast<uint16_t>(number), static_cast<int>(n)};
 }
 
 // "ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]": one module of a line, the other
@@ -248,6 +261,8 @@ int main(int argc, char** argv) {
             options.linkChange = LinkChangeOption(value);
         else if (option == "--refuse")
             options.refusals.push_back(Refusal(value));
+        else if (option == "--lose-reply")
+            options.lostWriteReplies.push_back(LostReplies(value));
         else if (option == "--voltage")
             options.appliedVoltageMv = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
         else if (option == "--module")

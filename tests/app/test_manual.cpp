@@ -13,6 +13,7 @@
 #include "Keys.h"
 #include "Main.h"
 #include "Manual.h"
+#include "Program.h"
 #include "RecorderUi.h"
 
 namespace {
@@ -79,6 +80,7 @@ class TestManual : public QObject {
         Viewer viewer;
         Module.reset();
         TForm1 form;
+        WireMainWindow(form);
         auto* help = Control<QAction>(&form, "miHelp");
         QCOMPARE(help->text(), QStringLiteral("Справка"));
         form.show();

@@ -8,8 +8,8 @@
 #include <QtTest>
 #include <algorithm>
 
+#include "Boxes.h"
 #include "Program.h"
-#include "RealUi.h"
 
 namespace {
 
@@ -58,8 +58,8 @@ class TestTranslation : public QObject {
         QStringList boxes;
         for (seam::Icon icon :
              {seam::Icon::None, seam::Icon::Information, seam::Icon::Warning, seam::Icon::Error})
-            boxes << ButtonTexts(*RealUi::makeMessageBox(nullptr, "text", "caption", icon));
-        const QStringList input = ButtonTexts(*RealUi::makeInputBox(nullptr, "c", "p", "v"));
+            boxes << ButtonTexts(*MakeMessageBox(nullptr, "text", "caption", icon));
+        const QStringList input = ButtonTexts(*MakeInputBox(nullptr, "c", "p", "v"));
         QCoreApplication::removeTranslator(translator);
         delete translator;
 

@@ -1,12 +1,16 @@
 // The bus scan through the real communication library against a simulated
 // line of several modules: who is found with which identity, the collision,
 // a slow module, "Стоп", a port that is not open or goes away, today's
-// exchanges where the library has no scan_read, and the link as it was.
+// exchanges where the library has no scan_read, the link as it was, and
+// scans far longer than the library's ring of frames, every look counted and
+// its frames kept.
 #include <QtTest>
 
 #include "BusScan.h"
 #include "Errors.h"
+#include "FrameLog.h"
 #include "Func.h"
+#include "LinkStats.h"
 #include "RecorderUi.h"
 #include "SimBus.h"
 
@@ -33,6 +37,19 @@ QString Run(bus::BusScan& scan) {
         return e.message();
     }
     return QString();
+}
+
+// A module at every address but each tenth, at 115200 bit/s: looks that
+// answer are quick, and the silent ones are there too.
+std::vector<sim::Options> CrowdedLine() {
+    std::vector<sim::Options> modules;
+    for (int address = 1; address <= 247; ++address) {
+        if (address % 10 == 0)
+            continue;
+        const QByteArray serial = "A" + QByteArray::number(address);
+        modules.push_back(LineModule(static_cast<uint8_t>(address), serial.constData(), 115200));
+    }
+    return modules;
 }
 
 QStringList Rows(const std::vector<bus::Found>& found) {
@@ -148,6 +165,45 @@ class TestBusScanSim : public QObject {
         QCOMPARE(scan.answered(), 2);
         QCOMPARE(scan.found()[1].serial, std::optional<uint16_t>(reg::EncodeSerial(0, 2)));
         QCOMPARE(scan.found()[1].ownParity, std::optional<uint16_t>(2));
+        QVERIFY(!bus.anyWrite());
+    }
+
+    // Scans with no window reading the frames (the monitor hidden), one after
+    // the other, 2,500 looks and more: several times what the library's ring
+    // of 4096 records holds. Not a record is lost, and every look is an
+    // exchange of the statistics with its request among the frames.
+    void longScansLoseNoFrame() {
+        SimBus bus(CrowdedLine(), 115200, 2);
+        QVERIFY(bus.opened());
+        QVERIFY(FrameLog::global().available());
+        FrameLog& frames = FrameLog::global();
+        frames.pull();
+        const uint64_t takenBefore = frames.taken();
+        const LinkCounts before = LinkStats::global().counts();
+        const int scans = 4; // 247 looks and two identity reads of each module found
+        for (int i = 0; i < scans; ++i) {
+            bus::BusScan scan({});
+            QCOMPARE(Run(scan), QString());
+            QCOMPARE(scan.answered(), 223);
+        }
+        const uint64_t taken = frames.taken() - takenBefore;
+        QVERIFY(taken > 4096);
+        QVERIFY(taken <= FrameLog::Capacity);
+        uint64_t requests = 0, lost = 0;
+        for (std::size_t i = frames.size() - taken; i < frames.size(); ++i) {
+            const FrameRecord& r = frames.at(i);
+            lost += r.lost;
+            requests += r.frame.kind == COMM_FRAME_REQUEST ? 1 : 0;
+        }
+        QCOMPARE(lost, uint64_t(0));
+        const LinkCounts& after = LinkStats::global().counts();
+        const uint64_t looks = after.exchanges - before.exchanges;
+        QCOMPARE(looks, uint64_t(scans * (247 + 2 * 223)));
+        // One attempt a look; the silent ones are the scan's, not the link's.
+        QCOMPARE(after.attempts - before.attempts, looks);
+        QCOMPARE(requests, looks);
+        QCOMPARE(after.silentLooks - before.silentLooks, uint64_t(24 * scans));
+        QCOMPARE(after.exchangesSinceOpen, before.exchangesSinceOpen);
         QVERIFY(!bus.anyWrite());
     }
 

@@ -25,6 +25,18 @@ QString ThrownMessage(const std::function<void()>& f) {
     return QStringLiteral("<nothing thrown>");
 }
 
+// A window's handlers as the guarded slots reach them.
+struct Handlers {
+    virtual ~Handlers() = default;
+    virtual void close() { log << QStringLiteral("base close"); }
+    void fail() { throw ECommError(14); }
+    void work() { log << QStringLiteral("work"); }
+    QStringList log;
+};
+struct Window : Handlers {
+    void close() override { log << QStringLiteral("window close"); }
+};
+
 } // namespace
 
 class TestLink : public QObject {
@@ -163,6 +175,37 @@ class TestLink : public QObject {
         QVERIFY(rec.messages[0].icon == seam::Icon::Error);
     }
 
+    // A guarded slot runs its handler on the window it was made for, the
+    // override of a virtual one, and shows what the handler throws in the
+    // error box instead of letting it out.
+    void guardedSlots_data() {
+        QTest::addColumn<int>("handler");
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::newRow("a handler that does its work") << 0 << QStringList{"work"} << QStringList{};
+        QTest::newRow("a virtual one: the window's override")
+            << 1 << QStringList{"window close"} << QStringList{};
+        QTest::newRow("a handler that throws: one error box")
+            << 2 << QStringList{} << QStringList{"Нет ответа!"};
+    }
+    void guardedSlots() {
+        QFETCH(int, handler);
+        QFETCH(QStringList, log);
+        QFETCH(QStringList, boxes);
+        RecorderUi rec;
+        Window window;
+        const std::function<void()> slot =
+            handler == 0   ? std::function<void()>(seam::Guarded(&window, &Handlers::work))
+            : handler == 1 ? std::function<void()>(seam::Guarded(&window, &Handlers::close))
+                           : std::function<void()>(seam::Guarded(&window, &Window::fail));
+        slot();
+        QCOMPARE(window.log, log);
+        QStringList shown;
+        for (const auto& m : rec.messages)
+            shown << m.text;
+        QCOMPARE(shown, boxes);
+    }
+
     void retryThenSuccessShowsNothing() {
         script = {17, 0};
         Module.regs[1025] = 500;
@@ -225,6 +268,56 @@ class TestLink : public QObject {
         QCOMPARE(calls.size(), 3u);
         for (const auto& c : calls)
             QCOMPARE(c.first, reg::Unlock);
+    }
+
+    // Every attempt of a protected write has an unlock of its own: the
+    // module uses the unlock up with every write, also one whose reply is
+    // lost on the way back.
+    void protectedWriteUnlocksEveryAttempt_data() {
+        QTest::addColumn<QList<int>>("results"); // of the calls in turn
+        QTest::addColumn<int>("lost");           // replies of writes to 8 lost
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QString>("message"); // "": written
+        QTest::addColumn<bool>("sent");
+        QTest::addColumn<bool>("held"); // the module holds the new words
+        const QString u = QStringLiteral("W1912=%1").arg(reg::UnlockKey);
+        const QString w = QStringLiteral("W8x2");
+        QTest::newRow("answered at once")
+            << QList<int>{} << 0 << QStringList{u, w} << "" << true << true;
+        QTest::newRow("reply lost once: unlocked again")
+            << QList<int>{} << 1 << QStringList{u, w, u, w} << "" << true << true;
+        QTest::newRow("reply lost twice")
+            << QList<int>{} << 2 << QStringList{u, w, u, w, u, w} << "" << true << true;
+        QTest::newRow("reply lost every time")
+            << QList<int>{} << 3 << QStringList{u, w, u, w, u, w} << "Нет ответа!" << true << true;
+        QTest::newRow("module silent: three unlocks, no write")
+            << QList<int>{14, 14, 14} << 0 << QStringList{u, u, u} << "Нет ответа!" << false
+            << false;
+        QTest::newRow("unlock fails after a lost reply")
+            << QList<int>{0, 0, 14, 14, 14} << 1 << QStringList{u, w, u, u, u} << "Нет ответа!"
+            << true << true;
+        QTest::newRow("refused every time")
+            << QList<int>{0, 4, 0, 4, 0, 4} << 0 << QStringList{u, w, u, w, u, w}
+            << "Сбой устройства" << true << false;
+        QTest::newRow("a damaged reply to the unlock")
+            << QList<int>{17} << 0 << QStringList{u, u, w} << "" << true << true;
+    }
+    void protectedWriteUnlocksEveryAttempt() {
+        QFETCH(QList<int>, results);
+        QFETCH(int, lost);
+        QFETCH(QString, message);
+        QFETCH(bool, sent);
+        QFETCH(bool, held);
+        script.assign(results.begin(), results.end());
+        Module.repliesLost[8] = lost;
+        const uint16_t words[2] = {0x1234, 0x5678};
+        bool wentOut = !sent; // set either way
+        const QString thrown =
+            ThrownMessage([&] { WriteRegistersUnlocked(8, 2, words, &wentOut); });
+        QCOMPARE(thrown, message.isEmpty() ? QStringLiteral("<nothing thrown>") : message);
+        QTEST(Module.log, "log");
+        QCOMPARE(wentOut, sent);
+        QCOMPARE(Module.regs[8] == 0x1234 && Module.regs[9] == 0x5678, held);
     }
 
     void noLibraryBoundIsACommError() {

@@ -45,6 +45,16 @@ void FailedExchanges(LinkCounts& c, int code, uint64_t n, int first = 1024) {
     c.silentRun = code == COMM_NO_REPLY ? c.silentRun + n : 0;
 }
 
+// Adds `n` looks of the bus scan at addresses without a module: one attempt
+// each, no reply, nothing of the tool's own link.
+void SilentLooks(LinkCounts& c, uint64_t n) {
+    c.exchanges += n;
+    c.attempts += n;
+    c.failedWith[COMM_NO_REPLY] += n;
+    c.attemptsFailedWith[COMM_NO_REPLY] += n;
+    c.silentLooks += n;
+}
+
 // The port reopened with new settings.
 void Reopened(LinkCounts& c) {
     c.exchangesSinceOpen = c.attemptsSinceOpen = c.silentAttemptsSinceOpen = 0;
@@ -67,6 +77,10 @@ int32_t ScriptedInvoke(uint8_t, uint8_t, uint16_t, uint16_t, uint16_t*) {
 }
 int32_t OpenOk(const char*, int32_t, uint8_t) {
     return 0;
+}
+int32_t ScriptedScan(uint8_t, uint16_t, uint16_t, uint16_t* words, uint8_t, uint8_t* other) {
+    *other = 0;
+    return ScriptedInvoke(0, 3, 0, 0, words);
 }
 
 } // namespace
@@ -156,6 +170,28 @@ class TestLinkStats : public QObject {
                    [](LinkCounts& c) {
                        FailedExchanges(c, COMM_NO_REPLY, 3);
                        c.silentRun = 0;
+                   },
+                   Healthy(4))
+            << QStringList{"не удаётся и с трёх попыток"};
+        // The scan of the line looks at 247 addresses, most of them empty:
+        // that says nothing of the link, nor of the module's own run.
+        QTest::newRow("a scan's empty addresses are no fault")
+            << With([](LinkCounts& c) { SilentLooks(c, 240); }, Healthy(20))
+            << QStringList{"Явных неполадок"};
+        QTest::newRow("a scan between two lost polls breaks no run")
+            << With(
+                   [](LinkCounts& c) {
+                       FailedExchanges(c, COMM_NO_REPLY, 1);
+                       SilentLooks(c, 240);
+                   },
+                   Healthy(20))
+            << QStringList{"Отдельные обмены"};
+        QTest::newRow("lost outright, a scan's looks beside")
+            << With(
+                   [](LinkCounts& c) {
+                       FailedExchanges(c, COMM_NO_REPLY, 3);
+                       c.silentRun = 0;
+                       SilentLooks(c, 240);
                    },
                    Healthy(4))
             << QStringList{"не удаётся и с трёх попыток"};
@@ -308,6 +344,57 @@ class TestLinkStats : public QObject {
         QCOMPARE(stats.counts().exchanges, 1u);
         QCOMPARE(stats.counts().attempts, 0u);
         QCOMPARE(stats.counts().failedWith[COMM_NOT_OPEN], 1u);
+        Comm = {};
+    }
+
+    // The bus scan's looks are exchanges of the statistics, with scan_read
+    // or without it (three attempts of invoke_modb), apart from the figures of
+    // the tool's own link.
+    void scanLooks_data() {
+        QTest::addColumn<bool>("quick");
+        QTest::newRow("scan_read") << true;
+        QTest::newRow("invoke_modb") << false;
+    }
+    void scanLooks() {
+        QFETCH(bool, quick);
+        Comm = {};
+        Comm.init_comm = &OpenOk;
+        Comm.invoke_modb = &ScriptedInvoke;
+        Comm.scan_read = quick ? &ScriptedScan : nullptr;
+        ModuleAddress = 1;
+        LinkStats& stats = LinkStats::global();
+        QVERIFY(OpenPort(QStringLiteral("COM1"), 19200, 2));
+        stats.reset();
+        uint16_t words[2] = {};
+        uint8_t other = 0;
+        script = {};
+        ReadRegister(1025, words[0]); // the tool's module answers
+        QCOMPARE(QuickLooks(), quick);
+
+        script = {};
+        QCOMPARE(ScanLook(1, 768, 2, words, false, &other), COMM_OK);
+        script = std::vector<int32_t>(quick ? 1 : 3, COMM_NO_REPLY);
+        QCOMPARE(ScanLook(2, 768, 2, words, false, &other), COMM_NO_REPLY);
+        script = std::vector<int32_t>(quick ? 1 : 3, 2);
+        QCOMPARE(ScanLook(3, 768, 2, words, true, &other), 2);
+        script = {};
+
+        const LinkCounts& c = stats.counts();
+        QCOMPARE(c.exchanges, 4u);
+        QCOMPARE(c.attempts, quick ? 4u : 8u);
+        QCOMPARE(c.succeededAt[0], 2u);
+        QCOMPARE(c.failedWith[COMM_NO_REPLY], 1u);
+        QCOMPARE(c.silentLooks, 1u);
+        QCOMPARE(c.exceptionRegister[2], 768);
+        // Since the link was opened: the module's read alone.
+        QCOMPARE(c.exchangesSinceOpen, 1u);
+        QCOMPARE(c.attemptsSinceOpen, 1u);
+        QCOMPARE(c.succeededSinceOpen, 1u);
+        QCOMPARE(c.answeredSinceOpen, 1u);
+        QCOMPARE(c.silentAttemptsSinceOpen, 0u);
+        QCOMPARE(c.silentRun, 0u);
+        stats.reset();
+        QCOMPARE(stats.counts().silentLooks, 0u);
         Comm = {};
     }
 };

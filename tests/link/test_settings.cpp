@@ -8,12 +8,14 @@
 #endif
 
 #include "AccuracyCheck.h"
+#include "Errors.h"
 #include "Func.h"
 #include "LinkSettings.h"
 #include "PortName.h"
 #include "Profile.h"
 #include "Protocol.h"
 #include "RecorderUi.h"
+#include "Remember.h"
 
 namespace {
 
@@ -87,7 +89,7 @@ class TestSettings : public QObject {
         QTest::addColumn<QString>("letter");
         QTest::newRow("address is not read")
             << QByteArray("[Station]\nAddress=17\n") << "COM1" << 19200 << 2 << "A";
-        QTest::newRow("parity low 8 bits")
+        QTest::newRow("parity out of range: the factory value")
             << QByteArray("[Port]\nParity=258\n") << "COM1" << 19200 << 2 << "A";
         QTest::newRow("unconvertible baud")
             << QByteArray("[Port]\nBaud=fast\n") << "COM1" << 19200 << 2 << "A";
@@ -108,7 +110,7 @@ class TestSettings : public QObject {
             << QByteArray("[Port]\nBaud=-0x2580\n") << "COM1" << 19200 << 2 << "A";
         QTest::newRow("0x alone") << QByteArray("[Port]\nBaud=0x\n") << "COM1" << 19200 << 2 << "A";
         QTest::newRow("0X in capitals, signed decimal")
-            << QByteArray("[Port]\nBaud=0X1F\nParity=+1\n") << "COM1" << 31 << 1 << "A";
+            << QByteArray("[Port]\nBaud=0X4B0\nParity=+1\n") << "COM1" << 1200 << 1 << "A";
         QTest::newRow("quotes dropped once, blanks kept inside")
             << QByteArray("[Port]\nName=\"COM3\"\nBaud='9600'\n[Alpha]\nAlpha=\"\" B \"\"\n")
             << "COM3" << 9600 << 2 << "\" B \"";
@@ -138,6 +140,170 @@ class TestSettings : public QObject {
         QTEST(static_cast<int>(ParityIndex), "parity");
         QTEST(SerialLetter, "letter");
         QCOMPARE(ModuleAddress, 1);
+    }
+
+    // An entry whose number lies outside its range is read as missing, the
+    // file stays as it is, and the entry is noted once: the same value read
+    // again is not noted again. Text that is no number reads as missing
+    // without a word.
+    void outOfRangeEntriesAreIgnoredAndNoted_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<QStringList>("noted"); // "[Section] Key=value|allowed|used"
+        const QString parity = QStringLiteral("|от 0 до 2|2");
+        const QString speeds =
+            QStringLiteral("|1200, 2400, 4800, 9600, 19200, 28800, 38400, 57600, 115200|19200");
+        QTest::newRow("Parity=257") << QByteArray("[Port]\nParity=257\n") << 19200 << 2
+                                    << QStringList{"[Port] Parity=257" + parity};
+        QTest::newRow("Parity=258") << QByteArray("[Port]\nParity=258\n") << 19200 << 2
+                                    << QStringList{"[Port] Parity=258" + parity};
+        QTest::newRow("Parity=3") << QByteArray("[Port]\nParity=3\n") << 19200 << 2
+                                  << QStringList{"[Port] Parity=3" + parity};
+        QTest::newRow("Parity=-1") << QByteArray("[Port]\nParity=-1\n") << 19200 << 2
+                                   << QStringList{"[Port] Parity=-1" + parity};
+        QTest::newRow("Parity too long for 32 bits")
+            << QByteArray("[Port]\nParity=4294967297\n") << 19200 << 2
+            << QStringList{"[Port] Parity=4294967297" + parity};
+        QTest::newRow("Parity=0xFFFFFFFF") << QByteArray("[Port]\nParity=0xFFFFFFFF\n") << 19200
+                                           << 2 << QStringList{"[Port] Parity=0xFFFFFFFF" + parity};
+        QTest::newRow("Baud=-1, Parity=257")
+            << QByteArray("[Port]\nBaud=-1\nParity=257\n") << 19200 << 2
+            << QStringList{"[Port] Baud=-1" + speeds, "[Port] Parity=257" + parity};
+        QTest::newRow("Baud=12345") << QByteArray("[Port]\nBaud=12345\n") << 19200 << 2
+                                    << QStringList{"[Port] Baud=12345" + speeds};
+        QTest::newRow("Baud=0") << QByteArray("[Port]\nBaud=0\n") << 19200 << 2
+                                << QStringList{"[Port] Baud=0" + speeds};
+        QTest::newRow("Baud huge") << QByteArray("[Port]\nBaud=99999999999999999999\n") << 19200
+                                   << 2 << QStringList{"[Port] Baud=99999999999999999999" + speeds};
+        // In range: taken as they are.
+        QTest::newRow("Parity=0, Baud=1200")
+            << QByteArray("[Port]\nBaud=1200\nParity=0\n") << 1200 << 0 << QStringList();
+        QTest::newRow("Parity=1, Baud=115200")
+            << QByteArray("[Port]\nBaud=115200\nParity=1\n") << 115200 << 1 << QStringList();
+        QTest::newRow("Parity=2, Baud=0x2580")
+            << QByteArray("[Port]\nBaud=0x2580\nParity=2\n") << 9600 << 2 << QStringList();
+        QTest::newRow("Parity=+1, Baud=+2400")
+            << QByteArray("[Port]\nBaud=+2400\nParity=+1\n") << 2400 << 1 << QStringList();
+        // No number at all: the default, without a word.
+        QTest::newRow("Baud=fast, Parity=odd")
+            << QByteArray("[Port]\nBaud=fast\nParity=odd\n") << 19200 << 2 << QStringList();
+        QTest::newRow("Baud=-0x2580, Parity=")
+            << QByteArray("[Port]\nBaud=-0x2580\nParity=\n") << 19200 << 2 << QStringList();
+    }
+    void outOfRangeEntriesAreIgnoredAndNoted() {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, noted);
+        TakeIgnoredSettings(); // what other tests left
+        // A file of its own: each file, entry and value is noted once per run.
+        QTemporaryDir own;
+        const QString path = own.filePath(QStringLiteral("QS730_View.ini"));
+        WriteFile(path, file);
+        const auto taken = [] {
+            QStringList out;
+            for (const IgnoredSetting& e : TakeIgnoredSettings())
+                out << QStringLiteral("[%1] %2=%3|%4|%5")
+                           .arg(e.section, e.key, e.value, e.allowed, e.used);
+            return out;
+        };
+        ReadLinkSettings(ProfileFile(path));
+        QTEST(static_cast<int>(BaudRate), "baud");
+        QTEST(static_cast<int>(ParityIndex), "parity");
+        QCOMPARE(taken(), noted);
+        QCOMPARE(ReadFile(path), file); // nothing rewritten
+        ReadLinkSettings(ProfileFile(path));
+        QCOMPARE(taken(), QStringList()); // said once
+        QTEST(static_cast<int>(ParityIndex), "parity");
+    }
+
+    // The check's entries have their ranges too.
+    void outOfRangeCheckEntriesAreIgnoredAndNoted_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("samples");
+        QTest::addColumn<double>("tolerance");
+        QTest::addColumn<int>("firstCurrent");
+        QTest::addColumn<QStringList>("noted"); // "Key=value|used"
+        QTest::newRow("Samples=0") << QByteArray("[Check]\nSamples=0\n") << 5 << 0.25 << 2000
+                                   << QStringList{"Samples=0|5"};
+        QTest::newRow("Samples=51") << QByteArray("[Check]\nSamples=51\n") << 5 << 0.25 << 2000
+                                    << QStringList{"Samples=51|5"};
+        QTest::newRow("Samples=-1") << QByteArray("[Check]\nSamples=-1\n") << 5 << 0.25 << 2000
+                                    << QStringList{"Samples=-1|5"};
+        QTest::newRow("Samples huge") << QByteArray("[Check]\nSamples=4294967296\n") << 5 << 0.25
+                                      << 2000 << QStringList{"Samples=4294967296|5"};
+        QTest::newRow("Tolerance=50") << QByteArray("[Check]\nTolerance=50\n") << 5 << 0.25 << 2000
+                                      << QStringList{"Tolerance=50|0.25"};
+        QTest::newRow("Tolerance=0") << QByteArray("[Check]\nTolerance=0\n") << 5 << 0.25 << 2000
+                                     << QStringList{"Tolerance=0|0.25"};
+        QTest::newRow("a point beyond the range")
+            << QByteArray("[Check]\nCurrent=4000,25000\n") << 5 << 0.25 << 2000
+            << QStringList{"Current=4000,25000|2000,11000,20000"};
+        QTest::newRow("a negative point") << QByteArray("[Check]\nVoltage=-1\n") << 5 << 0.25
+                                          << 2000 << QStringList{"Voltage=-1|1000,5500,10000"};
+        QTest::newRow("eleven points")
+            << QByteArray("[Check]\nCurrent=1,2,3,4,5,6,7,8,9,10,11\n") << 5 << 0.25 << 2000
+            << QStringList{"Current=1,2,3,4,5,6,7,8,9,10,11|2000,11000,20000"};
+        // In range, or no number at all.
+        QTest::newRow("in range") << QByteArray("[Check]\nSamples=50\nTolerance=10\nCurrent=0\n")
+                                  << 50 << 10.0 << 0 << QStringList();
+        QTest::newRow("Samples=1, Tolerance=0,5")
+            << QByteArray("[Check]\nSamples=1\nTolerance=0,5\n") << 1 << 0.5 << 2000
+            << QStringList();
+        QTest::newRow("no numbers") << QByteArray("[Check]\nSamples=many\nTolerance=x\n") << 5
+                                    << 0.25 << 2000 << QStringList();
+    }
+    void outOfRangeCheckEntriesAreIgnoredAndNoted() {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, noted);
+        TakeIgnoredSettings();
+        QTemporaryDir own;
+        const QString path = own.filePath(QStringLiteral("QS730_View.ini"));
+        WriteFile(path, file);
+        const CheckSettings s = LoadCheckSettings(ProfileFile(path));
+        QTEST(s.samples, "samples");
+        QTEST(s.tolerancePercent, "tolerance");
+        QTEST(s.current.front(), "firstCurrent");
+        QStringList got;
+        for (const IgnoredSetting& e : TakeIgnoredSettings()) {
+            QCOMPARE(e.section, QStringLiteral("Check"));
+            got << e.key + '=' + e.value + '|' + e.used;
+        }
+        QCOMPARE(got, noted);
+        QCOMPARE(ReadFile(path), file);
+        LoadCheckSettings(ProfileFile(path));
+        QCOMPARE(TakeIgnoredSettings().size(), 0);
+    }
+
+    // The one warning: each file with its entries, a long value cut short.
+    void ignoredEntriesInOneWarning() {
+        TakeIgnoredSettings();
+        QTemporaryDir own;
+        const QString first = own.filePath(QStringLiteral("first.ini"));
+        const QString second = own.filePath(QStringLiteral("second.ini"));
+        WriteFile(first, "[Port]\nBaud=-1\nParity=257\n");
+        WriteFile(second, "[Link]\nResponseTimeout=" + QByteArray(40, '9') + "\n");
+        ReadLinkSettings(ProfileFile(first));
+        ProfileFile(second).readInteger(QStringLiteral("Link"), QStringLiteral("ResponseTimeout"),
+                                        250, 20, 5000);
+        RecorderUi rec;
+        TellIgnoredSettings(nullptr);
+        QCOMPARE(rec.messages.size(), 1);
+        QVERIFY(rec.messages[0].icon == seam::Icon::Warning);
+        QCOMPARE(rec.messages[0].text,
+                 QStringLiteral("В файле настроек ") + QuotedPath(first) +
+                     QStringLiteral(
+                         " не приняты значения вне допустимых пределов:\n"
+                         "[Port] Baud=-1 — допустимо 1200, 2400, 4800, 9600, 19200, 28800, "
+                         "38400, 57600, 115200, вместо него действует 19200;\n"
+                         "[Port] Parity=257 — допустимо от 0 до 2, вместо него действует 2.\n\n"
+                         "В файле настроек ") +
+                     QuotedPath(second) +
+                     QStringLiteral(" не приняты значения вне допустимых пределов:\n"
+                                    "[Link] ResponseTimeout=999999999999999999999999… — "
+                                    "допустимо от 20 до 5000, вместо него действует 250.\n"
+                                    "Файлы не изменены."));
+        TellIgnoredSettings(nullptr); // nothing new: no box
+        QCOMPARE(rec.messages.size(), 1);
     }
 
     void outOfRangeParityInTheStatusLine() {

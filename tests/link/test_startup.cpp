@@ -11,6 +11,7 @@
 #include <QtTest>
 #include <functional>
 
+#include "Errors.h"
 #include "Func.h"
 #include "Main.h"
 #include "Modulparams.h"
@@ -149,6 +150,89 @@ class TestStartup : public QObject {
         QCOMPARE(init.baud, 57600);
         QCOMPARE(init.parity, 1);
         QCOMPARE(r.status, QStringLiteral("Открыт COM3  57600 бод Odd Адрес 1"));
+    }
+
+    // Entries out of their range, in the tool's settings file or in the
+    // library's: one warning before the link opens, which opens on what is
+    // in force; the files keep their bytes.
+    void outOfRangeSettingsAtStartUp_data() {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QByteArray>("library"); // comm_mb.ini; empty: none
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<QStringList>("entries"); // the warning's lines of entries
+        QTest::newRow("Parity=257")
+            << QByteArray("[Port]\nBaud=9600\nParity=257\n") << QByteArray() << 9600 << 2
+            << QStringList{"[Port] Parity=257 — допустимо от 0 до 2, вместо него действует 2."};
+        QTest::newRow("Baud=-1, Parity=258")
+            << QByteArray("[Port]\r\nBaud=-1\r\nParity=258\r\n") << QByteArray() << 19200 << 2
+            << QStringList{"[Port] Baud=-1 — допустимо 1200, 2400, 4800, 9600, 19200, 28800, "
+                           "38400, 57600, 115200, вместо него действует 19200;",
+                           "[Port] Parity=258 — допустимо от 0 до 2, вместо него действует 2."};
+        QTest::newRow("library's ResponseTimeout=5001")
+            << QByteArray("[Port]\nParity=1\n") << QByteArray("[Link]\nResponseTimeout=5001\n")
+            << 19200 << 1
+            << QStringList{"[Link] ResponseTimeout=5001 — допустимо от 20 до 5000, вместо него "
+                           "действует 250."};
+        QTest::newRow("all in range")
+            << QByteArray("[Port]\nBaud=1200\nParity=0\n")
+            << QByteArray("[Link]\nResponseTimeout=5000\n") << 1200 << 0 << QStringList();
+    }
+    void outOfRangeSettingsAtStartUp() {
+        QFETCH(QByteArray, settings);
+        QFETCH(QByteArray, library);
+        QFETCH(int, baud);
+        QFETCH(int, parity);
+        QFETCH(QStringList, entries);
+        WriteSettings(settings);
+        QFile commIni(CommSettingsFilePath());
+        QByteArray kept; // the library's file as other tests left it
+        if (commIni.open(QIODevice::ReadOnly))
+            kept = commIni.readAll();
+        commIni.close();
+        if (!library.isEmpty()) {
+            QVERIFY(commIni.open(QIODevice::WriteOnly));
+            commIni.write(library);
+            commIni.close();
+        }
+        RecorderUi rec;
+        const QString standin = Beside(Shared("standin_all"));
+        const RunResult r = Run(standin);
+        if (!library.isEmpty()) {
+            QVERIFY(commIni.open(QIODevice::ReadOnly));
+            QCOMPARE(commIni.readAll(), library);
+            commIni.close();
+            if (kept.isNull()) {
+                commIni.remove();
+            } else {
+                QVERIFY(commIni.open(QIODevice::WriteOnly));
+                commIni.write(kept);
+                commIni.close();
+            }
+        }
+        QCOMPARE(r.code, 0);
+        const InitCall init = LastInit(standin);
+        QCOMPARE(init.baud, baud);
+        QCOMPARE(init.parity, parity);
+        QFile f(SettingsFilePath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), settings);
+        if (entries.isEmpty()) {
+            QCOMPARE(rec.texts(), QStringList());
+            return;
+        }
+        QCOMPARE(rec.messages.size(), 1);
+        QVERIFY(rec.messages[0].icon == seam::Icon::Warning);
+        QVERIFY(rec.messages[0].owner == nullptr);
+        // Each warning here is about one file.
+        const QString file =
+            entries.first().startsWith("[Link]") ? CommSettingsFilePath() : SettingsFilePath();
+        const QStringList lines = rec.messages[0].text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.first(), QStringLiteral("В файле настроек %1 не приняты значения вне "
+                                               "допустимых пределов:")
+                                    .arg(QuotedPath(file)));
+        QCOMPARE(lines.mid(1, lines.size() - 2), entries);
+        QCOMPARE(lines.last(), QStringLiteral("Файл не изменён."));
     }
 
     // The service dialog asks the password dialog made at start-up, and what

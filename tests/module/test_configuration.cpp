@@ -1,6 +1,7 @@
 // A module's configuration without a line: what a file must hold before
 // anything is written from it, what may be written where, and the registers
 // a read and a write touch.
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "Configuration.h"
@@ -35,6 +36,13 @@ QByteArray Edited(const char* from, const char* to) {
     return text.replace(from, to);
 }
 
+// The sample file made exactly `size` bytes long with spaces before its last brace.
+QByteArray Padded(qsizetype size) {
+    QByteArray text = Good();
+    const qsizetype brace = text.lastIndexOf('}');
+    return text.insert(brace, QByteArray(size - text.size(), ' '));
+}
+
 } // namespace
 
 class TestConfiguration : public QObject {
@@ -42,6 +50,8 @@ class TestConfiguration : public QObject {
   private slots:
     void filesInResultsOut_data();
     void filesInResultsOut();
+    void hostileFiles_data();
+    void hostileFiles();
     void whatMayBeWritten_data();
     void whatMayBeWritten();
     void readsTheModule();
@@ -116,6 +126,88 @@ void TestConfiguration::filesInResultsOut() {
         QCOMPARE(c.program, Sample().program);
     } catch (const Exception& e) {
         QVERIFY2(!refusal.isEmpty() && e.message().contains(refusal), qPrintable(e.message()));
+    }
+}
+
+// Files made to mislead or to stall: markup, values and files far larger than
+// any configuration. A value is quoted short, a large file is refused by its
+// size; what the file holds is kept as it is.
+void TestConfiguration::hostileFiles_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("device");  // read instead of a file holding `file`
+    QTest::addColumn<QString>("refusal"); // after "Файл «…»: "; empty: read
+    QTest::addColumn<QString>("program"); // as read
+    const QString sample = Sample().program;
+    const QString mode = QStringLiteral(
+        "недопустимое значение параметра «Режим измерения» (settings.mode): %1. Допустимо 1 (Ток) "
+        "или 2 (Напряжение)");
+    const QString tooLarge = QStringLiteral(
+        "файл слишком велик для конфигурации модуля (%1 байт). Допустимо не более 65536 байт");
+
+    QTest::newRow("markup in a setting")
+        << Edited("\"mode\": 1,", "\"mode\": \"<h1><font color=green>Файл и модуль "
+                                  "совпадают</font></h1><img src='/nonexistent.png' width=2000 "
+                                  "height=2000>\",")
+        << QString() << mode.arg(QStringLiteral("\"<h1><font color=green>Файл и модуль сов…"))
+        << sample;
+    QTest::newRow("markup in the program")
+        << Edited("\"program\": \"QS730_View 1.0.0.0\"", "\"program\": \"<b>BOLD</b><br><br><br>\"")
+        << QString() << QString() << QStringLiteral("<b>BOLD</b><br><br><br>");
+    QTest::newRow("a long value") << Edited("\"mode\": 1,",
+                                            "\"mode\": \"" + QByteArray(60000, 'A') + "\",")
+                                  << QString()
+                                  << mode.arg(QLatin1Char('"') + QString(39, u'A') + u'…')
+                                  << sample;
+    // 😀 is two UTF-16 units: the quote would end in half of one.
+    QTest::newRow("a long value of characters beyond 16 bits")
+        << Edited("\"mode\": 1,",
+                  "\"mode\": \"" + QString(30, u'x').replace(u'x', QStringLiteral("😀")).toUtf8() +
+                      "\",")
+        << QString() << mode.arg(QLatin1Char('"') + QStringLiteral("😀").repeated(19) + u'…')
+        << sample;
+    const QByteArray mib =
+        Edited("\"mode\": 1,", "\"mode\": \"" + QByteArray(1 << 20, 'A') + "\",");
+    QTest::newRow("a value of 1 MiB") << mib << QString() << tooLarge.arg(mib.size()) << sample;
+    QTest::newRow("64 KiB and one byte")
+        << Padded(65537) << QString() << tooLarge.arg(65537) << sample;
+    QTest::newRow("64 KiB") << Padded(65536) << QString() << QString() << sample;
+#ifdef Q_OS_LINUX
+    // No size to go by, and no end.
+    QTest::newRow("a device") << QByteArray() << QStringLiteral("/dev/zero")
+                              << tooLarge.arg(QStringLiteral("более 65536")) << sample;
+#endif
+}
+
+void TestConfiguration::hostileFiles() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, device);
+    QFETCH(QString, refusal);
+    QFETCH(QString, program);
+    QTemporaryDir dir;
+    QString path = device;
+    if (path.isEmpty()) {
+        path = dir.filePath(QStringLiteral("f.json"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(file), file.size());
+    }
+    try {
+        const Configuration c = config::LoadConfiguration(path);
+        QVERIFY2(refusal.isEmpty(), "accepted");
+        QCOMPARE(c.values, Sample().values);
+        QCOMPARE(c.program, program);
+    } catch (const Exception& e) {
+        QCOMPARE(e.message(), QStringLiteral("Файл %1: %2").arg(QuotedPath(path), refusal));
+    }
+    // The text as it came, without the file's name.
+    if (!device.isEmpty())
+        return;
+    try {
+        const Configuration c = config::ParseConfiguration(file, QStringLiteral("f.json"));
+        QVERIFY2(refusal.isEmpty(), "accepted");
+        QCOMPARE(c.program, program);
+    } catch (const Exception& e) {
+        QCOMPARE(e.message(), QStringLiteral("Файл «f.json»: ") + refusal);
     }
 }
 

@@ -17,6 +17,7 @@
 #include <random>
 
 #include "About.h"
+#include "Boxes.h"
 #include "BusScanWindow.h"
 #include "Calib.h"
 #include "CalibrationProtocol.h"
@@ -34,7 +35,6 @@
 #include "Passw.h"
 #include "PortMap.h"
 #include "ProtocolForm.h"
-#include "RealUi.h"
 #include "RecorderUi.h"
 #include "SaveAs.h"
 #include "SimBus.h"
@@ -169,7 +169,7 @@ int main(int argc, char* argv[]) {
         form.btPollClick();
         form.btReadClick();
         form.btPollClick();
-        QThread::msleep(300);
+        QThread::msleep(1100); // the monitor may look once a second
         QApplication::processEvents();
         monitor->resize(1100, 420);
         Save(monitor, "monitor");
@@ -208,7 +208,7 @@ int main(int argc, char* argv[]) {
         Save(&search, "search");
     }
     {
-        const auto gate = RealUi::makeInputBox(
+        const auto gate = MakeInputBox(
             &form, QStringLiteral("Внимание!"),
             QStringLiteral("Параметры работы модуля будут изменены!\nТребуется пароль!"),
             QString());
@@ -254,8 +254,8 @@ int main(int argc, char* argv[]) {
     }
     {
         const auto box =
-            RealUi::makeMessageBox(&form, QStringLiteral("Значение счетчика\nрестартов равно 1"),
-                                   QString(), seam::Icon::Information);
+            MakeMessageBox(&form, QStringLiteral("Значение счетчика\nрестартов равно 1"), QString(),
+                           seam::Icon::Information);
         box->show();
         Save(box.get(), "restart-counter");
     }

@@ -22,6 +22,7 @@ void FakeModule::reset() {
     results.clear();
     silentNext = 0;
     failing.clear();
+    repliesLost.clear();
     unlocked_ = false;
     Installed = this;
     Comm.init_comm = [](const char*, int32_t, uint8_t) -> int32_t { return COMM_OK; };
@@ -51,8 +52,15 @@ int32_t FakeModule::invoke(Call call, uint16_t* buffer) {
     if (call.result == COMM_OK && (silentNext > 0 || touchesFailing))
         call.result = COMM_NO_REPLY;
     silentNext = std::max(silentNext - 1, 0);
-    if (call.result == COMM_OK)
+    const bool reached = call.result == COMM_OK;
+    if (reached)
         call.result = carryOut(write, call.first, call.count, buffer);
+    for (auto& [r, left] : repliesLost)
+        if (reached && write && left > 0 && r >= call.first && r < call.first + call.count) {
+            --left;
+            call.result = COMM_NO_REPLY;
+            break;
+        }
     if (call.result == COMM_OK && !write)
         call.values.assign(buffer, buffer + call.count);
     calls.push_back(call);

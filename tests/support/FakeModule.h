@@ -42,6 +42,9 @@ class FakeModule {
     std::vector<int32_t> results; // of the next calls in turn; 0 goes on as usual
     int silentNext = 0;           // so many next calls go unanswered (COMM_NO_REPLY)
     std::set<uint16_t> failing;   // so does every call touching these registers
+    // So many next writes touching a register are carried out, but their
+    // replies are lost on the way back (COMM_NO_REPLY).
+    std::map<uint16_t, int> repliesLost;
 
   private:
     int32_t invoke(Call call, uint16_t* buffer);

@@ -1,0 +1,525 @@
+#include "Monitor.h"
+
+#include <QApplication>
+#include <QBrush>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QColor>
+#include <QDateTime>
+#include <QDir>
+#include <QFont>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSortFilterProxyModel>
+#include <QStringList>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QTextLayout>
+#include <QTextOption>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <set>
+
+#include "Csv.h"
+#include "FrameLog.h"
+#include "RecordFile.h"
+#include "SaveAs.h"
+#include "SaveName.h"
+#include "Seam.h"
+
+namespace {
+
+QString DirectionOf(const comm_frame& f) {
+    switch (f.kind) {
+    case COMM_FRAME_REQUEST:
+        return QStringLiteral("→");
+    case COMM_FRAME_REPLY:
+    case COMM_FRAME_LATE:
+    case COMM_FRAME_STRAY:
+        return QStringLiteral("←");
+    default:
+        return QString();
+    }
+}
+
+QString ResponseMs(const comm_frame& f) {
+    if (f.reply_us < 0)
+        return QString();
+    static const QLocale russian(QLocale::Russian, QLocale::Russia);
+    return russian.toString(static_cast<double>(f.reply_us) / 1000.0, 'f', 1);
+}
+
+QString GapText(uint64_t records) {
+    return QStringLiteral("не показано кадров: %1 (показ стоял дольше, чем их хранит программа)")
+        .arg(records);
+}
+
+QTextLine OneLine(QTextLayout& layout, int width) {
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(width);
+    layout.endLayout();
+    return line;
+}
+
+// Draws a plain cell (not selected, not current, not under the mouse: nearly
+// all of them) as the style would, with its background and its text cut
+// short with "…", but without the style's measuring of each part a cell may
+// have (check box, icon, text), which lays the text out twice. Other cells
+// go to the style.
+class RowsDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        if (option.state &
+            (QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver)) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QVariant background = index.data(Qt::BackgroundRole);
+        if (background.isValid())
+            painter->fillRect(option.rect, background.value<QBrush>());
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (text.isEmpty())
+            return;
+        const QWidget* widget = option.widget;
+        const QStyle* style = widget ? widget->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect room = option.rect.adjusted(margin, 0, -margin, 0);
+        const QVariant aligned = index.data(Qt::TextAlignmentRole);
+        const Qt::Alignment alignment =
+            aligned.isValid() ? Qt::Alignment(aligned.toInt()) : option.displayAlignment;
+        QTextOption textOption(QStyle::visualAlignment(option.direction, alignment));
+        textOption.setWrapMode(QTextOption::ManualWrap);
+        textOption.setTextDirection(option.direction);
+        QTextLayout layout(text, option.font);
+        layout.setTextOption(textOption);
+        QTextLine line = OneLine(layout, room.width());
+        if (line.naturalTextWidth() > room.width()) {
+            layout.setText(option.fontMetrics.elidedText(text, option.textElideMode, room.width()));
+            line = OneLine(layout, room.width());
+        }
+        const QPalette::ColorGroup group =
+            !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : option.state & QStyle::State_Active   ? QPalette::Normal
+                                                    : QPalette::Inactive;
+        painter->setPen(option.palette.color(group, QPalette::Text));
+        const QSize size = QSizeF(room.width(), line.height()).toSize();
+        line.draw(painter, QStyle::alignedRect(option.direction, alignment, size, room).topLeft());
+    }
+};
+
+} // namespace
+
+// Only the failed rows with "Только ошибки", read from the rows' flag.
+class FailedRowsFilter : public QSortFilterProxyModel {
+  public:
+    FailedRowsFilter(MonitorModel* rows, QObject* parent)
+        : QSortFilterProxyModel(parent), rows_(rows) {
+        setSourceModel(rows);
+    }
+
+    void setFailedOnly(bool on) {
+        if (on == failedOnly_)
+            return;
+        failedOnly_ = on;
+        invalidateRowsFilter();
+    }
+
+  protected:
+    bool filterAcceptsRow(int row, const QModelIndex&) const override {
+        return !failedOnly_ || rows_->failed(row);
+    }
+
+  private:
+    MonitorModel* rows_;
+    bool failedOnly_ = false;
+};
+
+// ---- The rows
+
+MonitorModel::MonitorModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int MonitorModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(count_);
+}
+
+int MonitorModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Columns;
+}
+
+const MonitorModel::Row& MonitorModel::row(int i) const {
+    return rows_[(first_ + static_cast<std::size_t>(i)) % Capacity];
+}
+
+int64_t MonitorModel::wallMs(int i) const {
+    const Row& r = row(i);
+    if (r.kind != Kind::Frame)
+        return -1;
+    const comm_frame& f = r.frame;
+    // A wait is shown when it ended, after what came during it.
+    const bool span = f.kind == COMM_FRAME_SILENCE || f.kind == COMM_FRAME_WAIT;
+    return (f.wall_us + (span ? f.end_us - f.time_us : 0)) / 1000;
+}
+
+FrameMeaning MonitorModel::meaning(int i) const {
+    const Row& r = row(i);
+    switch (r.kind) {
+    case Kind::Lost:
+        return LostMeaning(r.records);
+    case Kind::Gap:
+        return {GapText(r.records), true};
+    case Kind::Frame:
+        break;
+    }
+    return MeaningOf(r.frame, r.request);
+}
+
+QVariant MonitorModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    static const char* const titles[Columns] = {"Время", "",     "Ответ, мс",
+                                                "Байты", "Итог", "Расшифровка"};
+    return QString::fromUtf8(titles[section]);
+}
+
+QVariant MonitorModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const Row& r = row(index.row());
+    switch (role) {
+    case FailedRole:
+        return r.failed;
+    case Qt::BackgroundRole: {
+        static const QBrush failedBackground(QColor(255, 215, 215));
+        return r.failed ? QVariant(failedBackground) : QVariant();
+    }
+    case Qt::TextAlignmentRole:
+        return index.column() == ResponseTime ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                                              : QVariant();
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return text(index.row(), index.column());
+    default:
+        return {};
+    }
+}
+
+QString MonitorModel::text(int i, int column) const {
+    const Row& r = row(i);
+    const bool frame = r.kind == Kind::Frame;
+    switch (column) {
+    case Time: {
+        const int64_t ms = wallMs(i);
+        return ms < 0 ? QString()
+                      : QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("hh:mm:ss.zzz"));
+    }
+    case Direction:
+        return frame ? DirectionOf(r.frame) : QString();
+    case ResponseTime:
+        return frame ? ResponseMs(r.frame) : QString();
+    case Bytes:
+        return frame ? HexBytes(r.frame) : QString();
+    case Verdict:
+        return r.failed ? QStringLiteral("сбой") : QString();
+    case Meaning:
+        return meaning(i).text;
+    default:
+        return QString();
+    }
+}
+
+QString MonitorModel::rowText(int i, const QString& separator, bool withDate) const {
+    QStringList fields;
+    for (int column = 0; column < Columns; ++column)
+        fields << text(i, column);
+    const int64_t ms = wallMs(i);
+    if (withDate && ms >= 0)
+        fields[Time] =
+            QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss,zzz"));
+    return fields.join(separator);
+}
+
+MonitorModel::Row& MonitorModel::push() {
+    if (rows_.empty())
+        rows_.resize(Capacity);
+    Row& r = rows_[(first_ + count_) % Capacity];
+    ++count_;
+    return r;
+}
+
+void MonitorModel::popFront(std::size_t n) {
+    if (n == 0)
+        return;
+    beginRemoveRows({}, 0, static_cast<int>(n) - 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        failed_ -= rows_[first_].failed ? 1 : 0;
+        first_ = (first_ + 1) % Capacity;
+    }
+    count_ -= n;
+    endRemoveRows();
+}
+
+// One record of the store: a row when `shown`, otherwise only what the rows
+// after it need to know.
+void MonitorModel::take(const FrameRecord& record, bool shown) {
+    if (record.lost > 0) {
+        // What was lost may have been the request of the next reply.
+        request_ = {};
+        if (shown) {
+            Row& r = push();
+            r.kind = Kind::Lost;
+            r.records = record.lost;
+            r.failed = true;
+            ++failed_;
+        }
+        return;
+    }
+    const comm_frame& f = record.frame;
+    if (shown) {
+        Row& r = push();
+        r.kind = Kind::Frame;
+        r.frame = f;
+        r.request = f.kind == COMM_FRAME_REPLY ? request_ : RequestShape{};
+        r.failed = FrameFailed(f);
+        failed_ += r.failed ? 1 : 0;
+    }
+    if (f.kind == COMM_FRAME_REQUEST)
+        request_ = ShapeOfRequest(f);
+}
+
+std::size_t MonitorModel::takeNew() {
+    const FrameLog& log = FrameLog::global();
+    const uint64_t taken = log.taken();
+    const uint64_t oldestKept = taken - log.size();
+    if (!started_) {
+        // What the store dropped before the view first looked is no gap.
+        seen_ = std::max(seen_, oldestKept);
+        started_ = true;
+    }
+    if (taken == seen_)
+        return 0;
+
+    // The first record to show. Records the store dropped before the view
+    // took them are one row before the rest, and that row must fit: the
+    // records it leaves no room for are counted in it.
+    uint64_t first = std::max(seen_, oldestKept);
+    if (first > seen_)
+        first = std::max(first, taken - (Capacity - 1));
+    const uint64_t gap = first - seen_;
+    const auto fresh = static_cast<std::size_t>((gap > 0 ? 1 : 0) + (taken - first));
+
+    // Rows drop off at the start, at the bound, before the new ones come in
+    // at the end.
+    popFront(std::min(count_, count_ + fresh > Capacity ? count_ + fresh - Capacity : 0));
+
+    if (gap > 0)
+        request_ = {}; // the request of the first reply may be among the dropped
+    const auto at = [&](uint64_t record) -> const FrameRecord& {
+        return log.at(static_cast<std::size_t>(record - oldestKept));
+    };
+    for (uint64_t record = std::max(seen_, oldestKept); record < first; ++record)
+        take(at(record), false);
+
+    beginInsertRows({}, rowCount(), rowCount() + static_cast<int>(fresh) - 1);
+    if (gap > 0) {
+        Row& r = push();
+        r.kind = Kind::Gap;
+        r.records = gap;
+        r.failed = true;
+        ++failed_;
+    }
+    for (uint64_t record = first; record < taken; ++record)
+        take(at(record), true);
+    endInsertRows();
+    seen_ = taken;
+    return fresh;
+}
+
+void MonitorModel::clear() {
+    beginResetModel();
+    first_ = count_ = 0;
+    failed_ = 0;
+    seen_ = FrameLog::global().taken();
+    started_ = true;
+    endResetModel();
+}
+
+// ---- The window
+
+TMonitor::TMonitor(QWidget* owner)
+    : QWidget(owner, Qt::Window), tvFrames(new QTableView(this)),
+      btPause(new QPushButton(QStringLiteral("Пауза"), this)),
+      btClear(new QPushButton(QStringLiteral("Очистить"), this)),
+      chbErrorsOnly(new QCheckBox(QStringLiteral("Только ошибки"), this)),
+      btCopy(new QPushButton(QStringLiteral("Копировать"), this)),
+      btSave(new QPushButton(QStringLiteral("Сохранить..."), this)), lbState(new QLabel(this)),
+      model_(this), filter_(new FailedRowsFilter(&model_, this)) {
+    setObjectName(QStringLiteral("TMonitor"));
+    setWindowTitle(QStringLiteral("Монитор обмена"));
+    tvFrames->setObjectName(QStringLiteral("tvFrames"));
+    btPause->setObjectName(QStringLiteral("btPause"));
+    btClear->setObjectName(QStringLiteral("btClear"));
+    chbErrorsOnly->setObjectName(QStringLiteral("chbErrorsOnly"));
+    btCopy->setObjectName(QStringLiteral("btCopy"));
+    btSave->setObjectName(QStringLiteral("btSave"));
+    lbState->setObjectName(QStringLiteral("lbState"));
+
+    tvFrames->setModel(filter_);
+    tvFrames->setItemDelegate(new RowsDelegate(tvFrames));
+    // The rows are Latin, Cyrillic and digits, which need no shaping of the
+    // glyphs: drawing them without it keeps the window cheap while the rows
+    // run by at the fastest polling.
+    QFont rowsFont = tvFrames->font();
+    rowsFont.setStyleStrategy(QFont::PreferNoShaping);
+    tvFrames->setFont(rowsFont);
+    tvFrames->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tvFrames->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tvFrames->setWordWrap(false);
+    tvFrames->verticalHeader()->setVisible(false);
+    tvFrames->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    QHeaderView* header = tvFrames->horizontalHeader();
+    header->setStretchLastSection(true);
+    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    tvFrames->setColumnWidth(MonitorModel::Time, 14 * digit);
+    tvFrames->setColumnWidth(MonitorModel::Direction, 4 * digit);
+    tvFrames->setColumnWidth(MonitorModel::ResponseTime, 10 * digit);
+    tvFrames->setColumnWidth(MonitorModel::Bytes, 40 * digit);
+    tvFrames->setColumnWidth(MonitorModel::Verdict, 7 * digit);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btPause);
+    buttons->addWidget(btClear);
+    buttons->addWidget(chbErrorsOnly);
+    buttons->addStretch(1);
+    buttons->addWidget(btCopy);
+    buttons->addWidget(btSave);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tvFrames, 1);
+    layout->addWidget(lbState);
+    layout->addLayout(buttons);
+
+    connect(btPause, &QPushButton::clicked, this, seam::Guarded(this, &TMonitor::btPauseClick));
+    connect(btClear, &QPushButton::clicked, this, seam::Guarded(this, &TMonitor::btClearClick));
+    connect(chbErrorsOnly, &QCheckBox::clicked, this,
+            seam::Guarded(this, &TMonitor::chbErrorsOnlyClick));
+    connect(btCopy, &QPushButton::clicked, this, seam::Guarded(this, &TMonitor::btCopyClick));
+    connect(btSave, &QPushButton::clicked, this, seam::Guarded(this, &TMonitor::btSaveClick));
+    connect(&refresh_, &QTimer::timeout, this, seam::Guarded(this, &TMonitor::refresh));
+    refresh_.setInterval(QuickLookMs);
+    resize(118 * digit, 32 * fontMetrics().height());
+    refresh();
+}
+
+void TMonitor::open() {
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TMonitor::showEvent(QShowEvent* event) {
+    refresh(); // what came while it was hidden
+    refresh_.start();
+    QWidget::showEvent(event);
+    // The newest frames first in sight, once the rows are laid out.
+    if (!paused_)
+        QTimer::singleShot(0, tvFrames, [this] { tvFrames->scrollToBottom(); });
+}
+
+void TMonitor::hideEvent(QHideEvent* event) {
+    refresh_.stop();
+    QWidget::hideEvent(event);
+}
+
+void TMonitor::refresh() {
+    FrameLog::global().pull(); // frames of calls the register operations did not make
+    if (!paused_) {
+        QScrollBar* bar = tvFrames->verticalScrollBar();
+        const bool atEnd = bar->value() == bar->maximum();
+        const std::size_t came = model_.takeNew();
+        if (came > 0 && atEnd)
+            tvFrames->scrollToBottom();
+        const int inSight =
+            tvFrames->viewport()->height() / tvFrames->verticalHeader()->defaultSectionSize();
+        refresh_.setInterval(came > static_cast<std::size_t>(std::max(inSight, 1)) ? StreamLookMs
+                                                                                   : QuickLookMs);
+    }
+    showState();
+}
+
+void TMonitor::showState() {
+    QString text =
+        QStringLiteral("Кадров: %1, со сбоем: %2.").arg(model_.rowCount()).arg(model_.failedRows());
+    if (paused_)
+        text += QStringLiteral(" Показ остановлен, запись продолжается.");
+    lbState->setText(text);
+}
+
+void TMonitor::btPauseClick() {
+    paused_ = !paused_;
+    btPause->setText(paused_ ? QStringLiteral("Продолжить") : QStringLiteral("Пауза"));
+    refresh();
+}
+
+void TMonitor::btClearClick() {
+    model_.clear();
+    showState();
+}
+
+void TMonitor::chbErrorsOnlyClick() {
+    filter_->setFailedOnly(chbErrorsOnly->isChecked());
+}
+
+void TMonitor::btCopyClick() {
+    std::set<int> rows;
+    for (const QModelIndex& i : tvFrames->selectionModel()->selectedIndexes())
+        rows.insert(filter_->mapToSource(i).row());
+    QStringList lines;
+    for (int r : rows)
+        lines << model_.rowText(r, QStringLiteral("\t"), false);
+    if (!lines.isEmpty())
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+void TMonitor::btSaveClick() {
+    const QString path = AskSaveFileNameWithSuffix(
+        this, QStringLiteral("Сохранить кадры"), SuggestedSavePath(Saved::Frames),
+        QStringLiteral("Таблица CSV (*.csv);;Текст (*.txt)"), QStringList{"csv", "txt"});
+    if (path.isEmpty())
+        return;
+    const bool text = path.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive);
+    QByteArray bytes = text ? QByteArray() : csv::Bom;
+    if (!text) {
+        QStringList header{"Дата и время", "Направление", "Ответ, мс",
+                           "Байты",        "Итог",        "Расшифровка"};
+        QByteArrayList fields;
+        for (const QString& h : header)
+            fields << csv::Field(h);
+        bytes += fields.join(csv::Separator) + csv::LineEnd;
+    }
+    // What the window shows: with "Только ошибки", the failed rows only.
+    for (int i = 0; i < filter_->rowCount(); ++i) {
+        const int r = filter_->mapToSource(filter_->index(i, 0)).row();
+        if (text) {
+            bytes += model_.rowText(r, QStringLiteral("\t"), true).toUtf8() + csv::LineEnd;
+            continue;
+        }
+        QByteArrayList fields;
+        for (const QString& field : model_.rowText(r, QStringLiteral("\x1F"), true).split('\x1F'))
+            fields << csv::Field(field);
+        bytes += fields.join(csv::Separator) + csv::LineEnd;
+    }
+    WriteRecordFile(path, bytes);
+}

@@ -1,0 +1,139 @@
+// The window "Монитор обмена": every frame on the line, one row each, with
+// its time, the module's response time, the bytes and what they mean. Not
+// modal; made when its menu item is first chosen and kept for the run. The
+// frames are kept from the program's start whether it is shown or not
+// (FrameLog.h); the window shows them from there on.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QTimer>
+#include <QWidget>
+#include <vector>
+
+#include "FrameLog.h"
+#include "FrameMeaning.h"
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTableView;
+class FailedRowsFilter;
+
+// The rows: taken from the program's store of frames, at most as many as it
+// keeps. A row keeps its frame as recorded and is put into words only when
+// it is shown, copied or saved: at the fastest polling hundreds of frames
+// come between two looks of the window, and only the rows in sight are
+// ever drawn.
+class MonitorModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    enum Column { Time, Direction, ResponseTime, Bytes, Verdict, Meaning, Columns };
+    // Rows with a failure answer true to this role.
+    static constexpr int FailedRole = Qt::UserRole + 1;
+    // At most this many rows; a row of its own (below) is one of them.
+    static constexpr std::size_t Capacity = FrameLog::Capacity;
+
+    explicit MonitorModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Takes in what the store got since the last call; returns how many rows
+    // came. Records the store no longer holds when they are taken (the view was
+    // paused or hidden that long) are one row "не показано кадров: N" before
+    // the newest ones; N counts also those of the store that do not fit
+    // beside it, so that N and the rows after it make up all that came.
+    std::size_t takeNew();
+    // Forgets the rows shown (not the frames the store keeps).
+    void clear();
+
+    int failedRows() const { return failed_; }
+    bool failed(int i) const { return row(i).failed; }
+    // The frame's time on the computer's clock in ms; -1 for a row of its own.
+    int64_t wallMs(int i) const;
+    FrameMeaning meaning(int i) const;
+
+    // One row as a line of text (`separator` between the fields; the time
+    // with its date when `withDate`).
+    QString rowText(int i, const QString& separator, bool withDate) const;
+
+  private:
+    enum class Kind : uint8_t {
+        Frame,
+        Lost, // records the library's ring lost before the tool read them
+        Gap,  // records the store lost before the view took them
+    };
+    struct Row {
+        comm_frame frame{};   // a Frame's
+        RequestShape request; // for a reply: the request it answers
+        uint64_t records = 0; // a Lost or Gap row's count
+        Kind kind = Kind::Frame;
+        bool failed = false;
+    };
+
+    const Row& row(int i) const;
+    Row& push();
+    void popFront(std::size_t n);
+    void take(const FrameRecord& record, bool shown);
+    QString text(int i, int column) const;
+
+    // A ring of Capacity rows once the first row comes: no allocation per row.
+    std::vector<Row> rows_;
+    std::size_t first_ = 0, count_ = 0;
+    uint64_t seen_ = 0;    // records of the store taken in
+    bool started_ = false; // false until the first take: what went before is no gap
+    RequestShape request_; // of the latest request, for the replies after it
+    int failed_ = 0;
+};
+
+class TMonitor : public QWidget {
+    Q_OBJECT
+
+  public:
+    // The window looks for new rows four times a second while they come a
+    // few at a time, and once a second while more come between two looks
+    // than it shows at once (polls every few milliseconds): then each look
+    // draws all the rows in sight anew, in the time of the polls, and nobody
+    // reads the rows as they run by anyway.
+    static constexpr int QuickLookMs = 250;
+    static constexpr int StreamLookMs = 1000;
+
+    explicit TMonitor(QWidget* owner);
+
+    // Shows the window, or brings it to the front when it is already shown.
+    void open();
+
+    MonitorModel& model() { return model_; }
+    // The time until the next look.
+    int lookInterval() const { return refresh_.interval(); }
+    QTableView* view() const { return tvFrames; }
+
+    void btPauseClick();
+    void btClearClick();
+    void chbErrorsOnlyClick();
+    void btCopyClick();
+    void btSaveClick();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void refresh();
+    void showState();
+
+    QTableView* tvFrames;
+    QPushButton* btPause;
+    QPushButton* btClear;
+    QCheckBox* chbErrorsOnly;
+    QPushButton* btCopy;
+    QPushButton* btSave;
+    QLabel* lbState;
+    MonitorModel model_;
+    FailedRowsFilter* filter_;
+    QTimer refresh_;
+    bool paused_ = false;
+};
