@@ -1,11 +1,10 @@
 // What went over the line: every frame the library sends or receives, kept
 // in a bounded ring for read_frames (comm_mb.h).
 //
-// The bytes are taken where libmodbus hands them to the port and gets them
-// from it: a tap sits between a libmodbus RTU context and its port
-// functions (send, receive, flush), so every exchange on a tapped context is
-// seen, whichever code made it. The link adds what only it knows: which
-// exchange and attempt a request belongs to, and what became of its reply.
+// The bytes are taken where the library's line (Line.h) hands them to the
+// port and gets them from it, so every exchange is seen, whichever code made
+// it. The link adds what only it knows: which exchange and attempt a request
+// belongs to, and what became of its reply.
 #pragma once
 
 #include "comm_mb.h"
@@ -14,8 +13,6 @@
 #include <cstdint>
 #include <mutex>
 #include <vector>
-
-struct _modbus;
 
 namespace comm {
 
@@ -26,14 +23,9 @@ class Capture {
     // The one ring of the library.
     static Capture& instance();
 
-    // Whether this build can tap libmodbus at all: it knows the insides of
-    // the libmodbus it runs with (checked on a context made for the purpose).
+    // Whether this build records the line (a build for comparisons may
+    // leave it out).
     static bool supported();
-
-    // Puts the tap on a fresh RTU context (before modbus_connect). Returns
-    // false, and leaves the context alone, when the context is not laid out
-    // as expected; the library then works as without capture.
-    static bool tap(_modbus* ctx);
 
     // ---- What the link tells
 
@@ -49,7 +41,7 @@ class Capture {
     void heardLate(int32_t code);
     void endWait();
 
-    // ---- What the tap sees
+    // ---- What the line sees
 
     void sent(const uint8_t* bytes, int length, bool taken, Clock::time_point start,
               Clock::time_point end);

@@ -1,12 +1,11 @@
 #include "Link.h"
 
 #include "Capture.h"
-#include "SerialPort.h"
+#include "Rtu.h"
 #include "comm_mb.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <modbus.h>
 
 namespace comm {
 
@@ -17,7 +16,8 @@ using std::chrono::microseconds;
 
 constexpr int32_t SupportedSpeeds[] = {1200, 2400, 4800, 9600, 19200, 28800, 38400, 57600, 115200};
 
-constexpr int BitsPerChar = 11;
+constexpr uint8_t ReadFunction = 3;
+constexpr uint8_t WriteFunction = 16;
 constexpr microseconds ByteLatencyAllowance{20'000};
 // The longest request and reply the tool makes: four registers written, and
 // four read.
@@ -27,15 +27,10 @@ constexpr int LongestReplyBytes = 13;
 // chips) in each direction.
 constexpr microseconds AdapterLatency{32'000};
 
-void setTimeout(modbus_t* ctx, microseconds t, int (*setter)(modbus_t*, uint32_t, uint32_t)) {
-    const auto us = std::max<int64_t>(t.count(), 1);
-    setter(ctx, static_cast<uint32_t>(us / 1'000'000), static_cast<uint32_t>(us % 1'000'000));
-}
-
 // Character time in microseconds, times two to keep the half character of the
 // 3.5-character frame gap exact in integers.
 int64_t twiceCharUs(int32_t baud) {
-    return 2 * BitsPerChar * 1'000'000LL / baud;
+    return rtu::charsUs(2, baud);
 }
 
 microseconds frameTime(int32_t baud, int bytes) {
@@ -61,38 +56,14 @@ bool isSupportedParity(int32_t parity) {
 }
 
 Timeouts timeoutsFor(int32_t baud, int requestBytes, microseconds allowance) {
-    const int64_t charUs = BitsPerChar * 1'000'000LL / baud;
     return {frameTime(baud, requestBytes) + allowance,
-            microseconds(3 * charUs) + ByteLatencyAllowance};
+            microseconds(3 * rtu::charsUs(1, baud)) + ByteLatencyAllowance};
 }
 
 int requestBytes(uint8_t function, uint16_t count) {
     // Read: address, function, first (2), count (2), CRC (2).
     // Write: the same plus the byte count and two bytes per register.
-    return function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS ? 9 + 2 * count : 8;
-}
-
-int32_t codeForModbusErrno(int error) {
-    if (error > MODBUS_ENOBASE && error < MODBUS_ENOBASE + MODBUS_EXCEPTION_MAX) {
-        // An exception reply: libmodbus hands over the slave's code as
-        // MODBUS_ENOBASE + code for codes 1 to 11.
-        return error - MODBUS_ENOBASE;
-    }
-    switch (error) {
-    case ETIMEDOUT:
-        return COMM_NO_REPLY;
-    case EMBBADCRC:
-        return COMM_BAD_CRC;
-    case EMBBADSLAVE:
-        return COMM_WRONG_SLAVE;
-    case EMBBADDATA:
-    case EMBMDATA:
-    case EMBBADEXC:
-    case EMBUNKEXC:
-        return COMM_BAD_REPLY;
-    default:
-        return COMM_IO_ERROR;
-    }
+    return function == WriteFunction ? 9 + 2 * count : 8;
 }
 
 Link::~Link() {
@@ -100,13 +71,7 @@ Link::~Link() {
 }
 
 void Link::closePort() {
-    if (ctx_ != nullptr) {
-        modbus_close(ctx_);
-        modbus_free(ctx_);
-        ctx_ = nullptr;
-    }
-    releasePort(claim_);
-    claim_ = -1;
+    line_.close();
 }
 
 void Link::close() {
@@ -151,44 +116,15 @@ int32_t Link::open(const std::string& device, int32_t baud, int32_t parity) {
         openError_ = ENOENT;
         return COMM_OPEN_FAILED;
     }
-    const int claim = claimPort(device);
-    if (claim < 0) {
-        openError_ = errno;
+    if (const int error = line_.open(device, baud, parity); error != 0) {
+        openError_ = error;
         return COMM_OPEN_FAILED;
     }
-    Capture::instance().setLine(baud, parity);
-    static constexpr char ParityChar[] = {'N', 'O', 'E'};
-    // No parity takes a second stop bit, so every character is 11 bits long.
-    modbus_t* ctx =
-        modbus_new_rtu(device.c_str(), baud, ParityChar[parity], 8, parity == 0 ? 2 : 1);
-    if (ctx == nullptr) {
-        openError_ = errno;
-        releasePort(claim);
-        return COMM_OPEN_FAILED;
-    }
-    Capture::tap(ctx); // the line's bytes for read_frames, where this libmodbus allows
-    if (modbus_connect(ctx) != 0) {
-        openError_ = errno;
-        modbus_free(ctx);
-        releasePort(claim);
-        return COMM_OPEN_FAILED;
-    }
-    makeExclusive(claim);
-    // libmodbus may have put the line to 9600 instead of the speed asked for.
-    if (!setAndCheckLine(modbus_get_socket(ctx), baud, parity)) {
-        openError_ = EINVAL;
-        modbus_close(ctx);
-        modbus_free(ctx);
-        releasePort(claim);
-        return COMM_OPEN_FAILED;
-    }
-    ctx_ = ctx;
-    claim_ = claim;
     return COMM_OK;
 }
 
 int32_t Link::reopenIfLost() {
-    if (ctx_ == nullptr) {
+    if (!line_.isOpen()) {
         if (!lost_) {
             return COMM_NOT_OPEN;
         }
@@ -223,11 +159,11 @@ void Link::noteHeard(int32_t code, Clock::time_point deadline) {
 }
 
 void Link::settle() {
-    if (ctx_ == nullptr) {
+    if (!line_.isOpen()) {
         return;
     }
-    uint8_t frame[MODBUS_RTU_MAX_ADU_LENGTH];
-    setTimeout(ctx_, timeoutsFor(baud_, 8, allowance_).byte, modbus_set_byte_timeout);
+    uint8_t frame[rtu::MaxFrameBytes];
+    const microseconds gap = timeoutsFor(baud_, 8, allowance_).byte;
     // Each reply may be followed by the next one owed, a silence span later
     // at most; a line that babbles on ends the wait after as many spans as a
     // retried exchange can owe.
@@ -239,10 +175,30 @@ void Link::settle() {
         if (now >= until) {
             break;
         }
-        setTimeout(ctx_, duration_cast<microseconds>(until - now), modbus_set_response_timeout);
-        errno = 0;
-        const int rc = modbus_receive_confirmation(ctx_, frame);
-        const int32_t code = rc >= 0 ? COMM_OK : codeForModbusErrno(errno);
+        int length = 0;
+        const Got got =
+            readReply(line_, frame, length,
+                      std::max(duration_cast<microseconds>(until - now), microseconds(1)), gap);
+        int32_t code = COMM_OK;
+        switch (got) {
+        case Got::Frame:
+            // Only a frame of the address asked last has its CRC looked at.
+            if ((frame[0] == lastAddress_ || frame[0] == 0) &&
+                !rtu::crcFits(frame, static_cast<std::size_t>(length))) {
+                code = COMM_BAD_CRC;
+            }
+            break;
+        case Got::Nothing:
+        case Got::Cut:
+            code = COMM_NO_REPLY;
+            break;
+        case Got::TooLong:
+            code = COMM_BAD_REPLY;
+            break;
+        case Got::Failed:
+            code = COMM_IO_ERROR;
+            break;
+        }
         Capture::instance().heardLate(code);
         if (code == COMM_IO_ERROR) {
             Capture::instance().endWait();
@@ -253,13 +209,32 @@ void Link::settle() {
     }
     Capture::instance().endWait();
     owed_ = 0; // silence: the rest will not come
-    modbus_flush(ctx_);
+    line_.flush();
+}
+
+int32_t Link::ask(const uint8_t* request, int length, const Timeouts& t, uint16_t* data) {
+    if (!line_.send(request, length)) {
+        return COMM_IO_ERROR;
+    }
+    uint8_t frame[rtu::MaxFrameBytes];
+    int got = 0;
+    switch (readReply(line_, frame, got, t.response, t.byte)) {
+    case Got::Frame:
+        return judgeReply(request, frame, got, data);
+    case Got::Nothing:
+    case Got::Cut:
+        return COMM_NO_REPLY;
+    case Got::TooLong:
+        return COMM_BAD_REPLY;
+    case Got::Failed:
+        break;
+    }
+    return COMM_IO_ERROR;
 }
 
 int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16_t count,
                        uint16_t* data, Guard guard) {
-    if (function != MODBUS_FC_READ_HOLDING_REGISTERS &&
-        function != MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
+    if (function != ReadFunction && function != WriteFunction) {
         return COMM_BAD_FUNCTION;
     }
     if (data == nullptr || count < 1 || count > 4) {
@@ -273,12 +248,9 @@ int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16
     if (const int32_t rc = reopenIfLost(); rc != COMM_OK) {
         return rc;
     }
-    if (modbus_set_slave(ctx_, address) != 0) {
-        return COMM_BAD_PARAMETER;
-    }
 
     std::vector<uint16_t> request = {address, function, first, count};
-    if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
+    if (function == WriteFunction) {
         request.insert(request.end(), data, data + count);
     }
     if (owed_ > 0 && Clock::now() >= lastHeard_ + silenceSpan()) {
@@ -288,31 +260,40 @@ int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16
         request == lastRequest_ && failedAttempts_ > 0 && failedAttempts_ < AttemptsPerExchange;
     if (owed_ > 0 && !retry && guard == Guard::Settle) {
         settle();
-        if (ctx_ == nullptr) {
+        if (!line_.isOpen()) {
             return COMM_IO_ERROR;
         }
     } else if (owed_ == 0 || !retry) {
-        modbus_flush(ctx_); // whatever stray bytes came in since
+        line_.flush(); // whatever stray bytes came in since
     }
     // A retry goes out at once: a late reply to an earlier attempt answers it
     // as well, so what has come of that reply is kept.
     lastRequest_ = std::move(request);
+    lastAddress_ = address;
 
-    const Timeouts t = timeoutsFor(baud_, requestBytes(function, count), allowance_);
-    setTimeout(ctx_, t.response, modbus_set_response_timeout);
-    setTimeout(ctx_, t.byte, modbus_set_byte_timeout);
+    uint8_t frame[9 + 2 * 4 + 2];
+    int length = 0;
+    for (const uint8_t b :
+         {address, function, static_cast<uint8_t>(first >> 8), static_cast<uint8_t>(first & 0xFF),
+          static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count & 0xFF)}) {
+        frame[length++] = b;
+    }
+    if (function == WriteFunction) {
+        frame[length++] = static_cast<uint8_t>(2 * count);
+        for (int i = 0; i < count; ++i) {
+            frame[length++] = static_cast<uint8_t>(data[i] >> 8);
+            frame[length++] = static_cast<uint8_t>(data[i] & 0xFF);
+        }
+    }
+    rtu::putCrc(frame, static_cast<std::size_t>(length));
+    length += 2;
+
+    const Timeouts t = timeoutsFor(baud_, length, allowance_);
     Capture::instance().beginAttempt(retry ? failedAttempts_ + 1 : 1);
     const auto sent = Clock::now();
     ++owed_;
     lastHeard_ = sent;
-    errno = 0;
-    const int rc = function == MODBUS_FC_READ_HOLDING_REGISTERS
-                       ? modbus_read_registers(ctx_, first, count, data)
-                       : modbus_write_registers(ctx_, first, count, data);
-    int32_t code = COMM_OK;
-    if (rc != count) {
-        code = rc >= 0 ? COMM_BAD_REPLY : codeForModbusErrno(errno);
-    }
+    const int32_t code = ask(frame, length, t, data);
     Capture::instance().endAttempt(code);
 
     if (code == COMM_IO_ERROR) {

@@ -2,12 +2,12 @@
 // port with its line settings, and single request/reply exchanges on it.
 #pragma once
 
+#include "Line.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-struct _modbus;
 
 namespace comm {
 
@@ -50,7 +50,8 @@ constexpr int AttemptsPerExchange = 3;
 // Time-outs of one exchange on an RTU line.
 //
 // Every character is 11 bits on the line whatever the parity (start, 8 data,
-// parity or a second stop bit, stop), so one character takes 11 / baud s.
+// parity or a second stop bit, stop), so one character takes 11 / baud s
+// (rtu::BitsPerChar).
 //
 // The response time-out runs from the moment the request is handed to the
 // port driver until the first byte of the reply arrives. write() returns as
@@ -81,8 +82,10 @@ Timeouts timeoutsFor(int32_t baud, int requestBytes,
 // Length in bytes of the RTU request for `function` (3 or 16) and `count`.
 int requestBytes(uint8_t function, uint16_t count);
 
-// Maps the errno libmodbus leaves after a failed exchange to a result code of
-// comm_mb.h.
+// The result code of comm_mb.h for the errno libmodbus leaves after a failed
+// exchange. The library gives the same codes for the same replies; the tests
+// that run libmodbus beside it compare through this. Defined with libmodbus's
+// error numbers in tests/comm/ModbusCodes.cpp: only the tests build it.
 int32_t codeForModbusErrno(int error);
 
 class Link {
@@ -100,7 +103,7 @@ class Link {
     // openError() (an errno value).
     int32_t open(const std::string& device, int32_t baud, int32_t parity);
     void close();
-    bool isOpen() const { return ctx_ != nullptr; }
+    bool isOpen() const { return line_.isOpen(); }
     int32_t baud() const { return baud_; }
     int openError() const { return openError_; }
 
@@ -177,14 +180,15 @@ class Link {
     // One frame heard within `within` (Scan.cpp).
     enum class Heard { Nothing, Own, Foreign, Garbled, PortFailed };
     Heard hearFrame(uint8_t address, std::chrono::microseconds within, uint8_t* frame, int& length);
+    // Sends `request` (CRC included) and reads the reply within `t`.
+    int32_t ask(const uint8_t* request, int length, const Timeouts& t, uint16_t* data);
     void closePort();
     void lose(); // the device went away
     void forgetOwed();
     std::chrono::microseconds silenceSpan() const;
     void noteHeard(int32_t code, Clock::time_point deadline);
 
-    _modbus* ctx_ = nullptr;
-    int claim_ = -1; // see claimPort
+    Line line_;
     std::string device_;
     int32_t baud_ = 0;
     int32_t parity_ = 0;
@@ -194,6 +198,7 @@ class Link {
 
     int owed_ = 0;                  // replies still owed to requests sent
     Clock::time_point lastHeard_{}; // the latest request sent or reply heard
+    uint8_t lastAddress_ = 0;       // of the latest request
     std::vector<uint16_t> lastRequest_;
     int failedAttempts_ = 0; // of lastRequest_ in a row, without an intact answer
 };

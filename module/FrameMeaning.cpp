@@ -8,6 +8,7 @@
 #include "Func.h"
 #include "PollOutcome.h"
 #include "Registers.h"
+#include "Rtu.h"
 
 namespace {
 
@@ -202,21 +203,11 @@ RequestShape ShapeOfRequest(const comm_frame& f) {
 }
 
 uint16_t ModbusCrc(const uint8_t* data, int length) {
-    uint16_t crc = 0xFFFF;
-    for (int i = 0; i < length; ++i) {
-        crc ^= data[i];
-        for (int b = 0; b < 8; ++b)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
+    return rtu::crc16(data, static_cast<std::size_t>(std::max(length, 0)));
 }
 
 bool IsWholeFrame(const uint8_t* data, int length) {
-    if (length < 4)
-        return false;
-    const uint16_t crc = ModbusCrc(data, length - 2);
-    return data[length - 2] == (crc & 0xFF) && data[length - 1] == (crc >> 8);
+    return length >= 4 && rtu::crcFits(data, static_cast<std::size_t>(length));
 }
 
 bool FrameFailed(const comm_frame& f) {

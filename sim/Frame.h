@@ -1,6 +1,9 @@
-// The CRC of a Modbus RTU frame, for what the simulator builds and checks by
-// itself (libmodbus does it for every good frame it sends on its own line).
+// The CRC of a Modbus RTU frame (the library's own rule, comm/rtu/Rtu.h), for
+// what the simulator builds and checks by itself (libmodbus does it for every
+// good frame it sends on its own line).
 #pragma once
+
+#include "Rtu.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,22 +12,12 @@
 namespace sim {
 
 inline uint16_t Crc16(const uint8_t* data, std::size_t length) {
-    uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i < length; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
+    return rtu::crc16(data, length);
 }
 
 // Whether the last two bytes of `frame` are the CRC of the rest (low byte first).
 inline bool CrcFits(const uint8_t* frame, std::size_t length) {
-    if (length < 3)
-        return false;
-    const uint16_t crc = Crc16(frame, length - 2);
-    return frame[length - 2] == (crc & 0xFF) && frame[length - 1] == (crc >> 8);
+    return rtu::crcFits(frame, length);
 }
 
 // The frame on the line: `pdu` and its CRC, low byte first; a spoilt CRC has

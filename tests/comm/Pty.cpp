@@ -1,5 +1,7 @@
 #include "Pty.h"
 
+#include "Rtu.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -9,22 +11,9 @@
 
 namespace commtest {
 
-uint16_t crc16(const Bytes& data) {
-    uint16_t crc = 0xFFFF;
-    for (uint8_t b : data) {
-        crc ^= b;
-        for (int i = 0; i < 8; ++i) {
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<uint16_t>(crc >> 1);
-        }
-    }
-    return crc;
-}
-
 Bytes withCrc(Bytes frame) {
-    const uint16_t crc = crc16(frame);
-    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    frame.resize(frame.size() + 2);
+    rtu::putCrc(frame.data(), frame.size() - 2);
     return frame;
 }
 

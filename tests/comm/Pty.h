@@ -15,9 +15,7 @@ namespace commtest {
 
 using Bytes = std::vector<uint8_t>;
 
-// The Modbus CRC of `data`, low byte first when appended.
-uint16_t crc16(const Bytes& data);
-// `frame` with its CRC appended.
+// `frame` with its CRC (rtu::crc16) appended.
 Bytes withCrc(Bytes frame);
 
 // What the slave side of a pty is set to, as the kernel reports it.
