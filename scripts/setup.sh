@@ -9,6 +9,9 @@
 set -euo pipefail
 
 # The technician's manual is drawn in DejaVu Sans, which has Cyrillic.
+# libmodbus is for the simulated module (a slave built on it) and for the
+# tests, which hold the communication library against it; the tool and its
+# library do not use it.
 build=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libxcb1-dev
@@ -25,14 +28,13 @@ tests=(
   desktop-file-utils
 )
 
-# Qt needs mingw-w64's posix thread model; libmodbus is built with the
-# autotools; Qt's SQLite driver takes SQLite's amalgamation, which tcl makes
+# Qt needs mingw-w64's posix thread model; Qt's SQLite driver takes SQLite's amalgamation, which tcl makes
 # from Debian's source; wine runs the tests and needs Windows' dialog font
 # (fonts-wine); wixl and msitools make and check the MSI, osslsigncode signs.
 windows=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix qt6-translations-l10n
   wine64 wine ninja-build
-  autoconf automake libtool xz-utils zip unzip tcl libsqlite3-dev
+  xz-utils zip unzip tcl libsqlite3-dev
   libgtest-dev googletest
   xvfb xauth fonts-dejavu-core fonts-wine
   wixl msitools osslsigncode openssl

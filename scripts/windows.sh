@@ -6,11 +6,12 @@
 #   bash scripts/windows.sh --deps     only the packages and the dependencies
 #   bash scripts/windows.sh --no-tests build, zip and MSI, no tests
 #
-# libmodbus and qtbase for Windows are cross-built once per machine from
-# Debian's own source packages (the same versions as the Linux build) into a
-# cache outside the checkout: ${QS_WIN_CACHE:-~/.cache/qs730-win}. Each is kept
-# under a key made of its package version, its configure flags, its patches
-# and this script's toolchain file, so a change of any of them builds anew.
+# qtbase for Windows is cross-built once per machine from Debian's own source
+# package (the same version as the Linux build) into a cache outside the
+# checkout: ${QS_WIN_CACHE:-~/.cache/qs730-win}. It is kept under a key made
+# of its package version, its configure flags and this script's toolchain
+# file, so a change of any of them builds anew. The communication library
+# needs nothing beyond the system: it owns its port and frames.
 # The first qtbase build takes about half an hour on two cores.
 #
 # Result: dist/QS730_View-win64.zip and dist/QS730_View-<version>-win64.msi,
@@ -49,10 +50,9 @@ sudo=""
 # --- packages ---------------------------------------------------------------
 bash scripts/setup.sh windows
 
-# The host Qt and the cross-built Qt must be the same version, and so must the
-# two libmodbus builds: both come from the installed Linux packages' sources.
+# The host Qt and the cross-built Qt must be the same version: both come from
+# the installed Linux package's source.
 qt_version=$(dpkg-query -W -f='${source:Version}' qt6-base-dev)
-modbus_version=$(dpkg-query -W -f='${source:Version}' libmodbus-dev)
 # Debian's qtbase source leaves out SQLite, which the Qt SQL driver for it
 # compiles in: the amalgamation is made from Debian's own SQLite source.
 sqlite_version=$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)
@@ -92,31 +92,6 @@ key_of() { # <text...>: a short hash of the text and of the files named after --
   [ "${1:-}" = -- ] && shift
   files=("$@")
   { printf '%s\n' "${text[@]}"; cat "${files[@]}"; } | sha256sum | cut -c1-16
-}
-
-# --- libmodbus ----------------------------------------------------------------
-modbus_patches=("$win"/libmodbus-*.patch)
-modbus_flags=(--host=$triple --disable-static --enable-shared --without-documentation --disable-tests)
-modbus_key=$(key_of "libmodbus $modbus_version" "${modbus_flags[@]}" -- "${modbus_patches[@]}")
-modbus_prefix="$cache/libmodbus-$modbus_key"
-
-build_libmodbus() {
-  [ -f "$modbus_prefix/.done" ] && return 0
-  fetch_source libmodbus "$modbus_version"
-  echo "== libmodbus $modbus_version for Windows"
-  local work="$cache/build-libmodbus"
-  rm -rf "$work" "$modbus_prefix"
-  dpkg-source --no-copy -x "$cache/src/libmodbus_${modbus_version#*:}.dsc" "$work" >/dev/null
-  (
-    cd "$work"
-    for p in "${modbus_patches[@]}"; do patch -p1 <"$p"; done
-    autoreconf -fi >/dev/null 2>&1
-    ./configure "${modbus_flags[@]}" --prefix="$modbus_prefix" >/dev/null
-    make -j"$jobs" -C src >/dev/null
-    make -C src install >/dev/null
-  )
-  rm -rf "$work"
-  touch "$modbus_prefix/.done"
 }
 
 # --- qtbase -------------------------------------------------------------------
@@ -199,11 +174,8 @@ prune_cache() { # <prefix to keep>
   done
 }
 
-build_libmodbus
 build_qtbase
-prune_cache "$modbus_prefix"
 prune_cache "$qt_prefix"
-echo "libmodbus: $modbus_prefix"
 echo "qtbase:    $qt_prefix"
 [ "$mode" = deps ] && exit 0
 
@@ -216,11 +188,11 @@ mingw_dlls=(
 
 # What the program needs beside it on a Windows PC: the C++ runtime, Qt with
 # its windows platform and style and its Russian translation (the Linux
-# package's file: the same Qt version), libmodbus.
+# package's file: the same Qt version).
 stage_runtime() { # <folder>
   local dir=$1
   mkdir -p "$dir/platforms" "$dir/styles"
-  cp "${mingw_dlls[@]}" "$modbus_prefix/bin/libmodbus-5.dll" "$dir/"
+  cp "${mingw_dlls[@]}" "$dir/"
   cp /usr/share/qt6/translations/qtbase_ru.qm "$dir/"
   cp "$qt_prefix"/bin/Qt6{Core,Gui,Widgets}.dll "$dir/"
   cp "$qt_prefix/plugins/platforms/qwindows.dll" "$dir/platforms/"
@@ -241,7 +213,7 @@ echo "== QS730_View for Windows"
 win_build="$root/build-win"
 cmake -S . -B "$win_build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-  -DQS_WIN_PREFIXES="$qt_prefix;$modbus_prefix" \
+  -DQS_WIN_PREFIXES="$qt_prefix" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_CROSSCOMPILING_EMULATOR=wine \
@@ -289,17 +261,14 @@ cp "$manual" "$package/"
   printf '\xEF\xBB\xBF'
   sed 's/$/\r/' "$win/README.txt"
 } >"$package/README.txt"
-# Qt and libmodbus are LGPL libraries, shipped as the DLLs they were built as.
+# Qt is an LGPL library, shipped as the DLLs it was built as.
 cp /usr/share/common-licenses/LGPL-3 "$package/licenses/Qt-LGPL-3.0.txt"
 cp /usr/share/common-licenses/GPL-3 "$package/licenses/GPL-3.0.txt"
-cp /usr/share/common-licenses/LGPL-2.1 "$package/licenses/libmodbus-LGPL-2.1.txt"
 cp /usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright "$package/licenses/gcc-runtime.txt"
 cp /usr/share/doc/mingw-w64-common/copyright "$package/licenses/mingw-w64.txt"
 {
   echo "Qt $qt_version (Debian source package qt6-base): LGPL-3.0, Qt-LGPL-3.0.txt with GPL-3.0.txt"
   echo "qtbase_ru.qm, Qt's translation (Debian package qt6-translations-l10n): the same"
-  echo "libmodbus $modbus_version (Debian source package libmodbus, with the patch"
-  echo "  scripts/windows/libmodbus-win32-speed.patch of this tool's sources): LGPL-2.1"
   echo "libstdc++, libgcc (GCC runtime library exception) and winpthreads of mingw-w64:"
   echo "  gcc-runtime.txt, mingw-w64.txt"
 } | sed 's/$/\r/' >"$package/licenses/README.txt"

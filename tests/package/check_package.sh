@@ -60,6 +60,11 @@ lib="$root/usr/lib/qs730-view"
 [ -x "$lib/QS730_View" ] || fail "no program usr/lib/qs730-view/QS730_View"
 [ -f "$lib/libcomm_mb.so" ] || fail "no library usr/lib/qs730-view/libcomm_mb.so"
 [ -x "$lib/qs730-sim" ] || fail "no simulated module usr/lib/qs730-view/qs730-sim"
+# The program and its library own the line: no Modbus library under them.
+for file in QS730_View libcomm_mb.so; do
+  needed=$(readelf -d "$lib/$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+  [[ $needed != *modbus* ]] || fail "$file links $(echo "$needed" | grep modbus)"
+done
 for pair in qs730-view:QS730_View qs730-sim:qs730-sim; do
   link="$root/usr/bin/${pair%%:*}"
   [ -L "$link" ] && [ "$(readlink -f "$link")" = "$(readlink -f "$lib/${pair#*:}")" ] ||
