@@ -125,7 +125,10 @@ int SerialPort::read(uint8_t* bytes, int max, microseconds timeout) {
         return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
     };
     const int64_t deadline = nowNs() + std::max<int64_t>(timeout.count(), 0) * 1000;
-    bool wait = timeout.count() > 0;
+    // What has come already is taken without a wait: the rest of a frame
+    // mostly has by the time its head is read.
+    bool wait = false;
+    bool ready = false; // poll said there was input, or a hang-up
     for (;;) {
         if (wait) {
             const int64_t left = deadline - nowNs();
@@ -141,13 +144,17 @@ int SerialPort::read(uint8_t* bytes, int max, microseconds timeout) {
                 return -1;
             if (rc > 0 && (p.revents & POLLNVAL))
                 return -1;
+            ready = rc > 0;
             // Readable, hung up or failed: the read tells which.
         }
         const ssize_t n = ::read(fd_, bytes, static_cast<size_t>(max));
         if (n > 0)
             return static_cast<int>(n);
-        if (n == 0 || (errno != EAGAIN && errno != EINTR))
-            return -1; // end of file or an error: the device went away
+        // With VMIN and VTIME 0 a read of a terminal without input gives 0;
+        // after poll said there was something, 0 is the end of the file (a
+        // device hung up).
+        if (n == 0 ? ready : errno != EAGAIN && errno != EINTR)
+            return -1; // the device went away
         if (timeout.count() <= 0)
             return 0;
         wait = true;

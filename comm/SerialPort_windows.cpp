@@ -32,6 +32,18 @@ int errnoOf(DWORD error) {
     }
 }
 
+// With a constant: ReadFile comes back as soon as any byte has come, else
+// after `ms`. Without: at once with what is there. A write gets a second.
+bool setTimeouts(HANDLE h, DWORD ms) {
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = MAXDWORD;
+    t.ReadTotalTimeoutMultiplier = ms > 0 ? MAXDWORD : 0;
+    t.ReadTotalTimeoutConstant = ms;
+    t.WriteTotalTimeoutMultiplier = 0;
+    t.WriteTotalTimeoutConstant = 1000;
+    return SetCommTimeouts(h, &t) != 0;
+}
+
 } // namespace
 
 int SerialPort::open(const std::string& device, int32_t baud, int32_t parity) {
@@ -77,7 +89,9 @@ int SerialPort::open(const std::string& device, int32_t baud, int32_t parity) {
     }
     std::memcpy(savedLine_, &found, sizeof found);
     handle_ = h;
-    timeoutsSet_ = false;
+    // No read or write ever waits without a time-out.
+    timeoutsSet_ = setTimeouts(h, 0);
+    readTimeoutMs_ = 0;
     return 0;
 }
 
@@ -102,15 +116,7 @@ int SerialPort::read(uint8_t* bytes, int max, std::chrono::microseconds timeout)
     const int64_t us = std::max<int64_t>(timeout.count(), 0);
     const DWORD ms = static_cast<DWORD>(std::min<int64_t>((us + 999) / 1000, MAXDWORD - 1));
     if (!timeoutsSet_ || ms != readTimeoutMs_) {
-        // With a constant: back as soon as any byte has come, else after it.
-        // Without: back at once with what is there.
-        COMMTIMEOUTS t{};
-        t.ReadIntervalTimeout = MAXDWORD;
-        t.ReadTotalTimeoutMultiplier = ms > 0 ? MAXDWORD : 0;
-        t.ReadTotalTimeoutConstant = ms;
-        t.WriteTotalTimeoutMultiplier = 0;
-        t.WriteTotalTimeoutConstant = 1000;
-        if (!SetCommTimeouts(handleOf(handle_), &t))
+        if (!setTimeouts(handleOf(handle_), ms))
             return -1;
         readTimeoutMs_ = ms;
         timeoutsSet_ = true;
