@@ -29,7 +29,7 @@ enum {
     /* 1..8: the Modbus exception code the slave answered with (the rare
      * gateway codes 10 and 11 are passed on the same way) */
     COMM_NO_REPLY = 14,     /* nothing came back in time; also a reply that stops
-                               halfway, which libmodbus cannot tell from silence */
+                               halfway, which invoke_modb does not tell from silence */
     COMM_BAD_FUNCTION = 15, /* a function other than 3 or 16 was asked for */
     COMM_BAD_BUFFER = 16,   /* null buffer, or a count outside 1..4; for
                                EnumParameters a null place for the result */
