@@ -96,6 +96,7 @@ struct PolledLine::Impl {
     Clock::time_point lineFree{}; // the end of the last transmission
     Nanos charTime{};
     Nanos silence{};
+    Nanos pause{}; // the master's, at least the silence
     std::mt19937 random;
     std::vector<long> sent; // transmissions per source, for the fault rules
     std::size_t nextPoll = 0;
@@ -113,6 +114,10 @@ struct PolledLine::Impl {
     std::vector<uint8_t> spoil(int source, std::vector<uint8_t> frame);
     std::vector<uint8_t> garbage(std::size_t length);
     void readListeners();
+    // When the line will have been quiet for `span`, as far as is known now.
+    Clock::time_point quietFor(Nanos span) const {
+        return queue.empty() ? lineFree + span : Clock::time_point::max();
+    }
     void writeStatus();
     template <class F> void count(F f) {
         std::lock_guard lock(m);
@@ -209,7 +214,7 @@ std::vector<uint8_t> PolledLine::Impl::spoil(int source, std::vector<uint8_t> fr
 }
 
 void PolledLine::Impl::poll(Clock::time_point now) {
-    if (!started || waiting || o.polls.empty() || now < pollDue)
+    if (!started || waiting || o.polls.empty() || now < pollDue || now < quietFor(pause))
         return;
     polled = o.polls[nextPoll];
     nextPoll = (nextPoll + 1) % o.polls.size();
@@ -296,7 +301,9 @@ void PolledLine::Impl::run() {
     auto statusDue = Clock::now();
     while (!stop) {
         auto now = Clock::now();
-        if (waiting && now >= deadline) {
+        // An answer meant to go out in time counts however late this thread
+        // gets round to it.
+        if (waiting && now >= deadline && (queue.empty() || queue.begin()->first >= deadline)) {
             waiting = false;
             count([](LineCounts& c) { ++c.timeouts; });
         }
@@ -312,10 +319,10 @@ void PolledLine::Impl::run() {
         auto until = statusDue;
         if (!queue.empty())
             until = std::min(until, std::max(queue.begin()->first, lineFree + silence));
-        if (waiting)
+        if (waiting && (queue.empty() || queue.begin()->first >= deadline))
             until = std::min(until, deadline);
         else if (started && !o.polls.empty())
-            until = std::min(until, pollDue);
+            until = std::min(until, std::max(pollDue, quietFor(pause)));
         now = Clock::now();
         const Nanos wait = until > now ? Nanos(until - now) : Nanos(0);
         const timespec ts{static_cast<time_t>(wait.count() / 1000000000),
@@ -337,8 +344,8 @@ PolledLine::PolledLine(const std::vector<Options>& modules, const PolledLineOpti
     : d(std::make_unique<Impl>()) {
     Impl& i = *d;
     i.o = options;
-    if (options.periodMs < 1 || options.timeoutMs < 1 || options.listeners < 1 ||
-        options.babbleMs < 1 || options.baud < 1)
+    if (options.periodMs < 1 || options.timeoutMs < 1 || options.pauseMs < 0 ||
+        options.listeners < 1 || options.babbleMs < 1 || options.baud < 1)
         throw std::invalid_argument("impossible options for the line");
     for (const FaultRule& rule : options.faults)
         if (rule.every < 1)
@@ -349,6 +356,7 @@ PolledLine::PolledLine(const std::vector<Options>& modules, const PolledLineOpti
     i.random.seed(options.seed);
     i.charTime = Nanos(11LL * 1000000000 / options.baud);
     i.silence = std::max<Nanos>(i.charTime * 7 / 2, std::chrono::milliseconds(2));
+    i.pause = std::max<Nanos>(i.silence, std::chrono::milliseconds(options.pauseMs));
     for (int k = 0; k < options.listeners; ++k)
         i.listeners.push_back(OpenPty(static_cast<unsigned>(options.baud), options.parity));
     if (::pipe2(i.wake, O_CLOEXEC | O_NONBLOCK) != 0)

@@ -1,8 +1,8 @@
 // A whole RS-485 line: a polling master (a controller stand-in), the
 // simulated modules and listener endpoints, all on one half-duplex line.
 //
-// The master sends its polls in turn, one every period, never while the line
-// is busy or while it still waits for an answer. What goes on the line
+// The master sends its polls in turn, one every period, never while it still
+// waits for an answer and only once the line has been quiet for its pause. What goes on the line
 // reaches everyone else on it: a request reaches every module and every
 // listener, an answer reaches the master and every listener.
 //
@@ -69,6 +69,7 @@ struct PolledLineOptions {
     std::vector<Poll> polls;
     int periodMs = 20;
     int timeoutMs = 100; // the master's wait for an answer after its request ends
+    int pauseMs = 10;    // the master's pause once the line has gone quiet, before its request
     int listeners = 1;
     std::vector<FaultRule> faults{};
     int babbleMs = 100;

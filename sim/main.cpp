@@ -31,7 +31,7 @@ const char* const Usage =
     "[--late N] [--foreign N] [--cut N] [--garbage N] [--flags A,B] [--refuse REG:CODE]... "
     "[--lose-reply REG[:N]]... "
     "[--module ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]]... [--master POLL,...] [--period MS] "
-    "[--timeout MS] [--listeners N] [--status FILE] [--fault KIND:N[@ADDRESS]]... "
+    "[--timeout MS] [--pause MS] [--listeners N] [--status FILE] [--fault KIND:N[@ADDRESS]]... "
     "[--babble-ms MS] [--help] [--help-master]\n";
 
 const char* const MasterHelp =
@@ -41,6 +41,8 @@ const char* const MasterHelp =
     "                      POLL is ADDRESS:REG:COUNT (a read, function 3) or\n"
     "                      ADDRESS:REG=VALUE[/VALUE]... (a write, function 16)\n"
     "  --timeout MS        how long the master waits for an answer after its request (100)\n"
+    "  --pause MS          how long the line must have been quiet before the master's\n"
+    "                      next request (10)\n"
     "  --listeners N       listener endpoints (1): pseudo-terminals that hear everything on the\n"
     "                      line; what a listener writes reaches nobody and is only counted\n"
     "  --status FILE       the counts, written every 200 ms and when the line stops\n"
@@ -55,8 +57,9 @@ const char* const MasterHelp =
     "others at PATH.2, PATH.3, ... when --link is given (else the pseudo-terminals).\n"
     "On SIGINT or SIGTERM the counts follow there, as in the status file, one \"key value\"\n"
     "a line: requests (the master's turns, spoilt ones too), replies (answers taken,\n"
-    "exceptions included), exceptions, timeouts, bad_replies (no answer, heard while\n"
-    "waiting), listener_bytes (written by the listeners), fault_<KIND> (spoilt so far).\n";
+    "exceptions included), exceptions (of the replies), timeouts (requests left without\n"
+    "an answer), bad_replies (no answer, heard while waiting), listener_bytes (written by\n"
+    "the listeners), fault_<KIND> (spoilt so far).\n";
 
 // The faults that each spoil the module's first N answers, as --bad-crc does.
 constexpr int LateReplyMs = 500; // past the master's time-out, within its late-reply window
@@ -417,6 +420,8 @@ int main(int argc, char** argv) {
             polled.periodMs = static_cast<int>(Number(option, value, 60000));
         else if (option == "--timeout")
             polled.timeoutMs = static_cast<int>(Number(option, value, 60000));
+        else if (option == "--pause")
+            polled.pauseMs = static_cast<int>(Number(option, value, 60000));
         else if (option == "--listeners")
             polled.listeners = static_cast<int>(Number(option, value, 16));
         else if (option == "--status")
@@ -427,8 +432,9 @@ int main(int argc, char** argv) {
             polled.babbleMs = static_cast<int>(Number(option, value, 1000));
         else
             Fail("unknown option " + option);
-        if (option == "--period" || option == "--timeout" || option == "--listeners" ||
-            option == "--status" || option == "--fault" || option == "--babble-ms")
+        if (option == "--period" || option == "--timeout" || option == "--pause" ||
+            option == "--listeners" || option == "--status" || option == "--fault" ||
+            option == "--babble-ms")
             masterOnly = option;
     }
     if (!masterOnly.empty() && !withMaster)
