@@ -108,7 +108,7 @@ struct PolledLine::Impl {
     ~Impl();
     void halt();
     void run();
-    void poll(Clock::time_point now);
+    void sendRequest(Clock::time_point now);
     void transmit(Clock::time_point now);
     void masterHears(const std::vector<uint8_t>& frame);
     std::vector<uint8_t> spoil(int source, std::vector<uint8_t> frame);
@@ -213,7 +213,7 @@ std::vector<uint8_t> PolledLine::Impl::spoil(int source, std::vector<uint8_t> fr
     return frame;
 }
 
-void PolledLine::Impl::poll(Clock::time_point now) {
+void PolledLine::Impl::sendRequest(Clock::time_point now) {
     if (!started || waiting || o.polls.empty() || now < pollDue || now < quietFor(pause))
         return;
     polled = o.polls[nextPoll];
@@ -307,7 +307,7 @@ void PolledLine::Impl::run() {
             waiting = false;
             count([](LineCounts& c) { ++c.timeouts; });
         }
-        poll(now);
+        sendRequest(now);
         transmit(now);
         readListeners();
         if (now >= statusDue) {
