@@ -41,6 +41,9 @@ int32_t Listener::start(const std::string& device, int32_t baud, int32_t parity)
     openError_ = port_.open(device, baud, parity);
     if (openError_ != 0)
         return COMM_OPEN_FAILED;
+    // What the driver kept from before is no frame heard now: its times
+    // would be those of the first read.
+    port_.discard();
     stopping_ = false;
     running_ = true;
     thread_ = std::thread([this, baud, parity] { run(baud, parity); });

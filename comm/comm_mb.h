@@ -200,7 +200,8 @@ typedef int32_t (*scan_read_fn)(uint8_t, uint16_t, uint16_t, uint16_t*, uint8_t,
  * ring of COMM_LISTEN_RING records until listen_read takes them; when the
  * ring is full the oldest go and are counted as lost. Nothing else grows:
  * a frame holds at most COMM_FRAME_BYTES bytes, the rest of a longer run is
- * only counted. These records are apart from read_frames'. */
+ * only counted. What the driver held from before listen_start is thrown
+ * away. These records are apart from read_frames'. */
 
 #define COMM_LISTEN_RING 8192
 

@@ -90,6 +90,9 @@ TEST(WineCom, ListeningHearsTheControllerAndStopsAtOnce) {
     EXPECT_EQ(listen_stop(), COMM_OK);
     EXPECT_LT(Clock::now() - stopping, std::chrono::seconds(2)) << "the stop waited on";
     ASSERT_GE(heard.size(), 40u);
+    // Heard as they came, not a backlog from before listening began.
+    EXPECT_GT(heard.back().time_us - heard.front().time_us, 300000);
+    EXPECT_EQ(heard.front().flags & COMM_HEARD_JOINED, 0);
 
     const uint8_t poll[] = {1, 3, 4, 0, 0, 3};
     int requests = 0, replies = 0, spoilt = 0;
