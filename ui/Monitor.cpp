@@ -573,11 +573,7 @@ TMonitor::TMonitor(QWidget* owner)
     QHeaderView* header = tvFrames->horizontalHeader();
     header->setStretchLastSection(true);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    tvFrames->setColumnWidth(MonitorModel::Time, 14 * digit);
-    tvFrames->setColumnWidth(MonitorModel::Direction, 4 * digit);
-    tvFrames->setColumnWidth(MonitorModel::ResponseTime, 10 * digit);
-    tvFrames->setColumnWidth(MonitorModel::Bytes, 40 * digit);
-    tvFrames->setColumnWidth(MonitorModel::Verdict, 7 * digit);
+    setColumnWidths();
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btPause);
@@ -696,6 +692,19 @@ void TMonitor::chbErrorsOnlyClick() {
     heardFilter_->setFailedOnly(chbErrorsOnly->isChecked());
 }
 
+void TMonitor::setColumnWidths() {
+    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    if (tvFrames->model() == heardFilter_) {
+        const int widths[] = {14, 9, 4, 10, 40, 7};
+        for (int c = 0; c < ListenModel::Meaning; ++c)
+            tvFrames->setColumnWidth(c, widths[c] * digit);
+        return;
+    }
+    const int widths[] = {14, 4, 10, 40, 7};
+    for (int c = 0; c < MonitorModel::Meaning; ++c)
+        tvFrames->setColumnWidth(c, widths[c] * digit);
+}
+
 bool TMonitor::listenMode() const {
     return chbListen->isChecked();
 }
@@ -708,6 +717,7 @@ void TMonitor::chbListenClick() {
     if (!chbListen->isChecked()) {
         stopListening(QString());
         tvFrames->setModel(filter_);
+        setColumnWidths();
         lbAddresses->setVisible(false);
         refresh();
         return;
@@ -729,7 +739,7 @@ void TMonitor::chbListenClick() {
     }
     heard_.clear();
     tvFrames->setModel(heardFilter_);
-    tvFrames->setColumnWidth(ListenModel::Time, 14 * fontMetrics().horizontalAdvance('0'));
+    setColumnWidths();
     lbAddresses->clear();
     lbAddresses->setVisible(true);
     for (QWidget* w : std::initializer_list<QWidget*>{cbListenPort, cbListenBaud, cbListenParity})

@@ -181,6 +181,7 @@ class TMonitor : public QWidget {
     void takeHeard();
     void stopListening(const QString& why);
     bool listenMode() const;
+    void setColumnWidths(); // of the table shown
 
     QTableView* tvFrames;
     QPushButton* btPause;
