@@ -81,4 +81,40 @@ int32_t Library::readFrames(uint64_t after, comm_frame* frames, int32_t capacity
     return Capture::instance().read(after, frames, capacity, count, lost);
 }
 
+int32_t Library::listenStart(const char* port, int32_t baud, uint8_t parity) {
+    std::lock_guard listening(listenMutex_);
+    listener_.stop();
+    if (baud <= 0 || parity > 2) {
+        errno = EINVAL;
+        return COMM_BAD_PARAMETER;
+    }
+    const auto device = resolvePort(port != nullptr ? port : "", iniFile_);
+    if (!device) {
+        errno = ENOENT;
+        return COMM_OPEN_FAILED;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (link_.device() == *device)
+            link_.close();
+    }
+    const int32_t rc = listener_.start(*device, baud, parity);
+    errno = listener_.openError();
+    return rc;
+}
+
+int32_t Library::listenRead(comm_heard* frames, int32_t capacity, int32_t frameSize, int32_t waitMs,
+                            int32_t* count, uint64_t* lost) {
+    if (count == nullptr || capacity < 0 || (frames == nullptr && capacity > 0) ||
+        frameSize != static_cast<int32_t>(sizeof(comm_heard)) || waitMs < 0 || waitMs > 1000)
+        return COMM_BAD_BUFFER;
+    return listener_.read(frames, capacity, waitMs, count, lost);
+}
+
+int32_t Library::listenStop() {
+    std::lock_guard listening(listenMutex_);
+    listener_.stop();
+    return COMM_OK;
+}
+
 } // namespace comm

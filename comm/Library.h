@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Link.h"
+#include "Listen.h"
 #include "comm_mb.h"
 
 #include <chrono>
@@ -43,6 +44,14 @@ class Library {
     int32_t scanRead(uint8_t address, uint16_t first, uint16_t count, uint16_t* data,
                      uint8_t patient, uint8_t* other);
 
+    // listen_start: closes the link first when it is on the same device.
+    int32_t listenStart(const char* port, int32_t baud, uint8_t parity);
+    // listen_read: never under the link's lock, so that it waits for no
+    // exchange.
+    int32_t listenRead(comm_heard* frames, int32_t capacity, int32_t frameSize, int32_t waitMs,
+                       int32_t* count, uint64_t* lost);
+    int32_t listenStop();
+
   private:
     // [Link] ResponseTimeout of the settings file, read anew at every open.
     std::chrono::milliseconds responseAllowance() const;
@@ -50,6 +59,8 @@ class Library {
     std::mutex mutex_;
     std::filesystem::path iniFile_;
     Link link_;
+    std::mutex listenMutex_; // of starting and stopping
+    Listener listener_;
 };
 
 } // namespace comm

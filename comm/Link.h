@@ -105,6 +105,8 @@ class Link {
     void close();
     bool isOpen() const { return line_.isOpen(); }
     int32_t baud() const { return baud_; }
+    // The device opened last, also while it is away or closed.
+    const std::string& device() const { return device_; }
     int openError() const { return openError_; }
 
     // The response allowance of the following exchanges (clamped to the

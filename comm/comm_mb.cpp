@@ -51,4 +51,18 @@ COMM_MB_API int32_t scan_read(uint8_t address, uint16_t first, uint16_t count, u
     return guarded([&] { return library().scanRead(address, first, count, data, patient, other); });
 }
 
+COMM_MB_API int32_t listen_start(const char* port, int32_t baud, uint8_t parity) {
+    return guarded([&] { return library().listenStart(port, baud, parity); });
+}
+
+COMM_MB_API int32_t listen_read(comm_heard* frames, int32_t capacity, int32_t frame_size,
+                                int32_t wait_ms, int32_t* count, uint64_t* lost) {
+    return guarded(
+        [&] { return library().listenRead(frames, capacity, frame_size, wait_ms, count, lost); });
+}
+
+COMM_MB_API int32_t listen_stop(void) {
+    return guarded([&] { return library().listenStop(); });
+}
+
 } // extern "C"

@@ -1,7 +1,8 @@
 /* The communication library of the QS730 service tool.
  *
  * Three C entry points, exported under their undecorated names, and optional
- * ones (read_frames, scan_read) after them: the tool works without those. The
+ * ones (read_frames, scan_read, listen_start, listen_read, listen_stop) after
+ * them: the tool works without those. The
  * library owns the serial port and the Modbus RTU exchange; the tool never
  * touches the port itself. */
 #ifndef COMM_MB_H
@@ -185,6 +186,87 @@ COMM_MB_API int32_t scan_read(uint8_t address, uint16_t first, uint16_t count, u
                               uint8_t patient, uint8_t* other);
 
 typedef int32_t (*scan_read_fn)(uint8_t, uint16_t, uint16_t, uint16_t*, uint8_t, uint8_t*);
+
+/* ---- Listening to a line without sending (optional: a tool must work
+ * without it)
+ *
+ * The library opens a port for listening alone, apart from the link of
+ * init_comm, and never writes to it. A thread of the library reads it, every
+ * read with a time-out of at most 50 ms, and cuts what it hears into frames:
+ * by the line's silence (3.5 characters, at least 1.75 ms) and by the length
+ * each frame's function allows (functions 1-6, 15 and 16 as request and as
+ * reply, exceptions; frames of other functions by silence alone), so that
+ * frames an adapter hands on together are told apart. The frames wait in a
+ * ring of COMM_LISTEN_RING records until listen_read takes them; when the
+ * ring is full the oldest go and are counted as lost. Nothing else grows:
+ * a frame holds at most COMM_FRAME_BYTES bytes, the rest of a longer run is
+ * only counted. What the driver held from before listen_start is thrown
+ * away. These records are apart from read_frames'. */
+
+#define COMM_LISTEN_RING 8192
+
+/* comm_heard.code */
+enum {
+    COMM_HEARD_FRAME = 0,   /* a whole frame with a right CRC */
+    COMM_HEARD_BAD_CRC = 1, /* as long as a frame of its function, with a wrong CRC */
+    COMM_HEARD_CUT = 2,     /* fewer bytes than its function calls for, then silence */
+    COMM_HEARD_NOISE = 3,   /* bytes that form no frame */
+    COMM_HEARD_LONG = 4,    /* a run without silence longer than any frame that held
+                               none: its first COMM_FRAME_BYTES in data, the rest
+                               counted in dropped */
+    COMM_HEARD_FAILED = 5   /* no bytes: the port failed (the adapter went away);
+                               listening has ended */
+};
+
+/* comm_heard.flags */
+#define COMM_HEARD_JOINED 1 /* came right after the frame before, without silence */
+
+/* One frame heard. Times in microseconds on the clocks of comm_frame: the
+ * first and last byte as reckoned from when the read returned (the last byte
+ * of a read just before it, each one before a character earlier). */
+typedef struct comm_heard {
+    uint64_t number; /* 1, 2, 3, ... since listen_start */
+    int64_t time_us;
+    int64_t end_us;
+    int64_t wall_us;
+    int64_t gap_us; /* silence since the end of the frame before; -1 for the first */
+    int32_t baud;
+    int32_t code;     /* COMM_HEARD_... */
+    uint32_t dropped; /* bytes of the run beyond data (COMM_HEARD_LONG) */
+    uint16_t length;  /* bytes in data */
+    uint8_t parity;
+    uint8_t flags; /* COMM_HEARD_JOINED */
+    uint8_t data[COMM_FRAME_BYTES];
+} comm_heard;
+
+/* Starts listening on `port` (names as for init_comm) at `baud` bit/s (any
+ * speed the driver takes) and `parity` (0 none, 1 odd, 2 even), ending any
+ * listening before. When `port` is the port of the link opened by
+ * init_comm, that link is closed first (call init_comm again after
+ * listen_stop). Returns 0; COMM_BAD_PARAMETER for a speed of 0 or less or
+ * another parity; COMM_OPEN_FAILED when the port cannot be opened or the
+ * driver refuses the speed (errno tells why, as after init_comm). */
+COMM_MB_API int32_t listen_start(const char* port, int32_t baud, uint8_t parity);
+
+/* Takes the frames heard and not yet taken, oldest first, at most `capacity`,
+ * into `frames`, and their number into *count; *lost (when not null) gets how
+ * many the ring dropped since the last call. Waits up to `wait_ms` (0 to
+ * 1000) for the first one when none waits. Returns 0 while listening and
+ * while frames wait; COMM_NOT_OPEN once listening has ended and every frame
+ * is taken (after listen_stop, or after a COMM_HEARD_FAILED record);
+ * COMM_BAD_BUFFER for a null count, a negative capacity, a null `frames` with
+ * a capacity, another `frame_size` than sizeof(comm_heard) or a wait outside
+ * 0..1000. */
+COMM_MB_API int32_t listen_read(comm_heard* frames, int32_t capacity, int32_t frame_size,
+                                int32_t wait_ms, int32_t* count, uint64_t* lost);
+
+/* Ends listening and gives the port up, within about 50 ms. Frames not yet
+ * taken stay to be taken. Returns 0, also when nothing was listening. */
+COMM_MB_API int32_t listen_stop(void);
+
+typedef int32_t (*listen_start_fn)(const char*, int32_t, uint8_t);
+typedef int32_t (*listen_read_fn)(comm_heard*, int32_t, int32_t, int32_t, int32_t*, uint64_t*);
+typedef int32_t (*listen_stop_fn)(void);
 
 #ifdef __cplusplus
 }

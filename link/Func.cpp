@@ -82,6 +82,9 @@ bool LoadCommLibraryFrom(const QString& path) {
         return false;
     }
     found.scan_read = reinterpret_cast<scan_read_fn>(library->resolve("scan_read"));
+    found.listen_start = reinterpret_cast<listen_start_fn>(library->resolve("listen_start"));
+    found.listen_read = reinterpret_cast<listen_read_fn>(library->resolve("listen_read"));
+    found.listen_stop = reinterpret_cast<listen_stop_fn>(library->resolve("listen_stop"));
     Comm = found;
     // Optional: without it the monitor of the line is off.
     FrameLog::global().bind(reinterpret_cast<read_frames_fn>(library->resolve("read_frames")));

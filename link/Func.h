@@ -32,6 +32,10 @@ struct CommEntryPoints {
     invoke_modb_fn invoke_modb = nullptr;
     EnumParameters_fn EnumParameters = nullptr;
     scan_read_fn scan_read = nullptr; // the bus scan's quick look
+    // Listening without sending (Listen.h).
+    listen_start_fn listen_start = nullptr;
+    listen_read_fn listen_read = nullptr;
+    listen_stop_fn listen_stop = nullptr;
 };
 extern CommEntryPoints Comm;
 

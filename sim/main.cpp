@@ -2,11 +2,14 @@
 // restarts it (a power cycle). With --module, several modules on one line.
 //
 // The first line on stdout is the device to open (or the link given with
-// --link), so scripts can read it.
+// --link), so scripts can read it. With --master, the line has a polling
+// master of its own and the devices printed are listener endpoints.
+#include "PolledLine.h"
 #include "Registers.h"
 #include "SimLine.h"
 #include "SimModule.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -27,7 +30,36 @@ const char* const Usage =
     "[--link-change at-once|after-restart] [--current-error GAIN%,UA] [--voltage-error GAIN%,MV] "
     "[--late N] [--foreign N] [--cut N] [--garbage N] [--flags A,B] [--refuse REG:CODE]... "
     "[--lose-reply REG[:N]]... "
-    "[--module ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]]... [--help]\n";
+    "[--module ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]]... [--master POLL,...] [--period MS] "
+    "[--timeout MS] [--pause MS] [--listeners N] [--status FILE] [--fault KIND:N[@ADDRESS]]... "
+    "[--babble-ms MS] [--help] [--help-master]\n";
+
+const char* const MasterHelp =
+    "With --master the line has a polling master of its own, the modules (--module, or the one\n"
+    "module of the other options) and listener endpoints, at --baud and --parity:\n"
+    "  --master POLL,...   the master's round, one request every --period MS (20) in turn;\n"
+    "                      POLL is ADDRESS:REG:COUNT (a read, function 3) or\n"
+    "                      ADDRESS:REG=VALUE[/VALUE]... (a write, function 16)\n"
+    "  --timeout MS        how long the master waits for an answer after its request (100)\n"
+    "  --pause MS          how long the line must have been quiet before the master's\n"
+    "                      next request (10)\n"
+    "  --listeners N       listener endpoints (1): pseudo-terminals that hear everything on the\n"
+    "                      line; what a listener writes reaches nobody and is only counted\n"
+    "  --status FILE       the counts, written every 200 ms and when the line stops\n"
+    "  --fault KIND:N[@ADDRESS]  every N-th transmission of the master (or of the module at\n"
+    "                      ADDRESS) goes out spoilt instead: noise (2..7 bytes that form no\n"
+    "                      frame), joined (the frame twice without silence), cut (its first\n"
+    "                      half), long (300 bytes with a right CRC), babble (garbage for\n"
+    "                      --babble-ms MS, 100), crc (the high byte of the CRC inverted)\n"
+    "Characters take 11 bits; frames are 3.5 characters (at least 2 ms) apart; a module\n"
+    "answers that long plus --delay after the request.\n"
+    "Standard output: one line per listener endpoint, the first at --link PATH and the\n"
+    "others at PATH.2, PATH.3, ... when --link is given (else the pseudo-terminals).\n"
+    "On SIGINT or SIGTERM the counts follow there, as in the status file, one \"key value\"\n"
+    "a line: requests (the master's turns, spoilt ones too), replies (answers taken,\n"
+    "exceptions included), exceptions (of the replies), timeouts (requests left without\n"
+    "an answer), bad_replies (no answer, heard while waiting), listener_bytes (written by\n"
+    "the listeners), fault_<KIND> (spoilt so far).\n";
 
 // The faults that each spoil the module's first N answers, as --bad-crc does.
 constexpr int LateReplyMs = 500; // past the master's time-out, within its late-reply window
@@ -158,6 +190,64 @@ sim::Options ModuleOption(const std::string& text, sim::Options o) {
     return o;
 }
 
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    for (std::string::size_type start = 0;;) {
+        const auto at = text.find(separator, start);
+        parts.push_back(text.substr(start, at - start));
+        if (at == std::string::npos)
+            return parts;
+        start = at + 1;
+    }
+}
+
+// "ADDRESS:REG:COUNT" or "ADDRESS:REG=VALUE[/VALUE]...", comma-separated.
+std::vector<sim::Poll> Polls(const std::string& text) {
+    std::vector<sim::Poll> polls;
+    for (const std::string& item : Split(text, ',')) {
+        const auto equals = item.find('=');
+        const std::vector<std::string> fields = Split(item.substr(0, equals), ':');
+        if (fields.size() != (equals == std::string::npos ? 3u : 2u))
+            Fail("bad value for --master: " + text);
+        sim::Poll p;
+        p.address = static_cast<uint8_t>(Number("--master", fields[0].c_str(), 247));
+        p.first = static_cast<uint16_t>(Number("--master", fields[1].c_str(), 0xFFFF));
+        if (equals == std::string::npos) {
+            p.count = static_cast<uint16_t>(Number("--master", fields[2].c_str(), 125));
+        } else {
+            for (const std::string& v : Split(item.substr(equals + 1), '/'))
+                p.values.push_back(static_cast<uint16_t>(Number("--master", v.c_str(), 0xFFFF)));
+            if (p.values.size() > 123)
+                Fail("bad value for --master: " + text);
+            p.count = static_cast<uint16_t>(p.values.size());
+        }
+        if (p.address < 1 || p.count < 1)
+            Fail("bad value for --master: " + text);
+        polls.push_back(p);
+    }
+    return polls;
+}
+
+// "KIND:N[@ADDRESS]".
+sim::FaultRule FaultOption(const std::string& text) {
+    const auto at = text.find('@');
+    const std::vector<std::string> fields = Split(text.substr(0, at), ':');
+    sim::FaultRule rule;
+    int kind = 0;
+    while (kind < sim::FaultKinds &&
+           (fields.empty() || fields[0] != sim::FaultName(static_cast<sim::Fault>(kind))))
+        ++kind;
+    if (kind == sim::FaultKinds || fields.size() != 2)
+        Fail("bad value for --fault: " + text);
+    rule.kind = static_cast<sim::Fault>(kind);
+    rule.every = static_cast<int>(Number("--fault", fields[1].c_str(), 1000000));
+    if (at != std::string::npos)
+        rule.address = static_cast<int>(Number("--fault", text.c_str() + at + 1, 247));
+    if (rule.every < 1 || (at != std::string::npos && rule.address < 1))
+        Fail("bad value for --fault: " + text);
+    return rule;
+}
+
 // Makes the link when one is asked for and prints the first line: the device
 // to open. False, having said why, when the link cannot be made.
 template <class Line> bool Publish(Line& line, const std::string& link) {
@@ -204,6 +294,53 @@ int RunLine(const std::vector<sim::Options>& modules, const std::string& link, i
     return 0;
 }
 
+// A line with a master of its own until SIGINT or SIGTERM; SIGUSR1 restarts
+// the modules. The counts go to standard output at the end.
+int RunPolled(const std::vector<sim::Options>& modules, const sim::PolledLineOptions& options,
+              const std::string& link, int delayMs, int badCrc, const sigset_t& stopSignals) {
+    for (const sim::FaultRule& rule : options.faults)
+        if (rule.address != 0 &&
+            std::none_of(modules.begin(), modules.end(),
+                         [&rule](const sim::Options& m) { return m.address == rule.address; }))
+            Fail("no module at the address of --fault " + std::string(sim::FaultName(rule.kind)) +
+                 "@" + std::to_string(rule.address));
+    sim::PolledLine line(modules, options);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        line.module(i).delayAll(delayMs);
+        line.module(i).corruptCrcNext(badCrc);
+    }
+    const std::vector<std::string> paths = line.listenerPaths();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        std::string name = paths[i];
+        if (!link.empty()) {
+            name = i == 0 ? link : link + "." + std::to_string(i + 1);
+            if (!line.linkAt(i, name)) {
+                std::fprintf(stderr, "qs730-sim: cannot create the link %s: %s\n", name.c_str(),
+                             std::strerror(errno));
+                return 1;
+            }
+        }
+        std::printf("%s\n", name.c_str());
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "qs730-sim: a line with a master polling every %d ms, %zu modules and %zu "
+                 "listener endpoints at %d bit/s, parity %d; stop with Ctrl+C, restart the "
+                 "modules with kill -USR1 %d\n",
+                 options.periodMs, line.size(), paths.size(), options.baud, options.parity,
+                 static_cast<int>(getpid()));
+    line.start();
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGUSR1) {
+        for (std::size_t i = 0; i < line.size(); ++i)
+            line.module(i).restart();
+        std::fprintf(stderr, "qs730-sim: restarted\n");
+    }
+    line.stop();
+    std::fputs(sim::StatusText(line.counts()).c_str(), stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -216,10 +353,18 @@ int main(int argc, char** argv) {
     int cut = 0;
     int garbage = 0;
     std::vector<std::string> moduleTexts;
+    sim::PolledLineOptions polled;
+    bool withMaster = false;
+    std::string masterOnly; // an option that needs --master
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
             std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (option == "--help-master") {
+            std::fputs(Usage, stdout);
+            std::fputs(MasterHelp, stdout);
             return 0;
         }
         if (i + 1 >= argc)
@@ -267,9 +412,35 @@ int main(int argc, char** argv) {
             options.appliedVoltageMv = static_cast<uint32_t>(Number(option, value, 0xFFFFFFFF));
         else if (option == "--module")
             moduleTexts.push_back(value);
+        else if (option == "--master") {
+            const auto more = Polls(value);
+            polled.polls.insert(polled.polls.end(), more.begin(), more.end());
+            withMaster = true;
+        } else if (option == "--period")
+            polled.periodMs = static_cast<int>(Number(option, value, 60000));
+        else if (option == "--timeout")
+            polled.timeoutMs = static_cast<int>(Number(option, value, 60000));
+        else if (option == "--pause")
+            polled.pauseMs = static_cast<int>(Number(option, value, 60000));
+        else if (option == "--listeners")
+            polled.listeners = static_cast<int>(Number(option, value, 16));
+        else if (option == "--status")
+            polled.statusPath = value;
+        else if (option == "--fault")
+            polled.faults.push_back(FaultOption(value));
+        else if (option == "--babble-ms")
+            polled.babbleMs = static_cast<int>(Number(option, value, 1000));
         else
             Fail("unknown option " + option);
+        if (option == "--period" || option == "--timeout" || option == "--pause" ||
+            option == "--listeners" || option == "--status" || option == "--fault" ||
+            option == "--babble-ms")
+            masterOnly = option;
     }
+    if (!masterOnly.empty() && !withMaster)
+        Fail(masterOnly + " needs --master");
+    if (polled.periodMs < 1 || polled.timeoutMs < 1 || polled.listeners < 1 || polled.babbleMs < 1)
+        Fail("bad value for --period, --timeout, --listeners or --babble-ms");
     if (options.address < 1)
         Fail("bad value for --address");
     if (reg::SpeedIndex(options.baud) < 0)
@@ -285,6 +456,16 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
+        if (withMaster) {
+            std::vector<sim::Options> modules;
+            for (const std::string& text : moduleTexts)
+                modules.push_back(ModuleOption(text, options));
+            if (modules.empty())
+                modules.push_back(options);
+            polled.baud = options.baud;
+            polled.parity = options.parity;
+            return RunPolled(modules, polled, link, delayMs, badCrc, stopSignals);
+        }
         if (!moduleTexts.empty()) {
             std::vector<sim::Options> modules;
             for (const std::string& text : moduleTexts)

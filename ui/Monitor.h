@@ -8,16 +8,22 @@
 #include <QAbstractTableModel>
 #include <QTimer>
 #include <QWidget>
+#include <deque>
 #include <vector>
 
 #include "FrameLog.h"
 #include "FrameMeaning.h"
+#include "ListenStats.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QTableView;
 class FailedRowsFilter;
+
+// Rows with a failure answer true to this role, in both tables of the window.
+constexpr int FailedRowRole = Qt::UserRole + 1;
 
 // The rows: taken from the program's store of frames, at most as many as it
 // keeps. A row keeps its frame as recorded and is put into words only when
@@ -30,7 +36,7 @@ class MonitorModel : public QAbstractTableModel {
   public:
     enum Column { Time, Direction, ResponseTime, Bytes, Verdict, Meaning, Columns };
     // Rows with a failure answer true to this role.
-    static constexpr int FailedRole = Qt::UserRole + 1;
+    static constexpr int FailedRole = FailedRowRole;
     // At most this many rows; a row of its own (below) is one of them.
     static constexpr std::size_t Capacity = FrameLog::Capacity;
 
@@ -89,6 +95,45 @@ class MonitorModel : public QAbstractTableModel {
     int failed_ = 0;
 };
 
+// The rows of a line listened to ("Слушать линию"): each frame heard with
+// its time, the silence before it, its part in the exchange, the reply's
+// time, the bytes and what they mean; at most Capacity rows, the oldest
+// going first; and the counts per address.
+class ListenModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    enum Column { Time, Gap, Direction, ResponseTime, Bytes, Verdict, Meaning, Columns };
+    static constexpr std::size_t Capacity = FrameLog::Capacity;
+
+    explicit ListenModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Takes in frames heard; `lost` frames the library dropped before them
+    // are one row of their own.
+    void take(const std::vector<comm_heard>& frames, uint64_t lost);
+    void clear();
+
+    int failedRows() const { return failed_; }
+    bool failed(int i) const { return rows_[static_cast<std::size_t>(i)].failed; }
+    FrameMeaning meaning(int i) const;
+    const HeardRow& row(int i) const { return rows_[static_cast<std::size_t>(i)]; }
+    const ListenPairing& pairing() const { return pairing_; }
+    // One row as a line of text, as MonitorModel::rowText.
+    QString rowText(int i, const QString& separator, bool withDate) const;
+
+  private:
+    QString text(int i, int column) const;
+
+    std::deque<HeardRow> rows_;
+    ListenPairing pairing_;
+    int failed_ = 0;
+};
+
 class TMonitor : public QWidget {
     Q_OBJECT
 
@@ -102,11 +147,17 @@ class TMonitor : public QWidget {
     static constexpr int StreamLookMs = 1000;
 
     explicit TMonitor(QWidget* owner);
+    ~TMonitor() override; // listening ends with the window
 
     // Shows the window, or brings it to the front when it is already shown.
     void open();
 
+    // The rows listened to: how often they are taken from the library.
+    static constexpr int ListenLookMs = 100;
+
     MonitorModel& model() { return model_; }
+    ListenModel& heard() { return heard_; }
+    bool listening() const;
     // The time until the next look.
     int lookInterval() const { return refresh_.interval(); }
     QTableView* view() const { return tvFrames; }
@@ -116,6 +167,9 @@ class TMonitor : public QWidget {
     void chbErrorsOnlyClick();
     void btCopyClick();
     void btSaveClick();
+    // "Слушать линию" on: listens on the port, speed and parity chosen;
+    // off: stops and shows the tool's own frames again.
+    void chbListenClick();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -124,6 +178,10 @@ class TMonitor : public QWidget {
   private:
     void refresh();
     void showState();
+    void takeHeard();
+    void stopListening(const QString& why);
+    bool listenMode() const;
+    void setColumnWidths(); // of the table shown
 
     QTableView* tvFrames;
     QPushButton* btPause;
@@ -132,8 +190,17 @@ class TMonitor : public QWidget {
     QPushButton* btCopy;
     QPushButton* btSave;
     QLabel* lbState;
+    QCheckBox* chbListen;
+    QComboBox* cbListenPort;
+    QComboBox* cbListenBaud;
+    QComboBox* cbListenParity;
+    QLabel* lbListen;    // why listening is off or ended, plain text
+    QLabel* lbAddresses; // the counts per address, plain text
     MonitorModel model_;
     FailedRowsFilter* filter_;
+    ListenModel heard_;
+    FailedRowsFilter* heardFilter_;
     QTimer refresh_;
+    QTimer listenTimer_;
     bool paused_ = false;
 };

@@ -3,6 +3,8 @@
 //
 //   qs730-screenshots <output folder>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -33,6 +35,7 @@
 #include "Modulparams.h"
 #include "Monitor.h"
 #include "Passw.h"
+#include "PolledLine.h"
 #include "PortMap.h"
 #include "ProtocolForm.h"
 #include "RecorderUi.h"
@@ -173,6 +176,34 @@ int main(int argc, char* argv[]) {
         QApplication::processEvents();
         monitor->resize(1100, 420);
         Save(monitor, "monitor");
+
+        // Listening to a line where a controller polls two modules, one of
+        // them now and then answering with a wrong CRC.
+        sim::Options a;
+        a.address = 3;
+        sim::Options b;
+        b.address = 7;
+        sim::PolledLineOptions lineOptions;
+        lineOptions.polls = {{3, 1024, 3, {}}, {7, 0, 1, {}}};
+        lineOptions.periodMs = 50;
+        lineOptions.faults = {{sim::Fault::BadCrc, 9, 3}};
+        sim::PolledLine line({a, b}, lineOptions);
+        monitor->findChild<QComboBox*>("cbListenPort")
+            ->setCurrentText(QString::fromStdString(line.listenerPaths().at(0)));
+        monitor->findChild<QComboBox*>("cbListenBaud")->setCurrentText("19200");
+        monitor->findChild<QComboBox*>("cbListenParity")->setCurrentIndex(2);
+        monitor->findChild<QCheckBox*>("chbListen")->click();
+        line.start();
+        for (int i = 0; i < 30; ++i) {
+            QThread::msleep(100);
+            QApplication::processEvents();
+        }
+        line.stop();
+        QThread::msleep(200);
+        QApplication::processEvents();
+        monitor->resize(1100, 520);
+        Save(monitor, "monitor-listen");
+        monitor->findChild<QCheckBox*>("chbListen")->click();
         monitor->hide();
     }
 

@@ -3,10 +3,17 @@
 //   COM1: address 1, 19200 bit/s, even parity, serial A0042, 12345 uA applied
 //   COM2: 9600 bit/s, odd parity, serial B0123
 //   COM3: 19200 bit/s, even parity, every reply with a wrong CRC
+//   COM4: a listener's end of a line where a controller polls the module at
+//         address 1 (19200 bit/s, even parity) every 20 ms, and every 5th
+//         request goes out with a wrong CRC
 // No other COM port up to COM200 leads anywhere.
+#include "Rtu.h"
 #include "comm_mb.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
 
 namespace {
 
@@ -62,4 +69,59 @@ TEST(WineCom, SearchFindsTheModuleOrSaysNothingAnswered) {
         << "COM1 holds another serial number";
     EXPECT_EQ(baud, -1);
     EXPECT_EQ(EnumParameters("COM3", 17, A0042, 1, &baud, &parity), COMM_BAD_CRC);
+}
+
+// Listening through wine's COM port: every read returns within its slice, so
+// the frames come as they are heard, a stop is prompt, and nothing hangs.
+TEST(WineCom, ListeningHearsTheControllerAndStopsAtOnce) {
+    using Clock = std::chrono::steady_clock;
+    ASSERT_EQ(listen_start("COM4", 19200, 2), COMM_OK);
+    std::vector<comm_heard> heard;
+    const auto start = Clock::now();
+    while (heard.size() < 40 && Clock::now() - start < std::chrono::seconds(10)) {
+        comm_heard chunk[32];
+        int32_t count = 0;
+        const auto before = Clock::now();
+        ASSERT_EQ(listen_read(chunk, 32, sizeof(comm_heard), 200, &count, nullptr), COMM_OK);
+        EXPECT_LT(Clock::now() - before, std::chrono::seconds(2)) << "a read waited on";
+        heard.insert(heard.end(), chunk, chunk + count);
+    }
+    const auto stopping = Clock::now();
+    EXPECT_EQ(listen_stop(), COMM_OK);
+    EXPECT_LT(Clock::now() - stopping, std::chrono::seconds(2)) << "the stop waited on";
+    ASSERT_GE(heard.size(), 40u);
+    // Heard as they came, not a backlog from before listening began.
+    EXPECT_GT(heard.back().time_us - heard.front().time_us, 300000);
+    EXPECT_EQ(heard.front().flags & COMM_HEARD_JOINED, 0);
+
+    const uint8_t poll[] = {1, 3, 4, 0, 0, 3};
+    int requests = 0, replies = 0, spoilt = 0;
+    for (const comm_heard& h : heard) {
+        if (h.code != COMM_HEARD_FRAME) {
+            ++spoilt;
+            EXPECT_EQ(h.code, COMM_HEARD_BAD_CRC) << h.number;
+            EXPECT_EQ(h.length, 8) << h.number;
+            continue;
+        }
+        if (h.length == 8) {
+            ++requests;
+            EXPECT_EQ(std::vector<uint8_t>(h.data, h.data + 6),
+                      std::vector<uint8_t>(poll, poll + 6));
+            EXPECT_TRUE(rtu::crcFits(h.data, 8));
+        } else {
+            ++replies;
+            EXPECT_EQ(h.length, 11) << h.number;
+            EXPECT_EQ(h.data[2], 6) << h.number;
+        }
+        EXPECT_EQ(h.baud, 19200);
+    }
+    EXPECT_GT(requests, 10);
+    EXPECT_NEAR(replies, requests, 2);
+    EXPECT_GE(spoilt, 3) << "every 5th request spoilt";
+
+    EXPECT_EQ(listen_start("COM200", 19200, 2), COMM_OPEN_FAILED);
+    int32_t count = -1;
+    comm_heard h;
+    EXPECT_EQ(listen_read(&h, 1, sizeof h, 100, &count, nullptr), COMM_NOT_OPEN);
+    EXPECT_EQ(count, 0);
 }
