@@ -245,6 +245,9 @@ void Store::openServer() {
         throw Exception(QStringLiteral("Нет связи с сервером истории %1: %2")
                             .arg(target_.text(), Reason(db.lastError())));
     const int v = readVersion();
+    if (v < 0)
+        throw Exception(QStringLiteral("Нет доступа к истории на сервере %1: %2")
+                            .arg(target_.text(), unreadable_));
     if (v == 0)
         throw Exception(QStringLiteral("На сервере истории %1 нет таблиц истории: администратор "
                                        "создаёт их сценарием history-server.sql.")
@@ -271,16 +274,20 @@ int Store::readVersion() {
         QSqlQuery t(db);
         if (!t.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
                                    "name = 'schema_version'")) ||
-            !t.next())
+            !t.next()) {
+            unreadable_ = Reason(t.lastError());
             return -1;
+        }
         if (t.value(0).toInt() == 0)
             return 0;
     } else if (!db.tables().contains(QStringLiteral("schema_version"))) {
         return 0;
     }
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !q.next())
+    if (!q.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !q.next()) {
+        unreadable_ = Reason(q.lastError());
         return -1;
+    }
     return q.value(0).toInt();
 }
 
@@ -290,7 +297,7 @@ void Store::migrate() {
     const QString path = target_.file;
     if (v < 0)
         throw Exception(QStringLiteral("Файл истории %1 не читается (%2); он оставлен как есть.")
-                            .arg(QuotedPath(path), Reason(db.lastError())));
+                            .arg(QuotedPath(path), unreadable_));
     if (v > SchemaVersion)
         throw Exception(QStringLiteral("Файл истории %1 записан более новой версией программы "
                                        "(схема %2, эта версия знает схему %3); он оставлен как "
@@ -341,7 +348,8 @@ int Store::add(const QList<Entry>& entries) {
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     const auto fail = [&](const QSqlError& e) {
         const QString reason = Reason(e);
-        db.rollback();
+        if (db.isOpen())
+            db.rollback();
         throw Exception(
             QStringLiteral("Не удалось записать историю в %1: %2").arg(target_.text(), reason));
     };

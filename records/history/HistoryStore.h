@@ -112,6 +112,7 @@ class Store {
     Target target_;
     QString connection_;
     int version_ = 0;
+    QString unreadable_; // why the schema's version could not be read
 };
 
 // Brings a local file of the first schema (or a new, empty one) up to
