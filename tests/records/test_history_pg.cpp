@@ -38,9 +38,10 @@ class TestHistoryPg : public QObject {
     void initTestCase() {
         QVERIFY2(server_.start(), qPrintable(server_.why()));
         QVERIFY2(server_.createDatabase(QStringLiteral("history")), qPrintable(server_.why()));
-        QVERIFY2(server_.psqlFile(QStringLiteral("history"),
-                                  QStringLiteral(QS_SOURCE_DIR "/records/history/history-server.sql")),
-                 qPrintable(server_.why()));
+        QVERIFY2(
+            server_.psqlFile(QStringLiteral("history"),
+                             QStringLiteral(QS_SOURCE_DIR "/records/history/history-server.sql")),
+            qPrintable(server_.why()));
         QVERIFY2(server_.psql(QStringLiteral("history"),
                               QStringLiteral("CREATE ROLE petrov LOGIN IN ROLE qs730_technician; "
                                              "CREATE ROLE sidorov LOGIN IN ROLE qs730_technician; "
@@ -85,7 +86,8 @@ class TestHistoryPg : public QObject {
             QVERIFY(db.open());
             QSqlQuery q(db);
             QVERIFY(!q.exec(sql));
-            QVERIFY(q.exec(QStringLiteral("SELECT COUNT(*) FROM entries WHERE registration = 'C0001'")));
+            QVERIFY(q.exec(
+                QStringLiteral("SELECT COUNT(*) FROM entries WHERE registration = 'C0001'")));
             QVERIFY(q.next());
             QVERIFY(q.value(0).toInt() >= HistoryCases::EveryKind(QString()).size());
         }
@@ -167,8 +169,7 @@ class TestHistoryPg : public QObject {
         QList<Entry> waiting;
         QTRY_VERIFY_WITH_TIMEOUT(Queue(queueFile).read(&waiting) && waiting.isEmpty(), 30000);
         Store check(target());
-        QCOMPARE(check.moduleHistory(QStringLiteral("F0001")).size(),
-                 first.size() + second.size());
+        QCOMPARE(check.moduleHistory(QStringLiteral("F0001")).size(), first.size() + second.size());
     }
 
     void twoWritersAtOnce() {
