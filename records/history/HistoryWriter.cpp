@@ -24,6 +24,10 @@ void SetCurrentSink(Sink* sink) {
     currentSink.store(sink);
 }
 
+Writer* CurrentWriter() {
+    return dynamic_cast<Writer*>(currentSink.load());
+}
+
 void Record(const Entry& entry) {
     if (Sink* s = currentSink.load())
         s->add(entry);

@@ -32,6 +32,10 @@ void SetCurrentSink(Sink* sink);
 // Adds through the current sink, if there is one.
 void Record(const Entry& entry);
 
+class Writer;
+// The current sink when it is the real writer (it also answers questions).
+Writer* CurrentWriter();
+
 class WriterWorker;
 
 class Writer : public QObject, public Sink {
