@@ -1,6 +1,7 @@
 #include "HistoryWriter.h"
 
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QMutex>
 #include <QSet>
 #include <QThread>
@@ -22,6 +23,21 @@ Sink* CurrentSink() {
 
 void SetCurrentSink(Sink* sink) {
     currentSink.store(sink);
+}
+
+namespace {
+QMutex intervalsMutex;
+QHash<QString, int> intervals;
+} // namespace
+
+int IntervalFor(const QString& registration) {
+    QMutexLocker lock(&intervalsMutex);
+    return intervals.value(registration, DefaultIntervalMonths);
+}
+
+void NoteInterval(const QString& registration, int months) {
+    QMutexLocker lock(&intervalsMutex);
+    intervals[registration] = months;
 }
 
 Writer* CurrentWriter() {
@@ -119,6 +135,8 @@ class WriterWorker : public QObject {
         } catch (const Exception&) {
             store().close();
         }
+        if (row)
+            NoteInterval(registration, row->intervalMonths);
         emit moduleFound(registration, row);
     }
 

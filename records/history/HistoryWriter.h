@@ -36,6 +36,11 @@ class Writer;
 // The current sink when it is the real writer (it also answers questions).
 Writer* CurrentWriter();
 
+// The calibration interval of a module as the history last answered for it
+// (Writer::askModule), else DefaultIntervalMonths. Never waits.
+int IntervalFor(const QString& registration);
+void NoteInterval(const QString& registration, int months);
+
 class WriterWorker;
 
 class Writer : public QObject, public Sink {
