@@ -17,6 +17,7 @@
 #include "Calib.h"
 #include "Compar.h"
 #include "Convert.h"
+#include "Fleet.h"
 #include "FrameLog.h"
 #include "Func.h"
 #include "HistoryRecords.h"
@@ -121,6 +122,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miCalibProtocol, &QAction::triggered, this,
             seam::Guarded(this, &TForm1::miCalibProtocolClick));
     connect(ui->miConfig, &QAction::triggered, this, seam::Guarded(this, &TForm1::miConfigClick));
+    connect(ui->miModules, &QAction::triggered, this, seam::Guarded(this, &TForm1::miModulesClick));
     connect(ui->miComPars, &QAction::triggered, this, seam::Guarded(this, &TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, seam::Guarded(this, &TForm1::miAboutClick));
     connect(ui->miHelp, &QAction::triggered, this, seam::Guarded(this, &TForm1::miHelpClick));
@@ -503,4 +505,11 @@ void TForm1::showHistoryNote(const QString& text) {
     historyNote_->setVisible(!text.isEmpty());
 }
 
-void TForm1::miModulesClick() {}
+// The fleet from the store the history writes to (the password asked at
+// start included).
+void TForm1::miModulesClick() {
+    History::Writer* writer = History::CurrentWriter();
+    TFleet window(this, writer ? writer->target() : History::LoadTarget(ToolSettingsFile()));
+    window.load();
+    window.exec();
+}

@@ -201,7 +201,7 @@ class WriterWorker : public QObject {
 };
 
 Writer::Writer(Target target, QString queuePath, int retryMs, QObject* parent)
-    : QObject(parent), thread_(new QThread),
+    : QObject(parent), target_(target), thread_(new QThread),
       worker_(new WriterWorker(std::move(target), std::move(queuePath), retryMs)) {
     qRegisterMetaType<std::optional<History::ModuleRow>>();
     worker_->moveToThread(thread_);

@@ -50,6 +50,7 @@ class Writer : public QObject, public Sink {
     ~Writer() override;
 
     void add(const Entry& entry) override;
+    const Target& target() const { return target_; }
     // Asks for the line of the fleet of a module; moduleFound answers.
     void askModule(const QString& registration);
     // Tries the queue now.
@@ -64,6 +65,7 @@ class Writer : public QObject, public Sink {
     void moduleFound(const QString& registration, const std::optional<History::ModuleRow>& row);
 
   private:
+    Target target_;
     QThread* thread_;
     WriterWorker* worker_;
 };
