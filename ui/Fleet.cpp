@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDateTime>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "Errors.h"
+#include "HistoryImport.h"
 #include "HistoryViews.h"
 #include "ModuleHistory.h"
 #include "Protocol.h"
@@ -18,6 +20,11 @@
 #include "SaveAs.h"
 #include "SaveName.h"
 #include "Seam.h"
+
+std::function<QString(QWidget*)> AskImportFolder = [](QWidget* owner) {
+    return QFileDialog::getExistingDirectory(
+        owner, QStringLiteral("Импорт протоколов и конфигураций"), DocumentsOrHomeFolder());
+};
 
 TFleet::TFleet(QWidget* parent, History::Target target)
     : QDialog(parent), target_(std::move(target)), edSearch_(new QLineEdit(this)),
@@ -50,6 +57,8 @@ TFleet::TFleet(QWidget* parent, History::Target target)
     btHistory->setObjectName(QStringLiteral("btHistory"));
     auto* btExport = new QPushButton(QStringLiteral("Экспорт CSV..."), this);
     btExport->setObjectName(QStringLiteral("btExport"));
+    auto* btImport = new QPushButton(QStringLiteral("Импорт..."), this);
+    btImport->setObjectName(QStringLiteral("btImport"));
     auto* btClose = new QPushButton(QStringLiteral("Закрыть"), this);
 
     auto* top = new QHBoxLayout;
@@ -60,6 +69,7 @@ TFleet::TFleet(QWidget* parent, History::Target target)
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btHistory);
     buttons->addWidget(btExport);
+    buttons->addWidget(btImport);
     buttons->addStretch(1);
     buttons->addWidget(btClose);
     auto* layout = new QVBoxLayout(this);
@@ -75,7 +85,18 @@ TFleet::TFleet(QWidget* parent, History::Target target)
     connect(tbModules_, &QTableWidget::cellDoubleClicked, this,
             seam::Guarded(this, &TFleet::btHistoryClick));
     connect(btExport, &QPushButton::clicked, this, seam::Guarded(this, &TFleet::btExportClick));
+    connect(btImport, &QPushButton::clicked, this, seam::Guarded(this, &TFleet::btImportClick));
     connect(btClose, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TFleet::btImportClick() {
+    const QString folder = AskImportFolder ? AskImportFolder(this) : QString();
+    if (folder.isEmpty())
+        return;
+    History::Store store(target_);
+    const History::ImportResult r = History::ImportFolder(store, folder);
+    load();
+    seam::message(this, History::ImportSummary(r), QString(), seam::Icon::Information);
 }
 
 void TFleet::load() {

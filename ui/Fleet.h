@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 #include "HistoryStore.h"
 
@@ -12,6 +13,10 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QTableWidget;
+
+// Asks for the folder to import from; empty when cancelled. Tests put their
+// own here.
+extern std::function<QString(QWidget* owner)> AskImportFolder;
 
 class TFleet : public QDialog {
     Q_OBJECT
@@ -23,6 +28,9 @@ class TFleet : public QDialog {
     void load();
     void btHistoryClick();
     void btExportClick();
+    // Imports the protocols' CSVs and the configuration files of a folder
+    // the technician chooses, then shows the fleet again.
+    void btImportClick();
     const QList<History::ModuleRow>& shown() const { return shown_; }
 
   private:
