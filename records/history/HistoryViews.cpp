@@ -1,5 +1,6 @@
 #include "HistoryViews.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMap>
@@ -76,8 +77,65 @@ QList<TimelineItem> Timeline(const QList<Entry>& entries) {
     return out;
 }
 
-static void AddValue(QStringList& lines, const QString& key, const QJsonValue& v, int depth) {
+// The details' keys as the technician reads them; a key not here shows as it is.
+static QString KeyText(const QString& key) {
+    static const QHash<QString, QString> names = {
+        {QStringLiteral("asFound"), QStringLiteral("Как найден")},
+        {QStringLiteral("asLeft"), QStringLiteral("Как оставлен")},
+        {QStringLiteral("before"), QStringLiteral("Коэффициенты до")},
+        {QStringLiteral("after"), QStringLiteral("Коэффициенты после")},
+        {QStringLiteral("error"), QStringLiteral("Погрешность")},
+        {QStringLiteral("errorPercent"), QStringLiteral("Погрешность, %")},
+        {QStringLiteral("nominal"), QStringLiteral("Номинал")},
+        {QStringLiteral("mean"), QStringLiteral("Среднее")},
+        {QStringLiteral("pass"), QStringLiteral("Годен")},
+        {QStringLiteral("range"), QStringLiteral("Диапазон")},
+        {QStringLiteral("flags"), QStringLiteral("Флаги")},
+        {QStringLiteral("tolerance"), QStringLiteral("Допуск")},
+        {QStringLiteral("tolerancePercent"), QStringLiteral("Допуск, %")},
+        {QStringLiteral("reference"), QStringLiteral("Эталон")},
+        {QStringLiteral("referenceSerial"), QStringLiteral("Заводской номер эталона")},
+        {QStringLiteral("referenceValidUntil"), QStringLiteral("Эталон действителен до")},
+        {QStringLiteral("verdict"), QStringLiteral("Заключение")},
+        {QStringLiteral("number"), QStringLiteral("Номер протокола")},
+        {QStringLiteral("module"), QStringLiteral("Модуль")},
+        {QStringLiteral("files"), QStringLiteral("Файлы")},
+        {QStringLiteral("name"), QStringLiteral("Имя")},
+        {QStringLiteral("sha256"), QStringLiteral("SHA-256")},
+        {QStringLiteral("firmware"), QStringLiteral("Версия ПО")},
+        {QStringLiteral("serial"), QStringLiteral("Рег. номер")},
+        {QStringLiteral("type"), QStringLiteral("Код типа")},
+        {QStringLiteral("typeName"), QStringLiteral("Тип")},
+        {QStringLiteral("manufactured"), QStringLiteral("Дата изготовления")},
+        {QStringLiteral("calibrationDate"), QStringLiteral("Дата калибровки")},
+        {QStringLiteral("dateWritten"), QStringLiteral("Записанная дата калибровки")},
+        {QStringLiteral("where"), QStringLiteral("Подключение")},
+        {QStringLiteral("organisation"), QStringLiteral("Организация")},
+        {QStringLiteral("temperature"), QStringLiteral("Температура, °C")},
+        {QStringLiteral("outcome"), QStringLiteral("Итог")},
+        {QStringLiteral("months"), QStringLiteral("Интервал, мес.")},
+        {QStringLiteral("count"), QStringLiteral("Счётчик")},
+        {QStringLiteral("cleared"), QStringLiteral("Обнулён")},
+        {QStringLiteral("when"), QStringLiteral("Время")},
+        {QStringLiteral("fromCalibration"), QStringLiteral("По отсчётам калибровки")},
+        {QStringLiteral("points"), QStringLiteral("Точки")},
+        {QStringLiteral("imported"), QStringLiteral("Импортирована")},
+        {QStringLiteral("failure"), QStringLiteral("Сбой")},
+        {QStringLiteral("complete"), QStringLiteral("Полностью")},
+        {QStringLiteral("target"), QStringLiteral("Задано")},
+        {QStringLiteral("holds"), QStringLiteral("В модуле")},
+        {QStringLiteral("address"), QStringLiteral("Адрес")},
+        {QStringLiteral("baud"), QStringLiteral("Скорость")},
+        {QStringLiteral("parity"), QStringLiteral("Паритет")},
+        {QStringLiteral("serialBefore"), QStringLiteral("Рег. номер до")},
+        {QStringLiteral("serialAfter"), QStringLiteral("Рег. номер после")},
+    };
+    return names.value(key, key);
+}
+
+static void AddValue(QStringList& lines, const QString& rawKey, const QJsonValue& v, int depth) {
     const QString pad(depth * 2, QLatin1Char(' '));
+    const QString key = KeyText(rawKey);
     if (v.isObject()) {
         lines << pad + key + QLatin1Char(':');
         const QJsonObject o = v.toObject();
