@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QColor>
@@ -81,13 +82,8 @@ TForm1::TForm1(QWidget* parent)
         // Another link may lead to another module: known once it answers.
         module_.reset();
         due_->clear();
-        if (History::CurrentSink() && !identifyPending_) {
-            identifyPending_ = true;
-            QTimer::singleShot(0, this, [this] {
-                identifyPending_ = false;
-                identifyModule();
-            });
-        }
+        if (History::CurrentSink())
+            scheduleIdentify(0);
     };
 
     ShowFlags(ui, 0);
@@ -448,9 +444,25 @@ void TForm1::miBusScanClick() {
 
 // ---- The module's history
 
+void TForm1::scheduleIdentify(int ms) {
+    if (identifyPending_)
+        return;
+    identifyPending_ = true;
+    QTimer::singleShot(ms, this, [this] {
+        identifyPending_ = false;
+        identifyModule();
+    });
+}
+
 void TForm1::identifyModule() {
     if (!History::CurrentSink())
         return;
+    // Not while the link is on the move or a dialog has the line (the scan,
+    // a write of the link): once they are done.
+    if (PollHold::held() || QApplication::activeModalWidget()) {
+        scheduleIdentify(300);
+        return;
+    }
     ModuleRecordId id;
     try {
         id = ReadModuleRecordId();

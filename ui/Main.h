@@ -85,6 +85,7 @@ class TForm1 : public QMainWindow {
     // module costs one exchange), puts it into the history and shows its
     // due date under the status line. Only while the history is kept.
     void identifyModule();
+    void scheduleIdentify(int ms);
     // The due date of the module the tool talks to, from its history, or
     // from its own calibration date with the default interval.
     void showModuleDue(const QString& registration, const std::optional<History::ModuleRow>& row);

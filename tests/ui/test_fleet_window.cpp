@@ -3,6 +3,7 @@
 // that cannot be read said in the window as plain text; the timeline opened
 // to an entry's details; the drift drawn with its series.
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QLabel>
@@ -150,6 +151,34 @@ class TestFleetWindow : public QObject {
         // Drawn without a fault at a size the window gives it.
         w.drift()->resize(500, 200);
         QVERIFY(!w.drift()->grab().isNull());
+    }
+
+    // Import from a folder the technician picks: the fleet shows what came
+    // in, and the summary says how many.
+    void importShowsWhatCameIn() {
+        Target t;
+        t.file = dir_.filePath(QStringLiteral("import.sqlite"));
+        const QString folder = dir_.filePath(QStringLiteral("in"));
+        QDir().mkpath(folder);
+        QFile f(folder + QStringLiteral("/Протокол.csv"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("\xEF\xBB\xBFПротокол проверки;B0100-20250101-100000\r\n"
+                "Дата;01.01.2025 10:00\r\nРегистрационный номер;B0100\r\n");
+        f.close();
+        const auto before = AskImportFolder;
+        AskImportFolder = [&](QWidget*) { return folder; };
+        const RecorderUi boxes;
+        TFleet w(nullptr, t);
+        w.load();
+        w.btImportClick();
+        w.btImportClick();
+        AskImportFolder = before;
+        QCOMPARE(Column(Control<QTableWidget>(w, "tbModules"), 0), QStringList{"B0100"});
+        const QStringList said = boxes.texts();
+        QCOMPARE(said.size(), 2);
+        QVERIFY2(said[0].startsWith(QStringLiteral("Добавлено записей: 1,")), qPrintable(said[0]));
+        QVERIFY2(said[1].startsWith(QStringLiteral("Добавлено записей: 0, уже были в истории: 1")),
+                 qPrintable(said[1]));
     }
 
     void missingFileSaysSo() {
