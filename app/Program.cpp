@@ -1,11 +1,16 @@
 #include "Program.h"
 
 #include <QApplication>
+#include <QInputDialog>
 #include <QLibraryInfo>
+#include <QLineEdit>
+#include <QTimer>
 #include <QTranslator>
 #include <memory>
 
 #include "Func.h"
+#include "HistoryStore.h"
+#include "HistoryWriter.h"
 #include "Main.h"
 #include "Manual.h"
 #include "Passw.h"
@@ -28,6 +33,37 @@ void WireMainWindow(TForm1& form) {
     form.openManual = OpenManual;
 }
 
+std::unique_ptr<History::Writer> StartHistory() {
+    const ProfileFile settings = ToolSettingsFile();
+    History::Target target = History::LoadTarget(settings);
+    // The server's password: from its own password file, or asked once per
+    // run when the settings say so; never kept in the settings file.
+    if (target.backend == History::Target::Backend::Server &&
+        settings.readInteger(QStringLiteral("History"), QStringLiteral("AskPassword"), 0, 0, 1)) {
+        bool ok = false;
+        target.password =
+            QInputDialog::getText(nullptr, seam::AppTitle,
+                                  QStringLiteral("Пароль пользователя %1 на сервере истории %2:")
+                                      .arg(target.user, target.text()),
+                                  QLineEdit::Password, QString(), &ok);
+    }
+    auto writer = std::make_unique<History::Writer>(target, History::DefaultQueueFile());
+    History::SetCurrentSink(writer.get());
+    return writer;
+}
+
+void WireHistory(TForm1& form, History::Writer& writer) {
+    QObject::connect(&writer, &History::Writer::unavailable, &form, [&form](const QString& why) {
+        form.showHistoryNote(
+            QStringLiteral("История недоступна, записи ждут в очереди: %1").arg(why));
+    });
+    QObject::connect(&writer, &History::Writer::available, &form, [&form](int written) {
+        form.showHistoryNote(
+            QStringLiteral("История снова доступна: записей из очереди передано %1").arg(written));
+        QTimer::singleShot(15000, &form, [&form] { form.showHistoryNote(QString()); });
+    });
+}
+
 int RunProgram(QApplication& app, const QString& libraryPath) {
     InstallQtTranslation();
     // What a save cut short by a crash or a kill left beside the settings file.
@@ -38,8 +74,11 @@ int RunProgram(QApplication& app, const QString& libraryPath) {
 
     QApplication::setApplicationName(seam::AppTitle);
     try {
+        // Before the window: the module it finds on its link goes into it.
+        const std::unique_ptr<History::Writer> history = StartHistory();
         TForm1 form;
         WireMainWindow(form);
+        WireHistory(form, *history);
         // The password dialog lives, hidden, for the whole run.
         TPassword password(&form);
         Password = &password;

@@ -98,6 +98,22 @@ uint16_t ProtocolData::calibrationDateAfter() const {
     return adjustment && adjustment->complete ? adjustment->dateWritten : module.calibrationDate;
 }
 
+QDate ProtocolData::nextCalibration() const {
+    const reg::Date d = reg::UnpackDate(calibrationDateAfter());
+    if (!reg::IsValidDate(d))
+        return {};
+    return QDate(2000 + d.year, d.month, d.day).addMonths(intervalMonths);
+}
+
+QString ProtocolData::nextCalibrationText() const {
+    const QDate next = nextCalibration();
+    if (!next.isValid())
+        return QStringLiteral("—");
+    return QStringLiteral("до %1 (интервал %2 мес.)")
+        .arg(next.toString(QStringLiteral("dd.MM.yyyy")))
+        .arg(intervalMonths);
+}
+
 bool ProtocolData::pass() const {
     if (adjustment)
         return asLeft && asLeft->pass();
@@ -156,6 +172,7 @@ QByteArray ProtocolCsv(const ProtocolData& d) {
     } else {
         out += Line({QStringLiteral("Дата калибровки"), PackedDateText(d.module.calibrationDate)});
     }
+    out += Line({QStringLiteral("Следующая калибровка"), d.nextCalibrationText()});
     out += Line({QStringLiteral("Исполнитель"), p.technician});
     out += Line({QStringLiteral("Организация"), p.organisation});
     out += Line(

@@ -40,6 +40,12 @@ struct ProtocolData {
     std::optional<CheckResult> asFound;
     std::optional<CheckResult> asLeft;
     std::optional<CalibrationResult> adjustment; // none: a check alone
+    int intervalMonths = 12;                     // the module's calibration interval
+
+    // The calibration date after plus the interval; invalid without a date.
+    QDate nextCalibration() const;
+    // "до 09.12.2027 (интервал 12 мес.)", or "—" without a calibration date.
+    QString nextCalibrationText() const;
 
     bool calibration() const { return adjustment.has_value(); }
     // "Протокол калибровки", or "Протокол проверки" for a check alone.

@@ -1,6 +1,8 @@
 #include "AccuracyRecords.h"
 
 #include "CalibrationProtocol.h"
+#include "HistoryRecords.h"
+#include "HistoryWriter.h"
 #include "RecordFile.h"
 
 bool AccuracyRecords::calibrated(const ModuleRecordId& before, const CalibrationResult& calibration,
@@ -18,7 +20,13 @@ bool AccuracyRecords::calibrated(const ModuleRecordId& before, const Calibration
     lastCheck_.reset(); // the module has changed since
     calibration_ = data;
     calibrationSaved_ = false;
+    History::Record(History::ProtocolEntry(data));
     return true;
+}
+
+void AccuracyRecords::checked(const CheckResult& check) {
+    lastCheck_ = check;
+    History::Record(History::CheckEntry(check, QString()));
 }
 
 bool AccuracyRecords::checkedAsLeft(const CheckResult& left) {
@@ -29,5 +37,7 @@ bool AccuracyRecords::checkedAsLeft(const CheckResult& left) {
 }
 
 void SaveProtocol(const ProtocolData& data, const QString& pdfPath, const QString& csvPath) {
-    WriteRecordFiles({{pdfPath, ProtocolPdf(data)}, {csvPath, ProtocolCsv(data)}});
+    const QList<RecordFile> files = {{pdfPath, ProtocolPdf(data)}, {csvPath, ProtocolCsv(data)}};
+    WriteRecordFiles(files);
+    History::Record(History::ProtocolEntry(data, files));
 }

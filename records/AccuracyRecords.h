@@ -18,8 +18,9 @@
 class AccuracyRecords {
   public:
     // A finished check: the last one, the as-found record of a calibration
-    // of its module that follows.
-    void checked(const CheckResult& check) { lastCheck_ = check; }
+    // of its module that follows. It goes into the module's history, as
+    // does a calibration that went through and a protocol saved.
+    void checked(const CheckResult& check);
     const std::optional<CheckResult>& lastCheck() const { return lastCheck_; }
 
     // After the wizard: a calibration that went through becomes the last

@@ -101,6 +101,7 @@ int Render(QPdfWriter& writer, const ProtocolData& d, int totalPages) {
         module.push_back(
             {QStringLiteral("Дата калибровки"), PackedDateText(d.module.calibrationDate)});
     }
+    module.push_back({QStringLiteral("Следующая калибровка"), d.nextCalibrationText()});
     s.pairs(module);
     s.space();
 

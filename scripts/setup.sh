@@ -12,17 +12,22 @@ set -euo pipefail
 # libmodbus is for the simulated module (a slave built on it) and for the
 # tests, which hold the communication library against it; the tool and its
 # library do not use it.
+# The history keeps a local SQLite file or writes to a PostgreSQL server
+# through Qt's SQL drivers.
 build=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libxcb1-dev
+  libqt6sql6-sqlite libqt6sql6-psql
   libmodbus-dev
   fonts-dejavu-core
 )
 # CPack's Debian generator finds the dependencies with dpkg-shlibdeps, which
 # tells the files apart with `file`.
 package=(dpkg-dev file)
+# The history's tests start a PostgreSQL server of their own (initdb in a
+# temporary folder), from Debian's package.
 tests=(
-  libgtest-dev ccache
+  libgtest-dev ccache postgresql
   mbpoll
   xvfb xauth poppler-utils
   desktop-file-utils

@@ -188,15 +188,20 @@ mingw_dlls=(
 
 # What the program needs beside it on a Windows PC: the C++ runtime, Qt with
 # its windows platform and style and its Russian translation (the Linux
-# package's file: the same Qt version).
+# package's file: the same Qt version); the SQL drivers of the modules'
+# history: SQLite for the local file, ODBC for the shared server.
 stage_runtime() { # <folder>
   local dir=$1
-  mkdir -p "$dir/platforms" "$dir/styles"
+  mkdir -p "$dir/platforms" "$dir/styles" "$dir/sqldrivers"
   cp "${mingw_dlls[@]}" "$dir/"
   cp /usr/share/qt6/translations/qtbase_ru.qm "$dir/"
-  cp "$qt_prefix"/bin/Qt6{Core,Gui,Widgets}.dll "$dir/"
+  cp "$qt_prefix"/bin/Qt6{Core,Gui,Widgets,Sql}.dll "$dir/"
   cp "$qt_prefix/plugins/platforms/qwindows.dll" "$dir/platforms/"
   cp "$qt_prefix/plugins/styles/qwindowsvistastyle.dll" "$dir/styles/"
+  cp "$qt_prefix/plugins/sqldrivers/qsqlite.dll" "$dir/sqldrivers/"
+  if [ -f "$qt_prefix/plugins/sqldrivers/qsqlodbc.dll" ]; then
+    cp "$qt_prefix/plugins/sqldrivers/qsqlodbc.dll" "$dir/sqldrivers/"
+  fi
 }
 
 # From the Linux build: the technician's manual and the program's icon for

@@ -6,6 +6,8 @@
 #include "Check.h"
 #include "Errors.h"
 #include "Func.h"
+#include "HistoryRecords.h"
+#include "HistoryWriter.h"
 #include "ProtocolForm.h"
 #include "Remember.h"
 #include "SaveAs.h"
@@ -118,6 +120,7 @@ bool AccuracyWindows::makeProtocol(QWidget* owner, ProtocolData data) {
     data.people = form.people();
     Remember(owner, settings_, [&](ProfileFile& file) { SaveProtocolPeople(file, data.people); });
     data.made = QDateTime::currentDateTime();
+    data.intervalMonths = History::IntervalFor(History::RegistrationOf(data.module.serial));
     if (data.people.referenceExpired(data.made.date()))
         seam::message(owner,
                       QStringLiteral("Срок действия калибровки эталона истёк!\n"

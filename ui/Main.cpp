@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QColor>
@@ -17,8 +18,11 @@
 #include "Calib.h"
 #include "Compar.h"
 #include "Convert.h"
+#include "Fleet.h"
 #include "FrameLog.h"
 #include "Func.h"
+#include "HistoryRecords.h"
+#include "HistoryWriter.h"
 #include "LinkSettings.h"
 #include "LinkStatsWindow.h"
 #include "MeasureLog.h"
@@ -61,9 +65,25 @@ TForm1::TForm1(QWidget* parent)
     linkState->setObjectName(QStringLiteral("StatusPanel1"));
     linkState->setTextFormat(Qt::PlainText); // the port's name comes from the settings file
     ui->StatusBar1->addWidget(linkState, 1);
+    // Under the link: the due date of the module it leads to, and what the
+    // history has to say.
+    due_ = new QLabel(ui->StatusBar1);
+    due_->setObjectName(QStringLiteral("StatusPanelDue"));
+    due_->setTextFormat(Qt::PlainText);
+    ui->StatusBar1->addWidget(due_);
+    historyNote_ = new QLabel(ui->StatusBar1);
+    historyNote_->setObjectName(QStringLiteral("StatusPanelHistory"));
+    historyNote_->setTextFormat(Qt::PlainText);
+    ui->StatusBar1->addWidget(historyNote_);
+    historyNote_->hide();
     LinkStateSink = [this, linkState](const QString& text) {
         linkState->setText(text);
         ++linkShown_; // the link may have been reopened
+        // Another link may lead to another module: known once it answers.
+        module_.reset();
+        due_->clear();
+        if (History::CurrentSink())
+            scheduleIdentify(0);
     };
 
     ShowFlags(ui, 0);
@@ -98,6 +118,7 @@ TForm1::TForm1(QWidget* parent)
     connect(ui->miCalibProtocol, &QAction::triggered, this,
             seam::Guarded(this, &TForm1::miCalibProtocolClick));
     connect(ui->miConfig, &QAction::triggered, this, seam::Guarded(this, &TForm1::miConfigClick));
+    connect(ui->miModules, &QAction::triggered, this, seam::Guarded(this, &TForm1::miModulesClick));
     connect(ui->miComPars, &QAction::triggered, this, seam::Guarded(this, &TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, seam::Guarded(this, &TForm1::miAboutClick));
     connect(ui->miHelp, &QAction::triggered, this, seam::Guarded(this, &TForm1::miHelpClick));
@@ -291,6 +312,8 @@ void TForm1::btWriteClick() {
 void TForm1::miReadCountResClick() {
     uint16_t count = 0;
     ReadRegister(reg::RestartCounter, count);
+    if (module_)
+        History::Record(History::RestartsEntry(module_->serial, module_->type, count, false));
     seam::message(this,
                   QStringLiteral("Значение счетчика\nрестартов равно ") + QString::number(count),
                   QString(), seam::Icon::Information);
@@ -298,6 +321,8 @@ void TForm1::miReadCountResClick() {
 
 void TForm1::miNullCountResClick() {
     WriteRegister(reg::RestartCounter, 0);
+    if (module_)
+        History::Record(History::RestartsEntry(module_->serial, module_->type, 0, true));
     seam::message(this, QStringLiteral("Операция завершена успешно!"), QString(),
                   seam::Icon::Information);
 }
@@ -415,4 +440,88 @@ void TForm1::miBusScanClick() {
     setTmPollEnabled(polling);
     if (linkShown_ != shownBefore)
         measuredMode_ = 0;
+}
+
+// ---- The module's history
+
+void TForm1::scheduleIdentify(int ms) {
+    if (identifyPending_)
+        return;
+    identifyPending_ = true;
+    QTimer::singleShot(ms, this, [this] {
+        identifyPending_ = false;
+        identifyModule();
+    });
+}
+
+void TForm1::identifyModule() {
+    if (!History::CurrentSink())
+        return;
+    // Not while the link is on the move or a dialog has the line (the scan,
+    // a write of the link): once they are done.
+    if (PollHold::held() || QApplication::activeModalWidget()) {
+        scheduleIdentify(300);
+        return;
+    }
+    ModuleRecordId id;
+    try {
+        id = ReadModuleRecordId();
+    } catch (const std::exception&) {
+        return; // no module on this link (yet): nothing to file
+    }
+    module_ = id;
+    const QString where =
+        QStringLiteral("%1, %2 бод, адрес %3").arg(PortName).arg(BaudRate).arg(ModuleAddress);
+    History::Record(History::SeenEntry(id, where));
+    const QString registration = History::RegistrationOf(id.serial);
+    showModuleDue(registration,
+                  std::nullopt); // from the module's own date until the history answers
+    if (History::Writer* writer = History::CurrentWriter()) {
+        connect(writer, &History::Writer::moduleFound, this, &TForm1::showModuleDue,
+                Qt::UniqueConnection);
+        writer->askModule(registration);
+    }
+}
+
+void TForm1::showModuleDue(const QString& registration,
+                           const std::optional<History::ModuleRow>& row) {
+    if (!module_ || History::RegistrationOf(module_->serial) != registration)
+        return; // an answer about a module the tool has left
+    const QDate own =
+        QDate::fromString(PackedDateText(module_->calibrationDate), QStringLiteral("dd.MM.yyyy"));
+    QDate last = own;
+    int months = History::DefaultIntervalMonths;
+    if (row) {
+        months = row->intervalMonths;
+        if (row->lastCalibration.isValid())
+            last = row->lastCalibration;
+    }
+    const QDate today = QDate::currentDate();
+    const QDate due = History::DueDate(last, months);
+    const QString line =
+        due.isValid() ? History::DueLine(due, today) : QStringLiteral("Дата калибровки неизвестна");
+    due_->setText(QStringLiteral("Модуль %1: %2").arg(registration, line));
+    QPalette palette;
+    if (History::DueStateOn(due, today) == History::DueState::Overdue)
+        palette.setColor(QPalette::WindowText, FlagRaised);
+    due_->setPalette(palette);
+}
+
+QString TForm1::dueText() const {
+    return due_->text();
+}
+
+void TForm1::showHistoryNote(const QString& text) {
+    historyNote_->setText(text);
+    historyNote_->setToolTip(text);
+    historyNote_->setVisible(!text.isEmpty());
+}
+
+// The fleet from the store the history writes to (the password asked at
+// start included).
+void TForm1::miModulesClick() {
+    History::Writer* writer = History::CurrentWriter();
+    TFleet window(this, writer ? writer->target() : History::LoadTarget(ToolSettingsFile()));
+    window.load();
+    window.exec();
 }

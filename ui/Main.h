@@ -4,10 +4,14 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <optional>
 
+#include "Calibration.h"
+#include "HistoryStore.h"
 #include "PollOutcome.h"
 
 class MeasureLog;
+class QLabel;
 class QButtonGroup;
 class QTimer;
 class TLinkStats;
@@ -76,6 +80,22 @@ class TForm1 : public QMainWindow {
     int tmPollInterval() const { return pollInterval_; }
     void setTmPollInterval(int milliseconds);
 
+    // ---- The module's history
+    // Reads the module's identity (one block read first: a line without a
+    // module costs one exchange), puts it into the history and shows its
+    // due date under the status line. Only while the history is kept.
+    void identifyModule();
+    void scheduleIdentify(int ms);
+    // The due date of the module the tool talks to, from its history, or
+    // from its own calibration date with the default interval.
+    void showModuleDue(const QString& registration, const std::optional<History::ModuleRow>& row);
+    // What the history has to say: its store is unreachable, or the waiting
+    // entries went.
+    void showHistoryNote(const QString& text);
+    QString dueText() const;
+    // The fleet, "Модули"
+    void miModulesClick();
+
   signals:
     // After each poll, once the window shows its result: the registers read,
     // or the message of the failed exchange (the error box comes after).
@@ -107,4 +127,8 @@ class TForm1 : public QMainWindow {
     TLinkStats* linkStats_ = nullptr;
     TMonitor* monitor_ = nullptr;
     MeasureLog* log_ = nullptr;
+    QLabel* due_ = nullptr;                // the module's due date
+    QLabel* historyNote_ = nullptr;        // the history's store unreachable
+    std::optional<ModuleRecordId> module_; // identified on connecting
+    bool identifyPending_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -14,6 +15,8 @@
 
 #include "Errors.h"
 #include "Func.h"
+#include "HistoryRecords.h"
+#include "HistoryWriter.h"
 #include "Modulparams.h"
 #include "Passw.h"
 #include "RecordFile.h"
@@ -27,6 +30,12 @@
 using config::Param;
 
 namespace {
+
+// A configuration file as it is on disk, for the module's history.
+QByteArray FileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.read(1 << 20) : QByteArray();
+}
 
 // The module's new address, speed and parity, written the safe way of the
 // service dialog, and what came of it told with the same offer to follow the
@@ -197,7 +206,9 @@ void TModConfig::btSaveClick() {
         return;
     config::Configuration saved = module_;
     saved.program = ProgramNameAndVersion();
-    WriteRecordFile(path, config::ConfigurationJson(saved));
+    const QByteArray json = config::ConfigurationJson(saved);
+    WriteRecordFile(path, json);
+    History::Record(History::ConfigEntry(History::Kind::ConfigSaved, saved, path, json));
     filePath_ = path;
     seam::message(this,
                   QStringLiteral("Конфигурация сохранена:\n") + QDir::toNativeSeparators(path),
@@ -211,6 +222,8 @@ void TModConfig::btCompareClick() {
     const config::Configuration file = config::LoadConfiguration(path);
     readModule();
     showFile(path, file);
+    History::Record(History::ConfigEntry(History::Kind::ConfigCompared, module_, path,
+                                         FileBytes(path), ui->lbNotes->text()));
 }
 
 void TModConfig::btWriteClick() {
@@ -401,6 +414,8 @@ void TModConfig::write(const config::WritePlan& plan, const QString& path) {
     bool clean = false;
     rec.outcome = Outcome(rec, steps, run, clean);
     lastWrite_ = rec;
+    History::Record(History::ConfigEntry(History::Kind::ConfigWritten, rec.after, path,
+                                         FileBytes(path), rec.outcome));
     ui->btReport->setEnabled(true);
     showTables();
     seam::message(this, rec.outcome, QString(),

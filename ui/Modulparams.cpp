@@ -10,6 +10,8 @@
 #include "Convert.h"
 #include "Errors.h"
 #include "Func.h"
+#include "HistoryRecords.h"
+#include "HistoryWriter.h"
 #include "Seam.h"
 #include "ui_Compar.h"
 #include "ui_Modulparams.h"
@@ -111,8 +113,12 @@ void TModPars::fill(const module::ServiceParams& p) {
         ui->cbSpeed->setCurrentIndex(*p.speedIndex);
     if (p.parity)
         ui->cbParity->setCurrentIndex(*p.parity < ui->cbParity->count() ? *p.parity : -1);
-    if (p.typeCode)
+    if (p.typeCode) {
         ui->edName->setText(ModuleTypeName(*p.typeCode));
+        shownType_ = *p.typeCode;
+    }
+    if (p.serial)
+        shownSerial_ = *p.serial;
     if (p.serial) {
         ui->edNumber->setText(
             QStringLiteral("%1").arg(reg::SerialNumberPart(*p.serial), 4, 10, QLatin1Char('0')));
@@ -158,7 +164,12 @@ module::ServiceWrite TModPars::toWrite() const {
 
 void TModPars::btWriteClick() {
     const PollHold hold; // no poll goes to a link on the move
-    const module::ModuleLinkOutcome r = module::WriteServiceParams(toWrite());
+    const module::ServiceWrite w = toWrite();
+    const module::ModuleLinkOutcome r = module::WriteServiceParams(w);
+    if (w.passport)
+        History::Record(History::PassportEntry(
+            shownSerial_.value_or(w.passport->serial), w.passport->serial, shownType_,
+            QString::fromStdString(reg::DateText(w.passport->manufactured))));
     OfferModuleLink(this, r);
 }
 
@@ -227,6 +238,8 @@ void SwitchOver(QWidget* owner, const module::ModuleLinkOutcome& r) {
 } // namespace
 
 void OfferModuleLink(QWidget* owner, const module::ModuleLinkOutcome& r) {
+    if (r.target != r.before || !r.complete())
+        History::Record(History::LinkEntry(r, 0));
     if (!r.answersAt) { // fell silent, or took everything and answers nowhere
         OfferSearch(owner, r.complete() ? NotFoundQuestion(r) : r.silenceQuestion(), r);
         return;

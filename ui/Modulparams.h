@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <optional>
 
 #include "ServiceParams.h"
 
@@ -45,6 +46,9 @@ class TModPars : public QDialog {
     // The fields, checked, as what "Записать" sends.
     module::ServiceWrite toWrite() const;
     bool passportEditable_ = false;
+    // The module as last read, for the history of a passport write.
+    std::optional<uint16_t> shownSerial_;
+    int shownType_ = 0;
 };
 
 // After a write of the module's address, speed and parity: tells the

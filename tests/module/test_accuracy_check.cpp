@@ -191,6 +191,12 @@ void TestAccuracyCheck::csvRecord() {
     QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
     const QStringList lines = QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n"));
     QVERIFY(lines.contains(QStringLiteral("Регистрационный номер;A0042")));
+    // 0x68EF is 15.03.2026: the interval counts from the date written.
+    QVERIFY(
+        lines.contains(QStringLiteral("Следующая калибровка;до 15.03.2027 (интервал 12 мес.)")));
+    d.intervalMonths = 6;
+    QVERIFY(QString::fromUtf8(ProtocolCsv(d))
+                .contains(QStringLiteral("Следующая калибровка;до 15.09.2026 (интервал 6 мес.)")));
     QVERIFY(lines.contains(QStringLiteral("Исполнитель;\"Петров; П. П.\"")));
     QVERIFY(lines.contains(QStringLiteral("Усиление, ток (8-9);10094759;10034520;")));
     QVERIFY(lines.contains(

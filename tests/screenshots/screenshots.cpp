@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -26,12 +27,16 @@
 #include "Check.h"
 #include "Compar.h"
 #include "FakeDevices.h"
+#include "Fleet.h"
+#include "HistoryRecords.h"
+#include "HistoryStore.h"
 #include "Func.h"
 #include "LinkStats.h"
 #include "LinkStatsWindow.h"
 #include "Main.h"
 #include "Mess.h"
 #include "ModuleConfig.h"
+#include "ModuleHistory.h"
 #include "Modulparams.h"
 #include "Monitor.h"
 #include "Passw.h"
@@ -391,6 +396,61 @@ int main(int argc, char* argv[]) {
         window.findChild<QTableWidget*>(QStringLiteral("tbModules"))->selectRow(0);
         Save(&window, "bus-scan");
         window.reject();
+    }
+    {
+        // The history of a small fleet: six years of calibrations of one
+        // module drifting away, and others due soon or overdue.
+        QTemporaryDir folder;
+        History::Target target;
+        target.file = folder.filePath(QStringLiteral("history.sqlite"));
+        History::Store store(target);
+        QList<History::Entry> entries;
+        const QDate today = QDate::currentDate();
+        const auto calibration = [&](const QString& reg, const QDate& day, double drift) {
+            ProtocolData d;
+            d.made = QDateTime(day, QTime(10, 15));
+            d.module.serial = reg::EncodeSerial(reg[0].unicode() - u'A', reg.mid(1).toInt());
+            d.module.type = 17;
+            d.people.technician = QStringLiteral("Иванов И. И.");
+            d.people.reference = QStringLiteral("Калибратор КП-2");
+            CheckResult found;
+            found.module = d.module;
+            found.tolerancePercent = 0.25;
+            const int nominals[3] = {2000, 11000, 20000};
+            for (int i = 0; i < 3; ++i) {
+                const int n = nominals[i];
+                const auto reading = static_cast<uint16_t>(n + drift * (i + 1) * 20000 / 300);
+                found.points.push_back(EvaluatePoint({Range::Current, n}, {reading}, 0.25));
+            }
+            d.asFound = found;
+            CalibrationResult c;
+            c.complete = true;
+            d.adjustment = c;
+            entries << History::ProtocolEntry(d);
+        };
+        for (int year = 0; year < 6; ++year)
+            calibration(QStringLiteral("A0042"), today.addYears(year - 6).addDays(20), 0.04 * year);
+        calibration(QStringLiteral("A0043"), today.addMonths(-13), 0.1);
+        calibration(QStringLiteral("A0044"), today.addMonths(-11).addDays(-10), 0.05);
+        calibration(QStringLiteral("B0107"), today.addMonths(-3), 0.02);
+        for (const QString& reg : {QStringLiteral("A0042"), QStringLiteral("A0043"),
+                                   QStringLiteral("A0044"), QStringLiteral("B0107")}) {
+            History::Entry seen = History::NewEntry(History::Kind::Seen, reg, 17);
+            seen.summary = QStringLiteral("QS-730, ПО 1.07, COM1, 19200 бод, адрес 1");
+            seen.made = QDateTime(today.addDays(-2), QTime(9, 0));
+            entries << seen;
+        }
+        store.add(entries);
+        TFleet fleet(&form, target);
+        fleet.load();
+        fleet.show();
+        Save(&fleet, "fleet");
+        TModuleHistory history(&form, QStringLiteral("A0042"),
+                               store.moduleHistory(QStringLiteral("A0042")));
+        history.show();
+        // The last calibration opened.
+        history.findChild<QListWidget*>(QStringLiteral("lsTimeline"))->setCurrentRow(5);
+        Save(&history, "module-history");
     }
     form.close();
     return 0;

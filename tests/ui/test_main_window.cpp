@@ -139,7 +139,8 @@ class TestMainWindow : public QObject {
         for (QAction* a : form->menuBar()->actions().first()->menu()->actions())
             commands << a->objectName();
         QCOMPARE(commands, QStringList({"miModPars", "miReadCountRes", "miNullCountRes", "miCalib",
-                                        "miCheck", "miCalibProtocol", "miConfig"}));
+                                        "miCheck", "miCalibProtocol", "miConfig", "miModules"}));
+        QCOMPARE(action("miModules")->text(), QStringLiteral("Модули..."));
         QCOMPARE(action("miConfig")->text(), QStringLiteral("Конфигурация модуля..."));
         QCOMPARE(form->menuBar()->actions().at(1)->menu()->actions(),
                  QList<QAction*>({action("miComPars"), action("miBusScan")}));

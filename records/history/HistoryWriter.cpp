@@ -1,0 +1,255 @@
+#include "HistoryWriter.h"
+
+#include <QDeadlineTimer>
+#include <QHash>
+#include <QMutex>
+#include <QSet>
+#include <QThread>
+#include <QTimer>
+#include <QWaitCondition>
+
+#include "Errors.h"
+#include "HistoryQueue.h"
+
+namespace History {
+
+namespace {
+std::atomic<Sink*> currentSink{nullptr};
+}
+
+Sink* CurrentSink() {
+    return currentSink.load();
+}
+
+void SetCurrentSink(Sink* sink) {
+    currentSink.store(sink);
+}
+
+namespace {
+QMutex intervalsMutex;
+QHash<QString, int> intervals;
+} // namespace
+
+int IntervalFor(const QString& registration) {
+    QMutexLocker lock(&intervalsMutex);
+    return intervals.value(registration, DefaultIntervalMonths);
+}
+
+void NoteInterval(const QString& registration, int months) {
+    QMutexLocker lock(&intervalsMutex);
+    intervals[registration] = months;
+}
+
+Writer* CurrentWriter() {
+    return dynamic_cast<Writer*>(currentSink.load());
+}
+
+void Record(const Entry& entry) {
+    if (Sink* s = currentSink.load())
+        s->add(entry);
+}
+
+class WriterWorker : public QObject {
+    Q_OBJECT
+  public:
+    WriterWorker(Target target, QString queuePath, int retryMs)
+        : target_(std::move(target)), queue_(std::move(queuePath)), retryMs_(retryMs) {}
+
+    // From any thread.
+    void hand(const Entry& e) {
+        QMutexLocker lock(&mutex_);
+        pending_.append(e);
+        ++handed_;
+    }
+    // Everything handed over before has been tried.
+    bool waitTried(qint64 upTo, qint64 attempt, int ms) {
+        QMutexLocker lock(&mutex_);
+        QDeadlineTimer deadline(ms);
+        while (tried_ < upTo || attempts_ <= attempt)
+            if (!changed_.wait(&mutex_, deadline))
+                return false;
+        return true;
+    }
+    qint64 handed() {
+        QMutexLocker lock(&mutex_);
+        return handed_;
+    }
+    qint64 attempts() {
+        QMutexLocker lock(&mutex_);
+        return attempts_;
+    }
+    // After the thread ended: what could not reach the queue file yet goes
+    // there now.
+    void last() {
+        QList<Entry> rest;
+        {
+            QMutexLocker lock(&mutex_);
+            rest.swap(pending_);
+        }
+        queue_.append(rest);
+    }
+
+  public slots:
+    void work() {
+        qint64 upTo = 0;
+        QList<Entry> pending;
+        {
+            QMutexLocker lock(&mutex_);
+            pending.swap(pending_);
+            upTo = handed_;
+        }
+        QString problem;
+        if (!queue_.append(pending, &problem)) {
+            // Kept in memory and tried again: the file is busy or the disk full.
+            QMutexLocker lock(&mutex_);
+            pending_ = pending + pending_;
+        }
+        if (problem.isEmpty())
+            problem = flush();
+        if (problem.isEmpty()) {
+            if (down_)
+                emit available(written_);
+            down_ = false;
+            written_ = 0;
+        } else {
+            if (!down_)
+                emit unavailable(problem);
+            down_ = true;
+            if (!timer_) {
+                timer_ = new QTimer(this);
+                timer_->setSingleShot(true);
+                connect(timer_, &QTimer::timeout, this, &WriterWorker::work);
+            }
+            timer_->start(retryMs_);
+        }
+        QMutexLocker lock(&mutex_);
+        tried_ = std::max(tried_, upTo);
+        ++attempts_;
+        changed_.wakeAll();
+    }
+
+    void findModule(const QString& registration) {
+        std::optional<ModuleRow> row;
+        try {
+            row = store().module(registration, QDate::currentDate());
+        } catch (const Exception&) {
+            store().close();
+        }
+        if (row)
+            NoteInterval(registration, row->intervalMonths);
+        emit moduleFound(registration, row);
+    }
+
+    void end() {
+        delete timer_;
+        timer_ = nullptr;
+        store_.reset();
+    }
+
+  signals:
+    void unavailable(const QString& message);
+    void available(int written);
+    void moduleFound(const QString& registration, const std::optional<History::ModuleRow>& row);
+
+  private:
+    Store& store() {
+        if (!store_)
+            store_ = std::make_unique<Store>(target_);
+        return *store_;
+    }
+
+    // Hands the queue to the store; the problem, or empty.
+    QString flush() {
+        QList<Entry> waiting;
+        QString problem;
+        if (!queue_.read(&waiting, &problem))
+            return problem;
+        if (waiting.isEmpty())
+            return {};
+        try {
+            // In bounded pieces, so that one transaction stays short.
+            for (qsizetype at = 0; at < waiting.size(); at += 500) {
+                const QList<Entry> piece = waiting.mid(at, 500);
+                written_ += store().add(piece);
+                QSet<QString> uids;
+                for (const Entry& e : piece)
+                    uids.insert(e.uid);
+                if (!queue_.remove(uids, &problem))
+                    return problem;
+            }
+        } catch (const Exception& e) {
+            store().close();
+            return e.message();
+        }
+        return {};
+    }
+
+    Target target_;
+    Queue queue_;
+    int retryMs_;
+    std::unique_ptr<Store> store_;
+    QTimer* timer_ = nullptr;
+    bool down_ = false;
+    int written_ = 0;
+
+    QMutex mutex_;
+    QWaitCondition changed_;
+    QList<Entry> pending_;
+    qint64 handed_ = 0;
+    qint64 tried_ = 0;
+    qint64 attempts_ = 0;
+};
+
+Writer::Writer(Target target, QString queuePath, int retryMs, QObject* parent)
+    : QObject(parent), target_(target), thread_(new QThread),
+      worker_(new WriterWorker(std::move(target), std::move(queuePath), retryMs)) {
+    qRegisterMetaType<std::optional<History::ModuleRow>>();
+    worker_->moveToThread(thread_);
+    connect(worker_, &WriterWorker::unavailable, this, &Writer::unavailable);
+    connect(worker_, &WriterWorker::available, this, &Writer::available);
+    connect(worker_, &WriterWorker::moduleFound, this, &Writer::moduleFound);
+    connect(thread_, &QThread::finished, worker_, &WriterWorker::end, Qt::DirectConnection);
+    thread_->setObjectName(QStringLiteral("history"));
+    thread_->start();
+    // What an earlier run left in the queue goes now.
+    retry();
+}
+
+Writer::~Writer() {
+    if (CurrentSink() == this)
+        SetCurrentSink(nullptr);
+    thread_->quit();
+    // A server that does not answer is given up after its connect timeout;
+    // a thread still hanging then is left to the end of the process.
+    if (!thread_->wait(15000))
+        return;
+    worker_->last();
+    delete worker_;
+    delete thread_;
+}
+
+void Writer::add(const Entry& entry) {
+    worker_->hand(entry);
+    QMetaObject::invokeMethod(worker_, &WriterWorker::work, Qt::QueuedConnection);
+}
+
+void Writer::retry() {
+    QMetaObject::invokeMethod(worker_, &WriterWorker::work, Qt::QueuedConnection);
+}
+
+void Writer::askModule(const QString& registration) {
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, registration] { w->findModule(registration); },
+        Qt::QueuedConnection);
+}
+
+bool Writer::settle(int ms) {
+    const qint64 upTo = worker_->handed();
+    const qint64 attempt = worker_->attempts();
+    retry();
+    return worker_->waitTried(upTo, attempt, ms);
+}
+
+} // namespace History
+
+#include "HistoryWriter.moc"

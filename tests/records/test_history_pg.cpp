@@ -1,0 +1,208 @@
+// The history on a PostgreSQL server the test starts itself, with the
+// tables made by the shipped history-server.sql and a technician who logs in
+// in its role: every kind of entry comes back as it went, the technician can
+// add but never change or delete, a server that is stopped keeps the entries
+// in the queue until it is back, and two writers at once write each entry
+// once.
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "Errors.h"
+#include "HistoryCases.h"
+#include "HistoryQueue.h"
+#include "HistoryStore.h"
+#include "HistoryWriter.h"
+#include "PgServer.h"
+
+using namespace History;
+
+class TestHistoryPg : public QObject {
+    Q_OBJECT
+    PgServer server_;
+    QTemporaryDir dir_;
+
+    Target target(const QString& user = QStringLiteral("petrov")) const {
+        Target t;
+        t.backend = Target::Backend::Server;
+        t.host = server_.socketFolder();
+        t.port = server_.port();
+        t.database = QStringLiteral("history");
+        t.user = user;
+        return t;
+    }
+
+  private slots:
+    void initTestCase() {
+        QVERIFY2(server_.start(), qPrintable(server_.why()));
+        QVERIFY2(server_.createDatabase(QStringLiteral("history")), qPrintable(server_.why()));
+        QVERIFY2(
+            server_.psqlFile(QStringLiteral("history"),
+                             QStringLiteral(QS_SOURCE_DIR "/records/history/history-server.sql")),
+            qPrintable(server_.why()));
+        QVERIFY2(server_.psql(QStringLiteral("history"),
+                              QStringLiteral("CREATE ROLE petrov LOGIN IN ROLE qs730_technician; "
+                                             "CREATE ROLE sidorov LOGIN IN ROLE qs730_technician; "
+                                             "CREATE ROLE outsider LOGIN")),
+                 qPrintable(server_.why()));
+    }
+
+    void everyKindRoundTrips() {
+        Store store(target());
+        store.open();
+        QCOMPARE(store.schemaVersion(), SchemaVersion);
+        HistoryCases::RoundTrip(store, QStringLiteral("A0042"));
+    }
+
+    void hostileTextIsKeptAsText() {
+        Store store(target());
+        store.open();
+        HistoryCases::HostileRoundTrip(store);
+    }
+
+    void technicianCanNeverChangeOrDelete_data() {
+        QTest::addColumn<QString>("sql");
+        QTest::newRow("update") << QStringLiteral("UPDATE entries SET summary = 'x'");
+        QTest::newRow("delete") << QStringLiteral("DELETE FROM entries");
+        QTest::newRow("truncate") << QStringLiteral("TRUNCATE entries");
+        QTest::newRow("drop") << QStringLiteral("DROP TABLE entries");
+        QTest::newRow("schema") << QStringLiteral("UPDATE schema_version SET version = 1");
+    }
+    void technicianCanNeverChangeOrDelete() {
+        QFETCH(QString, sql);
+        {
+            Store store(target());
+            store.add(HistoryCases::EveryKind(QStringLiteral("C0001")));
+        }
+        const QString name = NewUid();
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            db.setHostName(server_.socketFolder());
+            db.setPort(server_.port());
+            db.setDatabaseName(QStringLiteral("history"));
+            db.setUserName(QStringLiteral("petrov"));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(!q.exec(sql));
+            QVERIFY(q.exec(
+                QStringLiteral("SELECT COUNT(*) FROM entries WHERE registration = 'C0001'")));
+            QVERIFY(q.next());
+            QVERIFY(q.value(0).toInt() >= HistoryCases::EveryKind(QString()).size());
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    void loginRefused_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("database");
+        QTest::newRow("no such user") << QStringLiteral("nobody_here") << QStringLiteral("history");
+        QTest::newRow("no such database") << QStringLiteral("petrov") << QStringLiteral("nothing");
+        QTest::newRow("not in the role") << QStringLiteral("outsider") << QStringLiteral("history");
+    }
+    void loginRefused() {
+        QFETCH(QString, user);
+        QFETCH(QString, database);
+        Target t = target(user);
+        t.database = database;
+        Store store(t);
+        QString message;
+        try {
+            store.open();
+            store.add({NewEntry(Kind::Seen, QStringLiteral("A0042"), 17)});
+        } catch (const Exception& e) {
+            message = e.message();
+        }
+        QVERIFY2(!message.isEmpty(), "the store took the entry");
+        QVERIFY2(message.contains(QStringLiteral("сервер")), qPrintable(message));
+    }
+
+    // Stopped while entries come, started again: they all go, each once.
+    void queueSurvivesServerStopAndStart() {
+        const QString queueFile = dir_.filePath(QStringLiteral("stop.jsonl"));
+        Writer writer(target(), queueFile, 200);
+        QSignalSpy down(&writer, &Writer::unavailable);
+        QSignalSpy up(&writer, &Writer::available);
+        const auto first = HistoryCases::EveryKind(QStringLiteral("D0001"));
+        for (const Entry& e : first)
+            writer.add(e);
+        QVERIFY(writer.settle(30000));
+        QVERIFY2(server_.stop(), qPrintable(server_.why()));
+        const auto second = HistoryCases::EveryKind(QStringLiteral("D0002"));
+        for (const Entry& e : second)
+            writer.add(e);
+        QVERIFY(writer.settle(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(down.size(), 1, 10000);
+        QList<Entry> waiting;
+        QVERIFY(Queue(queueFile).read(&waiting));
+        QCOMPARE(waiting.size(), second.size());
+        // Retried while down: still said once.
+        QTest::qWait(700);
+        QCOMPARE(down.size(), 1);
+
+        QVERIFY2(server_.start(), qPrintable(server_.why()));
+        QTRY_COMPARE_WITH_TIMEOUT(up.size(), 1, 30000);
+        QVERIFY(Queue(queueFile).read(&waiting));
+        QVERIFY(waiting.isEmpty());
+        Store check(target());
+        QCOMPARE(check.moduleHistory(QStringLiteral("D0001")).size(), first.size());
+        QCOMPARE(check.moduleHistory(QStringLiteral("D0002")).size(), second.size());
+    }
+
+    // The server drops the writer's connection between two writes: the
+    // entries wait, a new connection takes them, none is lost or doubled.
+    void droppedConnection() {
+        const QString queueFile = dir_.filePath(QStringLiteral("drop.jsonl"));
+        Writer writer(target(QStringLiteral("sidorov")), queueFile, 200);
+        const auto first = HistoryCases::EveryKind(QStringLiteral("F0001"));
+        for (const Entry& e : first)
+            writer.add(e);
+        QVERIFY(writer.settle(30000));
+        QVERIFY2(server_.psql(QStringLiteral("history"),
+                              QStringLiteral("SELECT pg_terminate_backend(pid) FROM "
+                                             "pg_stat_activity WHERE usename = 'sidorov'")),
+                 qPrintable(server_.why()));
+        const auto second = HistoryCases::EveryKind(QStringLiteral("F0001"));
+        for (const Entry& e : second)
+            writer.add(e);
+        QList<Entry> waiting;
+        QTRY_VERIFY_WITH_TIMEOUT(Queue(queueFile).read(&waiting) && waiting.isEmpty(), 30000);
+        Store check(target());
+        QCOMPARE(check.moduleHistory(QStringLiteral("F0001")).size(), first.size() + second.size());
+    }
+
+    void twoWritersAtOnce() {
+        {
+            Writer a(target(QStringLiteral("petrov")), dir_.filePath(QStringLiteral("a.jsonl")));
+            Writer b(target(QStringLiteral("sidorov")), dir_.filePath(QStringLiteral("b.jsonl")));
+            QList<Entry> both;
+            for (int i = 0; i < 200; ++i) {
+                const Entry ea = NewEntry(Kind::Seen, QStringLiteral("E%1").arg(i % 20), 17);
+                const Entry eb = NewEntry(Kind::Check, QStringLiteral("E%1").arg(i % 20), 17);
+                a.add(ea);
+                b.add(eb);
+                // The same entry from both: it is kept once.
+                if (i % 50 == 0) {
+                    a.add(eb);
+                    b.add(ea);
+                }
+            }
+            QVERIFY(a.settle(60000));
+            QVERIFY(b.settle(60000));
+        }
+        Store check(target());
+        int total = 0;
+        for (int i = 0; i < 20; ++i)
+            total += check.moduleHistory(QStringLiteral("E%1").arg(i)).size();
+        QCOMPARE(total, 400);
+        const auto fleet = check.fleet(QDate::currentDate());
+        int modules = 0;
+        for (const ModuleRow& r : fleet)
+            modules += r.registration.startsWith(QLatin1Char('E'));
+        QCOMPARE(modules, 20);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistoryPg)
+#include "test_history_pg.moc"
