@@ -42,6 +42,8 @@ class ListenPairing {
     static constexpr int UnknownAddress = -1;
 
     HeardRow take(const comm_heard& frame);
+    // Forgets the request owed an answer (frames were lost after it).
+    void forgetOwed() { pending_ = false; }
     void clear();
 
     // Per address, the unknown one (spoilt bytes with no request before
