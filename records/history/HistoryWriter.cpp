@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWaitCondition>
+#include <atomic>
 
 #include "Errors.h"
 #include "HistoryQueue.h"
