@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
+#include <limits>
 
 #include "Errors.h"
 #include "Seam.h"

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <algorithm>
 
 #include "Configuration.h"
 #include "Errors.h"

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
+#include <QMap>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>

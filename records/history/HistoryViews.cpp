@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QMap>
 #include <QSet>
+#include <algorithm>
 
 #include "Csv.h"
 #include "Protocol.h"

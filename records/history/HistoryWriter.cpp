@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWaitCondition>
+#include <atomic>
 
 #include "Errors.h"
 #include "HistoryQueue.h"
@@ -218,6 +219,9 @@ Writer::Writer(Target target, QString queuePath, int retryMs, QObject* parent)
 Writer::~Writer() {
     if (CurrentSink() == this)
         SetCurrentSink(nullptr);
+    // What came last gets one try before the end (a local file takes it at
+    // once); whatever does not go waits in the queue for the next run.
+    settle(2000);
     thread_->quit();
     // A server that does not answer is given up after its connect timeout;
     // a thread still hanging then is left to the end of the process.

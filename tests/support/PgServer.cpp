@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
