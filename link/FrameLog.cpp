@@ -31,8 +31,9 @@ QString FrameLog::unavailableReason() const {
         return QStringLiteral("Библиотека связи comm_mb не передаёт кадры обмена (нет функции "
                               "read_frames): монитор недоступен.");
     if (!working_)
-        return QStringLiteral("Библиотека связи comm_mb не видит байтов на линии (собрана с "
-                              "другой версией libmodbus): монитор недоступен.");
+        return QStringLiteral("Библиотека связи comm_mb не видит байтов на линии (прежняя "
+                              "версия, собранная с другой версией libmodbus): монитор "
+                              "недоступен.");
     return QString();
 }
 
