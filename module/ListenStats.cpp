@@ -1,5 +1,7 @@
 #include "ListenStats.h"
 
+#include "Rtu.h"
+
 #include <QByteArray>
 #include <QLocale>
 #include <algorithm>
@@ -14,22 +16,7 @@ bool IsException(const comm_heard& h) {
 // The length a request of the frame's function has, 0 for a function whose
 // length is not known here.
 int RequestLength(const comm_heard& h) {
-    if (h.length < 2)
-        return 0;
-    switch (h.data[1]) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-        return 8;
-    case 15:
-    case 16:
-        return h.length >= 7 ? 9 + h.data[6] : 0;
-    default:
-        return 0;
-    }
+    return std::max(0, rtu::requestLength(h.data, h.length));
 }
 
 // Whether `h` has the form of the reply to `request`: from its address, of

@@ -30,22 +30,7 @@ constexpr auto LineGap = std::chrono::milliseconds(50);
 // known yet, -1 for a function whose length the line cannot tell (it then
 // ends with the pause).
 int RequestLength(const std::vector<uint8_t>& in) {
-    if (in.size() < 2)
-        return 0;
-    switch (in[1]) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-        return 8;
-    case 15:
-    case 16:
-        return in.size() < 7 ? 0 : 9 + in[6];
-    default:
-        return -1;
-    }
+    return rtu::requestLength(in.data(), static_cast<int>(in.size()));
 }
 
 } // namespace

@@ -80,4 +80,28 @@ constexpr int replyLength(const uint8_t* frame, int have) {
     return have < 3 ? 3 : 5 + frame[2];
 }
 
+// The length of a whole request from its first `have` bytes, for the
+// functions whose request length the frame tells (1 to 6 fixed, 15 and 16
+// from the byte count in the seventh byte): 0 while the bytes that tell it
+// have not come, -1 for any other function (exceptions included), whose end
+// only the line's silence shows.
+constexpr int requestLength(const uint8_t* frame, int have) {
+    if (have < 2)
+        return 0;
+    switch (frame[1]) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+        return 8;
+    case 15:
+    case 16:
+        return have < 7 ? 0 : 9 + frame[6];
+    default:
+        return -1;
+    }
+}
+
 } // namespace rtu
