@@ -25,6 +25,25 @@ void Say(QString* error, const QString& text) {
     if (error)
         *error = text;
 }
+
+// Takes the queue's lock file within `waitMs`; a lock left by a copy that
+// died is taken over after 10 s.
+bool TakeLock(QLockFile& lock, const QString& path, int waitMs, QString* error) {
+    lock.setStaleLockTime(10000);
+    if (lock.tryLock(waitMs))
+        return true;
+    Say(error, QStringLiteral("Очередь истории %1 занята.").arg(QuotedPath(path)));
+    return false;
+}
+
+// The queue's bytes, none when there is no file yet.
+bool ReadQueue(const QString& path, QByteArray* bytes, QString* error) {
+    bool ok = false;
+    *bytes = ReadAll(path, &ok);
+    if (!ok)
+        Say(error, QStringLiteral("Невозможно открыть файл %1.").arg(QuotedPath(path)));
+    return ok;
+}
 } // namespace
 
 Queue::Queue(QString path, int lockWaitMs) : path_(std::move(path)), lockWaitMs_(lockWaitMs) {}
@@ -34,11 +53,8 @@ bool Queue::append(const QList<Entry>& entries, QString* error) {
         return true;
     QDir().mkpath(QFileInfo(path_).absolutePath());
     QLockFile lock(path_ + QStringLiteral(".lock"));
-    lock.setStaleLockTime(10000);
-    if (!lock.tryLock(lockWaitMs_)) {
-        Say(error, QStringLiteral("Очередь истории %1 занята.").arg(QuotedPath(path_)));
+    if (!TakeLock(lock, path_, lockWaitMs_, error))
         return false;
-    }
     QFile f(path_);
     if (!f.open(QIODevice::ReadWrite)) {
         Say(error, QStringLiteral("Невозможно открыть файл %1: %2")
@@ -66,17 +82,11 @@ bool Queue::append(const QList<Entry>& entries, QString* error) {
 bool Queue::read(QList<Entry>* entries, QString* error) {
     entries->clear();
     QLockFile lock(path_ + QStringLiteral(".lock"));
-    lock.setStaleLockTime(10000);
-    if (QFileInfo::exists(path_) && !lock.tryLock(lockWaitMs_)) {
-        Say(error, QStringLiteral("Очередь истории %1 занята.").arg(QuotedPath(path_)));
+    if (QFileInfo::exists(path_) && !TakeLock(lock, path_, lockWaitMs_, error))
         return false;
-    }
-    bool ok = false;
-    const QByteArray bytes = ReadAll(path_, &ok);
-    if (!ok) {
-        Say(error, QStringLiteral("Невозможно открыть файл %1.").arg(QuotedPath(path_)));
+    QByteArray bytes;
+    if (!ReadQueue(path_, &bytes, error))
         return false;
-    }
     for (const QByteArray& line : bytes.split('\n'))
         if (auto e = EntryFromLine(line.trimmed()))
             entries->append(*e);
@@ -87,17 +97,11 @@ bool Queue::remove(const QSet<QString>& uids, QString* error) {
     if (uids.isEmpty() || !QFileInfo::exists(path_))
         return true;
     QLockFile lock(path_ + QStringLiteral(".lock"));
-    lock.setStaleLockTime(10000);
-    if (!lock.tryLock(lockWaitMs_)) {
-        Say(error, QStringLiteral("Очередь истории %1 занята.").arg(QuotedPath(path_)));
+    if (!TakeLock(lock, path_, lockWaitMs_, error))
         return false;
-    }
-    bool ok = false;
-    const QByteArray bytes = ReadAll(path_, &ok);
-    if (!ok) {
-        Say(error, QStringLiteral("Невозможно открыть файл %1.").arg(QuotedPath(path_)));
+    QByteArray bytes;
+    if (!ReadQueue(path_, &bytes, error))
         return false;
-    }
     QByteArray rest;
     for (const QByteArray& line : bytes.split('\n')) {
         if (line.trimmed().isEmpty())
