@@ -66,6 +66,7 @@ class TestHistorySettings : public QObject {
   private slots:
     void init() {
         ui_.clear();
+        ui_.passwords.clear(); // "Отмена" unless a case says otherwise
         ForgetRunPasswords();
     }
 
