@@ -117,9 +117,9 @@ bool Complete(QWidget* owner, const History::Target& t) {
 void THistorySettings::btCheckClick() {
     if (probe_)
         return;
-    const History::Target t = WithRunPassword(this, target());
-    if (!Complete(this, t))
+    if (!Complete(this, target()))
         return;
+    const History::Target t = WithRunPassword(this, target());
     ui->lbCheck->setText(QStringLiteral("Проверка соединения: %1…").arg(t.text()));
     ui->btCheck->setEnabled(false);
     auto result = std::make_shared<QString>();
