@@ -1,14 +1,13 @@
 #include "Program.h"
 
 #include <QApplication>
-#include <QInputDialog>
 #include <QLibraryInfo>
-#include <QLineEdit>
 #include <QTimer>
 #include <QTranslator>
 #include <memory>
 
 #include "Func.h"
+#include "HistorySettings.h"
 #include "HistoryStore.h"
 #include "HistoryWriter.h"
 #include "Main.h"
@@ -34,21 +33,12 @@ void WireMainWindow(TForm1& form) {
     form.openManual = OpenManual;
 }
 
-std::unique_ptr<History::Writer> StartHistory() {
-    const ProfileFile settings = ToolSettingsFile();
-    History::Target target = History::LoadTarget(settings);
+std::unique_ptr<History::Writer> StartHistory(const ProfileFile& settings,
+                                              const QString& queuePath) {
     // The server's password: from its own password file, or asked once per
     // run when the settings say so; never kept in the settings file.
-    if (target.backend == History::Target::Backend::Server &&
-        settings.readInteger(QStringLiteral("History"), QStringLiteral("AskPassword"), 0, 0, 1)) {
-        bool ok = false;
-        target.password =
-            QInputDialog::getText(nullptr, seam::AppTitle,
-                                  QStringLiteral("Пароль пользователя %1 на сервере истории %2:")
-                                      .arg(target.user, target.text()),
-                                  QLineEdit::Password, QString(), &ok);
-    }
-    auto writer = std::make_unique<History::Writer>(target, History::DefaultQueueFile());
+    const History::Target target = WithRunPassword(nullptr, History::LoadTarget(settings));
+    auto writer = std::make_unique<History::Writer>(target, queuePath);
     History::SetCurrentSink(writer.get());
     return writer;
 }
@@ -76,7 +66,8 @@ int RunProgram(QApplication& app, const QString& libraryPath) {
     QApplication::setApplicationName(seam::AppTitle);
     try {
         // Before the window: the module it finds on its link goes into it.
-        const std::unique_ptr<History::Writer> history = StartHistory();
+        const std::unique_ptr<History::Writer> history =
+            StartHistory(ToolSettingsFile(), History::DefaultQueueFile());
         TForm1 form;
         WireMainWindow(form);
         WireHistory(form, *history);

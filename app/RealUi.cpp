@@ -26,6 +26,14 @@ QString RealUi::input(QWidget* owner, const QString& caption, const QString& pro
     return dialog->exec() == QDialog::Accepted ? dialog->textValue() : value;
 }
 
+std::optional<QString> RealUi::password(QWidget* owner, const QString& caption,
+                                        const QString& prompt) {
+    const auto dialog = MakePasswordBox(owner, caption, prompt);
+    if (dialog->exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog->textValue();
+}
+
 void RealUi::pause(int milliseconds) {
     if (milliseconds > 0)
         QThread::msleep(static_cast<unsigned long>(milliseconds));

@@ -33,6 +33,10 @@ Ui* current = &fallback;
 
 } // namespace
 
+std::optional<QString> Ui::password(QWidget*, const QString&, const QString&) {
+    return std::nullopt;
+}
+
 void Ui::wait(QObject* context, int milliseconds, std::function<void()> then) {
     QTimer::singleShot(milliseconds, context, std::move(then));
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <utility>
 
 class QObject;
@@ -30,6 +31,11 @@ class Ui {
     // Cancel or close.
     virtual QString input(QWidget* owner, const QString& caption, const QString& prompt,
                           const QString& value) = 0;
+    // A password box: one masked edit, empty at first, "OK" and "Отмена".
+    // Returns the text on OK, nothing on "Отмена" or close. By default
+    // nothing is asked and nothing is returned.
+    virtual std::optional<QString> password(QWidget* owner, const QString& caption,
+                                            const QString& prompt);
     // A fixed, blocking pause.
     virtual void pause(int milliseconds) = 0;
     // A pause that lets the events go on: `then` runs from the event loop
@@ -50,6 +56,10 @@ inline void message(QWidget* owner, const QString& text, const QString& caption,
 }
 inline bool ask(QWidget* owner, const QString& text, const QString& caption, Icon icon) {
     return ui().ask(owner, text, caption, icon);
+}
+inline std::optional<QString> password(QWidget* owner, const QString& caption,
+                                       const QString& prompt) {
+    return ui().password(owner, caption, prompt);
 }
 inline void pause(int milliseconds) {
     ui().pause(milliseconds);

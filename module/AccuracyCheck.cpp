@@ -84,6 +84,10 @@ std::vector<int> StoredPoints(const ProfileFile& file, const QString& key, Range
 
 } // namespace
 
+QString RangeText(Range r) {
+    return r == Range::Current ? QStringLiteral("Ток") : QStringLiteral("Напряжение");
+}
+
 QString UnitText(Range r) {
     return r == Range::Current ? QStringLiteral("мкА") : QStringLiteral("мВ");
 }

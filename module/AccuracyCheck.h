@@ -23,6 +23,8 @@ enum class Range { Current, Voltage };
 constexpr int UpperLimit(Range r) {
     return r == Range::Current ? 20000 : 10000;
 }
+// "Ток" or "Напряжение": the range as the windows and the protocol name it.
+QString RangeText(Range r);
 // "мкА" or "мВ": the unit of register 1025 in that range.
 QString UnitText(Range r);
 // "мА" or "В": the unit the points are typed and printed in.

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <cmath>
 
+#include "AccuracyCheck.h"
 #include "Calibration.h"
 #include "Errors.h"
 #include "Func.h"
@@ -305,7 +306,7 @@ QString ValueText(Param p, const Value& v) {
         return QStringLiteral("—");
     switch (InfoOf(p).kind) {
     case Kind::Mode:
-        return *v == reg::ModeCurrent ? QStringLiteral("Ток") : QStringLiteral("Напряжение");
+        return RangeText(*v == reg::ModeCurrent ? Range::Current : Range::Voltage);
     case Kind::Parity:
         return ParityName(static_cast<int>(*v));
     case Kind::Type: {

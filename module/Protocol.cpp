@@ -29,20 +29,14 @@ QByteArray Line(const QStringList& fields) {
     return line + LineEnd;
 }
 
-const QStringList CoefficientNames = {
-    QStringLiteral("Усиление, ток (8-9)"), QStringLiteral("Смещение, ток (10-11)"),
-    QStringLiteral("Усиление, напряжение (12-13)"), QStringLiteral("Смещение, напряжение (14-15)")};
-
 void CheckLines(QByteArray& out, const QString& title, const CheckResult& check) {
     for (const PointResult& p : check.points) {
         const QString unit = UnitText(p.point.range);
-        out += Line(
-            {title,
-             p.point.range == Range::Current ? QStringLiteral("Ток") : QStringLiteral("Напряжение"),
-             SignalText(p.point), QString::number(p.point.nominal), DecimalText(p.mean, 1),
-             DecimalText(p.spread, 0), DecimalText(p.error, 1), DecimalText(p.errorPercent, 3),
-             DecimalText(p.tolerance, 1), unit, VerdictText(p.pass),
-             FlagNames(p.flags).join(QStringLiteral(", "))});
+        out += Line({title, RangeText(p.point.range), SignalText(p.point),
+                     QString::number(p.point.nominal), DecimalText(p.mean, 1),
+                     DecimalText(p.spread, 0), DecimalText(p.error, 1),
+                     DecimalText(p.errorPercent, 3), DecimalText(p.tolerance, 1), unit,
+                     VerdictText(p.pass), FlagNames(p.flags).join(QStringLiteral(", "))});
     }
 }
 
@@ -130,6 +124,14 @@ QString ProtocolData::verdictText() const {
     return VerdictText(pass());
 }
 
+const QStringList& CoefficientNames() {
+    static const QStringList names = {QStringLiteral("Усиление, ток (8-9)"),
+                                      QStringLiteral("Смещение, ток (10-11)"),
+                                      QStringLiteral("Усиление, напряжение (12-13)"),
+                                      QStringLiteral("Смещение, напряжение (14-15)")};
+    return names;
+}
+
 QString VerdictText(bool pass) {
     return pass ? QStringLiteral("Годен") : QStringLiteral("Не годен");
 }
@@ -202,7 +204,7 @@ QByteArray ProtocolCsv(const ProtocolData& d) {
                      QStringLiteral("Примечание")});
         for (std::size_t i = 0; i < a.held.size(); ++i)
             out += Line(
-                {CoefficientNames[static_cast<int>(i)], QString::number(a.held[i]),
+                {CoefficientNames()[static_cast<int>(i)], QString::number(a.held[i]),
                  QString::number(a.written[i]),
                  a.reset[i]
                      ? QStringLiteral("прочитан %1, сброшен к заводскому значению").arg(a.asRead[i])

@@ -9,6 +9,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "AccuracyCheck.h"
@@ -66,6 +67,9 @@ struct ProtocolData {
 
 // "Годен" or "Не годен".
 QString VerdictText(bool pass);
+// The four calibration coefficients as the protocol names them, in the
+// order of their registers: "Усиление, ток (8-9)", …
+const QStringList& CoefficientNames();
 // The form of a noun that goes with the number `n`: 1, 21 `one` ("раз"); 2-4,
 // 22-24 `few` ("раза"); 5-20, 25 `many` ("раз").
 QString PluralForm(int n, const QString& one, const QString& few, const QString& many);

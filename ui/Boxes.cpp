@@ -47,3 +47,11 @@ std::unique_ptr<QInputDialog> MakeInputBox(QWidget* owner, const QString& captio
         edit->setMaxLength(255);
     return dialog;
 }
+
+std::unique_ptr<QInputDialog> MakePasswordBox(QWidget* owner, const QString& caption,
+                                              const QString& prompt) {
+    auto dialog = MakeInputBox(owner, caption, prompt, QString());
+    dialog->setTextEchoMode(QLineEdit::Password);
+    dialog->setCancelButtonText(QStringLiteral("Отмена"));
+    return dialog;
+}

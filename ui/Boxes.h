@@ -17,3 +17,7 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const QString& text,
 // "OK" and "Cancel".
 std::unique_ptr<QInputDialog> MakeInputBox(QWidget* owner, const QString& caption,
                                            const QString& prompt, const QString& value);
+// The password box: the input box with its edit masked, empty, and the
+// buttons "OK" and "Отмена".
+std::unique_ptr<QInputDialog> MakePasswordBox(QWidget* owner, const QString& caption,
+                                              const QString& prompt);

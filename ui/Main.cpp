@@ -22,6 +22,7 @@
 #include "FrameLog.h"
 #include "Func.h"
 #include "HistoryRecords.h"
+#include "HistorySettings.h"
 #include "HistoryWriter.h"
 #include "LinkSettings.h"
 #include "LinkStatsWindow.h"
@@ -119,6 +120,8 @@ TForm1::TForm1(QWidget* parent)
             seam::Guarded(this, &TForm1::miCalibProtocolClick));
     connect(ui->miConfig, &QAction::triggered, this, seam::Guarded(this, &TForm1::miConfigClick));
     connect(ui->miModules, &QAction::triggered, this, seam::Guarded(this, &TForm1::miModulesClick));
+    connect(ui->miHistorySettings, &QAction::triggered, this,
+            seam::Guarded(this, &TForm1::miHistorySettingsClick));
     connect(ui->miComPars, &QAction::triggered, this, seam::Guarded(this, &TForm1::miComParsClick));
     connect(ui->miAbout, &QAction::triggered, this, seam::Guarded(this, &TForm1::miAboutClick));
     connect(ui->miHelp, &QAction::triggered, this, seam::Guarded(this, &TForm1::miHelpClick));
@@ -524,4 +527,20 @@ void TForm1::miModulesClick() {
     TFleet window(this, writer ? writer->target() : History::LoadTarget(ToolSettingsFile()));
     window.load();
     window.exec();
+}
+
+// The writer keeps its queue and takes the new store at once: what waits
+// goes there, and the module's due date is asked of it again.
+void TForm1::miHistorySettingsClick() {
+    const ProfileFile settings = ToolSettingsFile();
+    THistorySettings dialog(this, History::LoadTarget(settings), settings);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    History::Writer* writer = History::CurrentWriter();
+    if (!writer)
+        return;
+    showHistoryNote(QString());
+    writer->retarget(WithRunPassword(this, dialog.target()));
+    if (module_)
+        writer->askModule(History::RegistrationOf(module_->serial));
 }

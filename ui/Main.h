@@ -95,6 +95,8 @@ class TForm1 : public QMainWindow {
     QString dueText() const;
     // The fleet, "Модули"
     void miModulesClick();
+    // Where the history is kept; a new choice is in force at once.
+    void miHistorySettingsClick();
 
   signals:
     // After each poll, once the window shows its result: the registers read,

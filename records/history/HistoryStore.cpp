@@ -151,6 +151,7 @@ Target LoadTarget(const ProfileFile& file) {
     t.port = file.readInteger(s, QStringLiteral("Port"), 5432, 1, 65535);
     t.database = file.readString(s, QStringLiteral("Database"), QStringLiteral("qs730_history"));
     t.user = file.readString(s, QStringLiteral("User"), QString());
+    t.askPassword = file.readInteger(s, QStringLiteral("AskPassword"), 0, 0, 1) == 1;
     return t;
 }
 
@@ -163,7 +164,18 @@ void SaveTarget(ProfileFile& file, const Target& t) {
         {s, QStringLiteral("Port"), QString::number(t.port)},
         {s, QStringLiteral("Database"), t.database},
         {s, QStringLiteral("User"), t.user},
+        {s, QStringLiteral("AskPassword"), QString::number(t.askPassword ? 1 : 0)},
     });
+}
+
+QString Probe(const Target& target) {
+    try {
+        Store store(target);
+        store.open();
+    } catch (const Exception& e) {
+        return e.message();
+    }
+    return {};
 }
 
 Store::Store(Target target) : target_(std::move(target)), connection_(ConnectionName()) {}

@@ -35,6 +35,9 @@ struct Target {
     // Asked once per run; empty: the server's own password file
     // (~/.pgpass, %APPDATA%\postgresql\pgpass.conf) or none.
     QString password;
+    // The password is asked once per run rather than read from the
+    // server's password file.
+    bool askPassword = false;
     int connectTimeoutSeconds = 5;
 
     // "файл «…»" or "сервер host:port/database"
@@ -47,10 +50,17 @@ QString DefaultLocalFile();
 QString DefaultQueueFile();
 
 // The section "History" of the tool's settings file: Server (0 the local
-// file, 1 the server), Host, Port, Database, User. The password is never
-// written there.
+// file, 1 the server), File (read only: the local file, when not the
+// default), Host, Port, Database, User, AskPassword (0 the server's password
+// file, 1 asked once per run). The password is never written there.
 Target LoadTarget(const ProfileFile& file);
 void SaveTarget(ProfileFile& file, const Target& target);
+
+// Tries the target as the history would use it (a local file is made if
+// missing) and closes it again: empty when it took, else why not, in
+// Russian. Blocks up to the target's connect timeout: call it off the
+// window's thread.
+QString Probe(const Target& target);
 
 // A line of the fleet: one module as the history knows it.
 struct ModuleRow {

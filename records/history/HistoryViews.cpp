@@ -6,9 +6,13 @@
 #include <QMap>
 #include <QSet>
 #include <algorithm>
+#include <cmath>
 
+#include "Configuration.h"
 #include "Csv.h"
+#include "ModuleFlags.h"
 #include "Protocol.h"
+#include "ServiceParams.h"
 
 namespace History {
 
@@ -89,7 +93,7 @@ static QString KeyText(const QString& key) {
         {QStringLiteral("errorPercent"), QStringLiteral("Погрешность, %")},
         {QStringLiteral("nominal"), QStringLiteral("Номинал")},
         {QStringLiteral("mean"), QStringLiteral("Среднее")},
-        {QStringLiteral("pass"), QStringLiteral("Годен")},
+        {QStringLiteral("pass"), QStringLiteral("Вывод")},
         {QStringLiteral("range"), QStringLiteral("Диапазон")},
         {QStringLiteral("flags"), QStringLiteral("Флаги")},
         {QStringLiteral("tolerance"), QStringLiteral("Допуск")},
@@ -134,31 +138,149 @@ static QString KeyText(const QString& key) {
     return names.value(key, key);
 }
 
-static void AddValue(QStringList& lines, const QString& rawKey, const QJsonValue& v, int depth) {
+namespace {
+
+// Where a value stands: the entry's kind, and the range of the check point
+// it belongs to (its currents and voltages are read in that range's units).
+struct Where {
+    Kind kind = Kind::Seen;
+    std::optional<Range> range;
+};
+
+std::optional<Range> RangeOf(const QJsonValue& v) {
+    if (v.toString() == QStringLiteral("current"))
+        return Range::Current;
+    if (v.toString() == QStringLiteral("voltage"))
+        return Range::Voltage;
+    return std::nullopt;
+}
+
+// A number with a decimal comma; a whole one without decimals.
+QString NumberText(double v) {
+    if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e15)
+        return QString::number(static_cast<qint64>(v));
+    return QString::number(v, 'g', 10).replace(QLatin1Char('.'), QLatin1Char(','));
+}
+
+// Dates and times the entries keep in ISO form, in the local form; other
+// text as it is, "—" for none.
+QString StringText(const QString& s) {
+    if (s.isEmpty())
+        return QStringLiteral("—");
+    if (s.size() == 10) {
+        const QDate d = QDate::fromString(s, Qt::ISODate);
+        if (d.isValid())
+            return DayText(d);
+    }
+    if (s.size() >= 19 && s.at(10) == QLatin1Char('T')) {
+        const QDateTime t = QDateTime::fromString(s, Qt::ISODateWithMs);
+        if (t.isValid())
+            return TimeText(t);
+    }
+    return s;
+}
+
+// A value with no parts, as the technician reads it.
+QString LeafText(const QString& key, const QJsonValue& v, const Where& at) {
+    if (key == QStringLiteral("range")) {
+        const auto r = RangeOf(v);
+        return r ? RangeText(*r) : StringText(v.toString());
+    }
+    if (v.isBool()) {
+        if (key == QStringLiteral("pass"))
+            return VerdictText(v.toBool());
+        return v.toBool() ? QStringLiteral("да") : QStringLiteral("нет");
+    }
+    if (v.isString())
+        return StringText(v.toString());
+    if (!v.isDouble())
+        return QStringLiteral("—");
+    const double d = v.toDouble();
+    if (key == QStringLiteral("flags")) {
+        const QStringList names = FlagNames(static_cast<uint8_t>(v.toInt()));
+        return names.isEmpty() ? QStringLiteral("нет") : names.join(QStringLiteral(", "));
+    }
+    if (key == QStringLiteral("errorPercent"))
+        return DecimalText(d, 3);
+    if (key == QStringLiteral("tolerancePercent"))
+        return ToleranceText(d);
+    if (at.range) {
+        if (key == QStringLiteral("nominal"))
+            return SignalText(CheckPoint{*at.range, v.toInt()});
+        if (key == QStringLiteral("mean") || key == QStringLiteral("error") ||
+            key == QStringLiteral("tolerance"))
+            return DecimalText(d, 1) + QLatin1Char(' ') + UnitText(*at.range);
+    }
+    return NumberText(d);
+}
+
+// A configuration's values are kept by their place in the file
+// ("settings.mode"); the window names them.
+QString ConfigKeyText(const QString& key) {
+    for (int i = 0; i < config::ParamCount; ++i) {
+        const auto p = static_cast<config::Param>(i);
+        if (config::ParamKey(p) == key)
+            return config::ParamName(p);
+    }
+    return key;
+}
+
+QString KeyTextAt(const QString& key, const Where& at) {
+    if (at.kind == Kind::Link && key == QStringLiteral("before"))
+        return QStringLiteral("Было");
+    const QString named = KeyText(key);
+    return named == key ? ConfigKeyText(key) : named;
+}
+
+void AddValue(QStringList& lines, const QString& rawKey, const QJsonValue& v, int depth, Where at) {
     const QString pad(depth * 2, QLatin1Char(' '));
-    const QString key = KeyText(rawKey);
+    const QString key = KeyTextAt(rawKey, at);
     if (v.isObject()) {
-        lines << pad + key + QLatin1Char(':');
         const QJsonObject o = v.toObject();
+        // A link as the status line shows it.
+        if (at.kind == Kind::Link && o.contains(QStringLiteral("baud"))) {
+            const module::LinkParams link{o.value(QStringLiteral("address")).toInt(),
+                                          o.value(QStringLiteral("baud")).toInt(),
+                                          o.value(QStringLiteral("parity")).toInt()};
+            lines << pad + key + QStringLiteral(": ") + module::LinkText(link);
+            return;
+        }
+        lines << pad + key + QLatin1Char(':');
         for (auto it = o.begin(); it != o.end(); ++it)
-            AddValue(lines, it.key(), it.value(), depth + 1);
+            AddValue(lines, it.key(), it.value(), depth + 1, at);
     } else if (v.isArray()) {
         lines << pad + key + QLatin1Char(':');
         const QJsonArray a = v.toArray();
-        for (int i = 0; i < a.size(); ++i)
-            AddValue(lines, QString::number(i + 1), a[i], depth + 1);
-    } else if (v.isString()) {
-        lines << pad + key + QStringLiteral(": ") + v.toString();
-    } else if (v.isBool()) {
-        lines << pad + key + QStringLiteral(": ") +
-                     (v.toBool() ? QStringLiteral("да") : QStringLiteral("нет"));
+        const bool coefficients =
+            (rawKey == QStringLiteral("before") || rawKey == QStringLiteral("after")) &&
+            a.size() == CoefficientNames().size();
+        for (int i = 0; i < a.size(); ++i) {
+            const QJsonObject point = a[i].toObject();
+            const auto range = RangeOf(point.value(QStringLiteral("range")));
+            if (range && point.contains(QStringLiteral("nominal"))) {
+                // A check point under its signal: "Ток 2 мА".
+                Where inside = at;
+                inside.range = range;
+                lines << pad +
+                             QStringLiteral("  %1 %2:")
+                                 .arg(RangeText(*range),
+                                      SignalText(CheckPoint{
+                                          *range, point.value(QStringLiteral("nominal")).toInt()}));
+                for (auto it = point.begin(); it != point.end(); ++it)
+                    if (it.key() != QStringLiteral("range") &&
+                        it.key() != QStringLiteral("nominal"))
+                        AddValue(lines, it.key(), it.value(), depth + 2, inside);
+                continue;
+            }
+            AddValue(lines, coefficients ? CoefficientNames()[i] : QString::number(i + 1), a[i],
+                     depth + 1, at);
+        }
     } else {
-        lines << pad + key + QStringLiteral(": ") +
-                     QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact))
-                         .mid(1)
-                         .chopped(1);
+        lines << pad + key + QStringLiteral(": ") + LeafText(rawKey, v, at);
     }
 }
+
+} // namespace
 
 QString DetailsText(const Entry& e) {
     QStringList lines;
@@ -178,7 +300,7 @@ QString DetailsText(const Entry& e) {
     QJsonObject d = e.details;
     const QString content = d.take(QStringLiteral("content")).toString();
     for (auto it = d.begin(); it != d.end(); ++it)
-        AddValue(lines, it.key(), it.value(), 0);
+        AddValue(lines, it.key(), it.value(), 0, Where{e.kind, std::nullopt});
     if (!content.isEmpty())
         lines << QString() << QStringLiteral("Содержимое файла:") << content;
     return lines.join(QLatin1Char('\n'));

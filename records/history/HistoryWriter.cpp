@@ -142,6 +142,14 @@ class WriterWorker : public QObject {
         emit moduleFound(registration, row);
     }
 
+    void moveTo(const Target& target) {
+        store_.reset();
+        target_ = target;
+        down_ = false;
+        written_ = 0;
+        work();
+    }
+
     void end() {
         delete timer_;
         timer_ = nullptr;
@@ -243,6 +251,12 @@ void Writer::add(const Entry& entry) {
 
 void Writer::retry() {
     QMetaObject::invokeMethod(worker_, &WriterWorker::work, Qt::QueuedConnection);
+}
+
+void Writer::retarget(const Target& target) {
+    target_ = target;
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, target] { w->moveTo(target); }, Qt::QueuedConnection);
 }
 
 void Writer::askModule(const QString& registration) {

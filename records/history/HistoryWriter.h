@@ -55,6 +55,10 @@ class Writer : public QObject, public Sink {
     void askModule(const QString& registration);
     // Tries the queue now.
     void retry();
+    // Writes to `target` from now on: the store in use is closed, the queue
+    // (what waits in it included) goes to the new one at once, and a new
+    // store that cannot be reached is told once, as at the start.
+    void retarget(const Target& target);
     // Waits until every entry handed over so far has been tried at least
     // once (written, or left in the queue), at most `ms`; false on timeout.
     bool settle(int ms);

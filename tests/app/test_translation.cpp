@@ -60,6 +60,7 @@ class TestTranslation : public QObject {
              {seam::Icon::None, seam::Icon::Information, seam::Icon::Warning, seam::Icon::Error})
             boxes << ButtonTexts(*MakeMessageBox(nullptr, "text", "caption", icon));
         const QStringList input = ButtonTexts(*MakeInputBox(nullptr, "c", "p", "v"));
+        const QStringList password = ButtonTexts(*MakePasswordBox(nullptr, "c", "p"));
         QCoreApplication::removeTranslator(translator);
         delete translator;
 
@@ -67,6 +68,7 @@ class TestTranslation : public QObject {
                  qPrintable(lookIn));
         QCOMPARE(boxes, QStringList(4, QStringLiteral("OK")));
         QCOMPARE(input, QStringList({"Cancel", "OK"}));
+        QCOMPARE(password, QStringList({"OK", "Отмена"}));
     }
 };
 

@@ -4,6 +4,7 @@
 // add but never change or delete, a server that is stopped keeps the entries
 // in the queue until it is back, and two writers at once write each entry
 // once.
+#include <QFile>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -116,6 +117,63 @@ class TestHistoryPg : public QObject {
         }
         QVERIFY2(!message.isEmpty(), "the store took the entry");
         QVERIFY2(message.contains(QStringLiteral("сервер")), qPrintable(message));
+    }
+
+    // What "Проверить соединение" answers: nothing when the history could
+    // be written there, else why not, naming the server.
+    void probe_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("why"); // empty: it took
+        QTest::newRow("technician") << "petrov"
+                                    << "history"
+                                    << "";
+        QTest::newRow("not in the role") << "outsider"
+                                         << "history"
+                                         << "Нет доступа к истории";
+        QTest::newRow("no such database") << "petrov"
+                                          << "nowhere"
+                                          << "Нет связи с сервером истории";
+        QTest::newRow("no tables") << "petrov"
+                                   << "postgres"
+                                   << "нет таблиц истории";
+    }
+    void probe() {
+        QFETCH(QString, user);
+        QFETCH(QString, database);
+        QFETCH(QString, why);
+        Target t = target(user);
+        t.database = database;
+        const QString said = Probe(t);
+        if (why.isEmpty()) {
+            QVERIFY2(said.isEmpty(), qPrintable(said));
+            return;
+        }
+        QVERIFY2(said.contains(why), qPrintable(said));
+        QVERIFY2(said.contains(t.text()), qPrintable(said));
+    }
+
+    // Moved from an unusable local file to the server while running: what
+    // waited goes to the server.
+    void retargetToTheServer() {
+        const QString junk = dir_.filePath(QStringLiteral("junk.sqlite"));
+        {
+            QFile f(junk);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("not a database, and longer than the header of one");
+        }
+        Target local;
+        local.file = junk;
+        Writer writer(local, dir_.filePath(QStringLiteral("retarget.jsonl")), 100000);
+        QSignalSpy down(&writer, &Writer::unavailable);
+        const auto entries = HistoryCases::EveryKind(QStringLiteral("G0001"));
+        for (const Entry& e : entries)
+            writer.add(e);
+        QTRY_COMPARE_WITH_TIMEOUT(down.size(), 1, 10000);
+        writer.retarget(target());
+        QTRY_COMPARE_WITH_TIMEOUT(Store(target()).moduleHistory(QStringLiteral("G0001")).size(),
+                                  entries.size(), 20000);
+        QCOMPARE(down.size(), 1);
     }
 
     // Stopped while entries come, started again: they all go, each once.

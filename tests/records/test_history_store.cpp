@@ -20,6 +20,7 @@
 #include "HistoryQueue.h"
 #include "HistoryStore.h"
 #include "HistoryWriter.h"
+#include "Profile.h"
 
 using namespace History;
 
@@ -344,6 +345,104 @@ class TestHistoryStore : public QObject {
         }
         Store check(Local(file));
         QCOMPARE(check.count(), entries.size());
+    }
+
+    // A new store named while the tool runs takes what waits in the queue
+    // at once; a store that cannot be reached is told once for each store.
+    void retargetTakesTheQueueAlong() {
+        const QString junk = path(QStringLiteral("retarget-junk.sqlite"));
+        {
+            QFile f(junk);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("not a database at all, and longer than its header");
+        }
+        const QByteArray junkHash = FileHash(junk);
+        const QString good = path(QStringLiteral("retarget-good.sqlite"));
+        const QString queueFile = path(QStringLiteral("retarget.jsonl"));
+        Writer writer(Local(junk), queueFile, 100000);
+        QSignalSpy down(&writer, &Writer::unavailable);
+        const auto entries = HistoryCases::EveryKind(QStringLiteral("A0042"));
+        for (const Entry& e : entries)
+            writer.add(e);
+        QVERIFY(writer.settle(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(down.size(), 1, 5000);
+
+        writer.retarget(Local(good));
+        QCOMPARE(writer.target().file, good);
+        writer.add(NewEntry(Kind::Seen, QStringLiteral("A0043"), 17));
+        // (Tries asked for before the move may still be on their way.)
+        QTRY_COMPARE_WITH_TIMEOUT(Store(Local(good)).count(), entries.size() + 1, 10000);
+        QList<Entry> waiting;
+        QVERIFY(Queue(queueFile).read(&waiting));
+        QVERIFY(waiting.isEmpty());
+        QCOMPARE(FileHash(junk), junkHash);
+        QCOMPARE(down.size(), 1);
+
+        // Back to the unusable file: told again, once.
+        writer.retarget(Local(junk));
+        writer.add(NewEntry(Kind::Seen, QStringLiteral("A0044"), 17));
+        QTRY_COMPARE_WITH_TIMEOUT(down.size(), 2, 10000);
+        writer.add(NewEntry(Kind::Seen, QStringLiteral("A0045"), 17));
+        QVERIFY(writer.settle(30000));
+        QVERIFY(down.last().first().toString().contains(QStringLiteral("не является базой")));
+        QVERIFY(Queue(queueFile).read(&waiting));
+        QCOMPARE(waiting.size(), 2);
+        QCOMPARE(down.size(), 2);
+    }
+
+    // The section "History" as the settings dialog saves it: the names the
+    // files already use, never the password.
+    void settingsKeepTheirNames_data() {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<bool>("ask");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("local file")
+            << false << false << QStringList{"Server=0",      "Host=db.local", "Port=5433",
+                                             "Database=hist", "User=ivanov",   "AskPassword=0"};
+        QTest::newRow("server, password file")
+            << true << false << QStringList{"Server=1",      "Host=db.local", "Port=5433",
+                                            "Database=hist", "User=ivanov",   "AskPassword=0"};
+        QTest::newRow("server, asked")
+            << true << true << QStringList{"Server=1", "AskPassword=1", "User=ivanov"};
+    }
+    void settingsKeepTheirNames() {
+        QFETCH(bool, server);
+        QFETCH(bool, ask);
+        QFETCH(QStringList, lines);
+        const QString file = path(QStringLiteral("settings-%1%2.ini").arg(server).arg(ask));
+        const QString own = path(QStringLiteral("own.sqlite"));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QStringLiteral("[Port]\nName=COM3\n[History]\nFile=%1\n").arg(own).toUtf8());
+        }
+        ProfileFile settings(file);
+        Target t = LoadTarget(settings);
+        t.backend = server ? Target::Backend::Server : Target::Backend::Local;
+        t.host = QStringLiteral("db.local");
+        t.port = 5433;
+        t.database = QStringLiteral("hist");
+        t.user = QStringLiteral("ivanov");
+        t.password = QStringLiteral("s3cret-word");
+        t.askPassword = ask;
+        SaveTarget(settings, t);
+
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        for (const QString& line : lines)
+            QVERIFY2(text.contains(line + QLatin1Char('\n')), qPrintable(line + "\n" + text));
+        QVERIFY(!text.contains(QStringLiteral("s3cret")));
+        QVERIFY(text.contains(QStringLiteral("Name=COM3")));
+        const Target back = LoadTarget(settings);
+        QCOMPARE(back.backend, t.backend);
+        QCOMPARE(back.file, own); // kept as the file had it
+        QCOMPARE(back.host, t.host);
+        QCOMPARE(back.port, t.port);
+        QCOMPARE(back.database, t.database);
+        QCOMPARE(back.user, t.user);
+        QCOMPARE(back.askPassword, ask);
+        QVERIFY(back.password.isEmpty());
     }
 
     void twoWritersAtOnce_data() {

@@ -3,15 +3,18 @@
 // the fleet found by number and state and exported as CSV; the timeline
 // marks what was corrected; the drift counts each calibration once.
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "Configuration.h"
 #include "HistoryCases.h"
 #include "HistoryRecords.h"
 #include "HistoryViews.h"
+#include "ModuleFlags.h"
 #include "Registers.h"
 
 using namespace History;
+Q_DECLARE_METATYPE(History::Entry)
 
 namespace {
 PointResult Point(Range r, int nominal, double errorPercent) {
@@ -44,6 +47,18 @@ ProtocolData Calibrated(const QDateTime& when, double foundError) {
         reg::PackDate(when.date().day(), when.date().month(), when.date().year() - 2000);
     d.adjustment = c;
     return d;
+}
+
+// The details' lines, each without its indent, up to a configuration's file
+// content (which is shown as the file holds it).
+QStringList DetailLines(const Entry& e) {
+    QStringList lines;
+    for (const QString& line : DetailsText(e).split(QLatin1Char('\n'))) {
+        if (line == QStringLiteral("Содержимое файла:"))
+            break;
+        lines << line.trimmed();
+    }
+    return lines;
 }
 
 ModuleRow Row(const QString& reg, DueState state) {
@@ -145,6 +160,99 @@ class TestHistoryViews : public QObject {
                                           "Срок;Состояние;Последняя связь"));
         QCOMPARE(lines[1], QStringLiteral("\"A;\"\"1\"\"\n\";QS-730 (код 17);15.06.2025;12;"
                                           "15.06.2026;скоро;—"));
+    }
+
+    // Each kind of entry as the technician reads it: ranges, verdicts, flags,
+    // links and configuration values in the words the windows use, dates in
+    // the local form, numbers with a decimal comma.
+    void detailsInTheTechniciansWords_data() {
+        QTest::addColumn<Entry>("entry");
+        QTest::addColumn<QStringList>("lines");
+        const QDateTime made(QDate(2026, 2, 3), QTime(10, 0));
+        const ProtocolData d = Calibrated(made, 0.12);
+        QTest::newRow("calibration") << ProtocolEntry(d, {{QStringLiteral("/tmp/p.pdf"), "PDF"}})
+                                     << QStringList{"Калибровка",
+                                                    "Ток 2 мА:",
+                                                    "Среднее: 0,0 мкА",
+                                                    "Погрешность: 24,0 мкА",
+                                                    "Погрешность, %: 0,120",
+                                                    "Флаги: нет",
+                                                    "Вывод: Годен",
+                                                    "Напряжение 5,5 В:",
+                                                    "Погрешность: -10,0 мВ",
+                                                    "Допуск, %: 0,25",
+                                                    "Коэффициенты до:",
+                                                    "Усиление, ток (8-9): 1",
+                                                    "Смещение, напряжение (14-15): 8",
+                                                    "Дата калибровки: 01.02.2024",
+                                                    "Записанная дата калибровки: 03.02.2026",
+                                                    "Эталон действителен до: —",
+                                                    "Тип: QS-730"};
+
+        CheckResult check = *d.asFound;
+        check.when = made;
+        check.points[1].flags = 1u << 4; // out of range
+        check.points[1].pass = false;
+        QTest::newRow("check") << CheckEntry(check, QString())
+                               << QStringList{"Проверка точности",
+                                              "Время: 03.02.2026 10:00",
+                                              "По отсчётам калибровки: нет",
+                                              "Вывод: Не годен",
+                                              "Флаги: " + FlagNames(1u << 4).join(", "),
+                                              "Напряжение 5,5 В:",
+                                              "Допуск: 0,0 мВ"};
+
+        module::ModuleLinkOutcome link;
+        link.before = {1, 19200, 2};
+        link.target = {5, 9600, 0};
+        link.holds = {5, 19200, 2};
+        link.serial = 0x082A;
+        link.failure = QStringLiteral("Модуль не отвечает");
+        QTest::newRow("link") << LinkEntry(link, 17)
+                              << QStringList{"Было: 19200 бод, Even, адрес 1",
+                                             "Задано: 9600 бод, None, адрес 5",
+                                             "В модуле: 19200 бод, Even, адрес 5", "Полностью: нет",
+                                             "Сбой: Модуль не отвечает"};
+
+        config::Configuration c;
+        c[config::Param::Serial] = 0x082A;
+        c[config::Param::Type] = 17;
+        c[config::Param::Mode] = reg::ModeVoltage;
+        QTest::newRow("configuration")
+            << ConfigEntry(Kind::ConfigSaved, c, QStringLiteral("/x/c.json"), "{}", QString())
+            << QStringList{config::ParamName(config::Param::Mode) + ": Напряжение",
+                           config::ParamName(config::Param::Serial) + ": A0042"};
+
+        ModuleRecordId id;
+        id.type = 17;
+        id.serial = 0x082A;
+        id.version = 0x0103;
+        id.manufactureDate = reg::PackDate(15, 3, 23);
+        QTest::newRow("seen") << SeenEntry(id, QStringLiteral("COM1, 19200 бод, адрес 1"))
+                              << QStringList{"Дата изготовления: 15.03.2023", "Версия ПО: 1.03",
+                                             "Дата калибровки: —"};
+
+        QTest::newRow("restarts cleared")
+            << RestartsEntry(0x082A, 17, 0, true) << QStringList{"Счётчик: 0", "Обнулён: да"};
+    }
+    void detailsInTheTechniciansWords() {
+        QFETCH(Entry, entry);
+        QFETCH(QStringList, lines);
+        const QStringList shown = DetailLines(entry);
+        for (const QString& line : lines)
+            QVERIFY2(shown.contains(line), qPrintable(line + "\n---\n" + shown.join('\n')));
+        // Nothing of how the entry is kept shows through.
+        static const QRegularExpression raw(QStringLiteral(
+            "\\b(current|voltage|true|false|asFound|asLeft|errorPercent|tolerancePercent|"
+            "fromCalibration|dateWritten|calibrationDate|serialBefore|baud|parity|settings|"
+            "unit)\\b|\\d{4}-\\d\\d-\\d\\d"));
+        for (const QString& line : shown) {
+            if (line.startsWith(QStringLiteral("Запись: ")) ||
+                line.startsWith(QStringLiteral("Файл: ")) ||
+                line.startsWith(QStringLiteral("Имя: ")))
+                continue; // ids and paths are shown as they are
+            QVERIFY2(!raw.match(line).hasMatch(), qPrintable(line));
+        }
     }
 
     void timelineMarksCorrections() {

@@ -28,9 +28,10 @@
 #include "Compar.h"
 #include "FakeDevices.h"
 #include "Fleet.h"
-#include "HistoryRecords.h"
-#include "HistoryStore.h"
 #include "Func.h"
+#include "HistoryRecords.h"
+#include "HistorySettings.h"
+#include "HistoryStore.h"
 #include "LinkStats.h"
 #include "LinkStatsWindow.h"
 #include "Main.h"
@@ -451,6 +452,17 @@ int main(int argc, char* argv[]) {
         // The last calibration opened.
         history.findChild<QListWidget*>(QStringLiteral("lsTimeline"))->setCurrentRow(5);
         Save(&history, "module-history");
+        // Where the history is kept: a service organisation's server.
+        History::Target server;
+        server.backend = History::Target::Backend::Server;
+        server.file = QStringLiteral("/home/ivanov/.local/share/QS730_View/history.sqlite");
+        server.host = QStringLiteral("history.example.local");
+        server.database = QStringLiteral("qs730_history");
+        server.user = QStringLiteral("ivanov");
+        THistorySettings settings(&form, server,
+                                  ProfileFile(folder.filePath(QStringLiteral("settings.ini"))));
+        settings.show();
+        Save(&settings, "history-settings");
     }
     form.close();
     return 0;

@@ -43,6 +43,13 @@ class RecorderUi final : public seam::Ui {
             return value; // as if Cancel was pressed
         return answers.takeFirst();
     }
+    std::optional<QString> password(QWidget*, const QString& caption,
+                                    const QString& prompt) override {
+        passwordBoxes.append(caption + QLatin1Char('|') + prompt);
+        if (passwords.isEmpty())
+            return std::nullopt; // as if "Отмена" was pressed
+        return passwords.takeFirst();
+    }
     void pause(int milliseconds) override {
         pauses.append(milliseconds);
         if (onPause)
@@ -64,6 +71,7 @@ class RecorderUi final : public seam::Ui {
         messages.clear();
         questions.clear();
         inputs.clear();
+        passwordBoxes.clear();
         pauses.clear();
     }
 
@@ -71,8 +79,10 @@ class RecorderUi final : public seam::Ui {
     QList<ShownMessage> questions; // the yes/no questions, apart from the messages
     QList<bool> replies;           // what the next questions answer ("Да" = true); then "Нет"
     std::function<void(const ShownMessage&)> onQuestion;
-    QStringList inputs;  // "caption|prompt" of each input box
-    QStringList answers; // what the next input boxes answer (OK with this text)
+    QStringList inputs;        // "caption|prompt" of each input box
+    QStringList answers;       // what the next input boxes answer (OK with this text)
+    QStringList passwordBoxes; // "caption|prompt" of each password box
+    QStringList passwords;     // what the next password boxes answer; then "Отмена"
     QList<int> pauses;
     std::function<void(const ShownMessage&)> onMessage;
     std::function<void(int)> onPause; // e.g. to change the simulated signal during a pause

@@ -145,7 +145,7 @@ class TestFleetWindow : public QObject {
         QCOMPARE(list->currentRow(), 2); // the latest
         list->setCurrentRow(0);
         QVERIFY(w.details().contains(QStringLiteral("Исполнитель: Иванов")));
-        QVERIFY(w.details().contains(QStringLiteral("Погрешность, %: 0.05")));
+        QVERIFY(w.details().contains(QStringLiteral("Погрешность, %: 0,050")));
         QCOMPARE(w.drift()->series().size(), 1);
         QCOMPARE(w.drift()->series()[0].points.size(), 2);
         // Drawn without a fault at a size the window gives it.

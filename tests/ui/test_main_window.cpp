@@ -19,6 +19,7 @@
 #include "Controls.h"
 #include "FakeModule.h"
 #include "Func.h"
+#include "HistoryWriter.h"
 #include "Keys.h"
 #include "Main.h"
 #include "RecorderUi.h"
@@ -138,9 +139,11 @@ class TestMainWindow : public QObject {
         QStringList commands;
         for (QAction* a : form->menuBar()->actions().first()->menu()->actions())
             commands << a->objectName();
-        QCOMPARE(commands, QStringList({"miModPars", "miReadCountRes", "miNullCountRes", "miCalib",
-                                        "miCheck", "miCalibProtocol", "miConfig", "miModules"}));
+        QCOMPARE(commands,
+                 QStringList({"miModPars", "miReadCountRes", "miNullCountRes", "miCalib", "miCheck",
+                              "miCalibProtocol", "miConfig", "miModules", "miHistorySettings"}));
         QCOMPARE(action("miModules")->text(), QStringLiteral("Модули..."));
+        QCOMPARE(action("miHistorySettings")->text(), QStringLiteral("Настройки истории..."));
         QCOMPARE(action("miConfig")->text(), QStringLiteral("Конфигурация модуля..."));
         QCOMPARE(form->menuBar()->actions().at(1)->menu()->actions(),
                  QList<QAction*>({action("miComPars"), action("miBusScan")}));
@@ -676,6 +679,52 @@ class TestMainWindow : public QObject {
         if (!hadSettings)
             QFile::remove(SettingsFilePath());
         QCOMPARE(modes, QList<int>({1, modeDuring, modeAfter, 1}));
+        QVERIFY2(rec.texts().isEmpty(), qPrintable(rec.texts().join(" | ")));
+    }
+
+    // "Настройки истории...": OK saves the choice and the history writes to
+    // the new store at once; "Отмена" changes nothing.
+    void historySettingsApplyAtOnce_data() {
+        QTest::addColumn<QString>("closeWith");
+        QTest::addColumn<bool>("applied");
+        QTest::newRow("OK") << "btOK" << true;
+        QTest::newRow("Отмена") << "btCancel" << false;
+    }
+    void historySettingsApplyAtOnce() {
+        QFETCH(QString, closeWith);
+        QFETCH(bool, applied);
+        QTemporaryDir dir;
+        QByteArray before;
+        const bool hadSettings = QFile::exists(SettingsFilePath());
+        if (QFile f(SettingsFilePath()); hadSettings && f.open(QIODevice::ReadOnly))
+            before = f.readAll();
+        History::Target local;
+        local.file = dir.filePath(QStringLiteral("h.sqlite"));
+        History::Writer writer(local, dir.filePath(QStringLiteral("q.jsonl")));
+        History::SetCurrentSink(&writer);
+        whileModal([&] { action("miHistorySettings")->trigger(); },
+                   [&](QWidget* dialog) {
+                       Control<QRadioButton>(dialog, "rbServer")->setChecked(true);
+                       Control<QLineEdit>(dialog, "edHost")->setText(QStringLiteral("127.0.0.1"));
+                       Control<QLineEdit>(dialog, "edDatabase")->setText(QStringLiteral("hist"));
+                       Control<QLineEdit>(dialog, "edUser")->setText(QStringLiteral("ivanov"));
+                       Control<QPushButton>(dialog, closeWith.toLatin1().constData())->click();
+                   });
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        const History::Target now = writer.target();
+        const History::Target saved = History::LoadTarget(ToolSettingsFile());
+        History::SetCurrentSink(nullptr);
+        QFile::remove(SettingsFilePath());
+        if (QFile f(SettingsFilePath()); hadSettings && f.open(QIODevice::WriteOnly))
+            f.write(before);
+        QCOMPARE(now.backend == History::Target::Backend::Server, applied);
+        QCOMPARE(saved.backend == History::Target::Backend::Server, applied);
+        if (applied) {
+            QCOMPARE(now.host, QStringLiteral("127.0.0.1"));
+            QCOMPARE(now.user, QStringLiteral("ivanov"));
+        } else {
+            QCOMPARE(now.file, local.file);
+        }
         QVERIFY2(rec.texts().isEmpty(), qPrintable(rec.texts().join(" | ")));
     }
 

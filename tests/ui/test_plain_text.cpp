@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
@@ -57,6 +58,7 @@ class TestPlainText : public QObject {
         QTest::addColumn<QString>("where");
         QTest::newRow("message box") << "message box";
         QTest::newRow("input box") << "input box";
+        QTest::newRow("password box") << "password box";
         QTest::newRow("replace question") << "replace question";
         QTest::newRow("status line") << "status line";
         QTest::newRow("link statistics") << "link statistics";
@@ -72,6 +74,11 @@ class TestPlainText : public QObject {
             labels = Showing(*box, Markup);
         } else if (where == "input box") {
             const auto box = MakeInputBox(nullptr, QStringLiteral("Внимание!"), Markup, QString());
+            labels = Showing(*box, Markup);
+        } else if (where == "password box") {
+            // The user and the server come from the settings file.
+            const auto box = MakePasswordBox(nullptr, seam::AppTitle, Markup);
+            QCOMPARE(box->textEchoMode(), QLineEdit::Password);
             labels = Showing(*box, Markup);
         } else if (where == "replace question") {
             // A name of the file system, asked about in a box of its own.
