@@ -114,7 +114,11 @@ enum {
     COMM_FRAME_LATE = 3,    /* a reply to an earlier request, thrown away while the
                                library waited for the replies still owed to it */
     COMM_FRAME_STRAY = 4,   /* bytes that came with no request, thrown away before the
-                               next request went out */
+                               next request went out; on a Modbus TCP gateway also a
+                               reply thrown away at once: code COMM_WRONG_SLAVE for
+                               another transaction or protocol, COMM_BAD_REPLY for a
+                               length that disagrees with its bytes, COMM_NO_REPLY for
+                               one cut short */
     COMM_FRAME_SILENCE = 5, /* no bytes: nothing came for the request before it
                                (COMM_NO_REPLY) or the port failed (COMM_IO_ERROR) between
                                time_us and end_us */
@@ -124,6 +128,8 @@ enum {
 
 /* comm_frame.flags */
 #define COMM_FRAME_SEARCH 1 /* sent or received by EnumParameters */
+#define COMM_FRAME_MBAP 2   /* on a Modbus TCP gateway: data is the MBAP frame (header,
+                               unit, PDU; no CRC) as it went or came */
 
 /* One record. Times are microseconds: time_us and end_us on the steady
  * clock (CLOCK_MONOTONIC on Linux, QueryPerformanceCounter on Windows; the
@@ -148,7 +154,7 @@ typedef struct comm_frame {
     uint8_t kind;      /* COMM_FRAME_... */
     uint8_t attempt;   /* 1 to 3 within the exchange; 0 for none */
     uint8_t parity;
-    uint8_t flags; /* COMM_FRAME_SEARCH */
+    uint8_t flags; /* COMM_FRAME_SEARCH, COMM_FRAME_MBAP */
     uint8_t reserved[2];
     uint8_t data[COMM_FRAME_BYTES]; /* the bytes as they went or came, CRC included */
 } comm_frame;
