@@ -128,8 +128,9 @@ enum {
 
 /* comm_frame.flags */
 #define COMM_FRAME_SEARCH 1 /* sent or received by EnumParameters */
-#define COMM_FRAME_MBAP 2   /* on a Modbus TCP gateway: data is the MBAP frame (header,
-                               unit, PDU; no CRC) as it went or came */
+#define COMM_FRAME_MBAP                                                                            \
+    2 /* on a Modbus TCP gateway: data is the MBAP frame (header,                                  \
+         unit, PDU; no CRC) as it went or came */
 
 /* One record. Times are microseconds: time_us and end_us on the steady
  * clock (CLOCK_MONOTONIC on Linux, QueryPerformanceCounter on Windows; the
