@@ -306,6 +306,19 @@ class TestSettings : public QObject {
         QCOMPARE(rec.messages.size(), 1);
     }
 
+    // A gateway's name is read as it was written; the status line names the
+    // host and leaves out the speed, which is the gateway's.
+    void networkPortInTheFileAndTheStatusLine() {
+        for (const QString& name :
+             {QStringLiteral("tcp:10.0.0.5"), QStringLiteral("rtu-tcp:gw-cabinet-3:4001")}) {
+            ProfileFile(ini).writeString(QStringLiteral("Port"), QStringLiteral("Name"), name);
+            ReadLinkSettings(ProfileFile(ini));
+            QCOMPARE(PortName, name);
+            QCOMPARE(LinkStateText(false),
+                     QStringLiteral("Закрыт ") + name + QStringLiteral("  Адрес 1"));
+        }
+    }
+
     void outOfRangeParityInTheStatusLine() {
         ReadLinkSettings(ProfileFile(ini));
         ParityIndex = 5;
