@@ -78,6 +78,21 @@ bool inProgress() {
     return WSAGetLastError() == WSAEWOULDBLOCK;
 }
 
+// A connection under way, waited for with select: WSAPoll of older Windows
+// does not report a refused connection at all.
+int waitConnected(Handle s, int timeoutMs, short* revents) {
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    timeval t{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int n = select(0, nullptr, &writable, &failed, &t);
+    *revents = n > 0 ? POLLOUT : 0;
+    return n;
+}
+
 constexpr int SendFlags = 0;
 #else
 using Handle = int;
@@ -109,6 +124,10 @@ bool setBlocking(Handle s, bool blocking) {
 
 bool inProgress() {
     return errno == EINPROGRESS;
+}
+
+int waitConnected(Handle s, int timeoutMs, short* revents) {
+    return pollOne(s, POLLOUT, timeoutMs, revents);
 }
 
 constexpr int SendFlags = MSG_NOSIGNAL;
@@ -171,7 +190,7 @@ int NetSocket::open(const std::string& host, uint16_t port, milliseconds timeout
         bool connected = ::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0;
         if (!connected && inProgress()) {
             short revents = 0;
-            const int n = pollOne(s, POLLOUT, static_cast<int>(timeout.count()), &revents);
+            const int n = waitConnected(s, static_cast<int>(timeout.count()), &revents);
             if (n == 0) {
                 error = ETIMEDOUT;
             } else if (n > 0) {
