@@ -184,6 +184,9 @@ QString NetworkFailureReason(int error, const QString& port) {
     case EHOSTUNREACH:
     case ENETUNREACH:
         return QStringLiteral("Не удалось соединиться с %1: узел недоступен.").arg(where);
+    case EPROTONOSUPPORT:
+        return QStringLiteral("Шлюз Modbus TCP передаёт только ответы на свои запросы: "
+                              "прослушать линию можно через прозрачный сервер (rtu-tcp:).");
     case ENOENT:
         return QStringLiteral("Не удалось соединиться с %1: узел «%2» не найден.")
             .arg(where, QString::fromStdString(address.host));

@@ -4,6 +4,7 @@
 #include "Gateway.h"
 #include "Line.h"
 #include "PortName.h"
+#include "Rtu.h"
 #include "comm_mb.h"
 
 #include <arpa/inet.h>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
@@ -347,4 +349,56 @@ TEST(GatewayMbap, ThePduLengthRule) {
           Case{{16, 1, 8, 0}, false}, Case{{3}, false}})
         EXPECT_EQ(comm::pduLengthFits(c.pdu.data(), static_cast<int>(c.pdu.size())), c.fits)
             << c.pdu.size();
+}
+
+// Listening through a transparent serial server: what it hands on of its
+// line is cut into frames as a serial line's bytes are.
+TEST(GatewayListen, ATransparentServersStreamIsHeard) {
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(server, 1), 0);
+    socklen_t len = sizeof a;
+    getsockname(server, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string name = "rtu-tcp:127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+
+    // A master's request and the module's reply, 30 ms apart, as the server
+    // hears them on its line.
+    std::thread line([server] {
+        const int fd = ::accept(server, nullptr, nullptr);
+        uint8_t request[8] = {1, 3, 0x03, 0x00, 0, 2};
+        rtu::putCrc(request, 6);
+        uint8_t reply[9] = {1, 3, 4, 0, 17, 2, 3};
+        rtu::putCrc(reply, 7);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        [[maybe_unused]] auto n = ::send(fd, request, sizeof request, MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        n = ::send(fd, reply, sizeof reply, MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::close(fd);
+    });
+    ASSERT_EQ(listen_start(name.c_str(), 19200, 2), COMM_OK);
+    std::vector<comm_heard> heard;
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    while (heard.size() < 2 && Clock::now() < until) {
+        comm_heard frames[8];
+        int32_t count = 0;
+        ASSERT_EQ(listen_read(frames, 8, sizeof(comm_heard), 100, &count, nullptr), COMM_OK);
+        heard.insert(heard.end(), frames, frames + count);
+    }
+    line.join();
+    listen_stop();
+    ::close(server);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[0].code, COMM_HEARD_FRAME);
+    EXPECT_EQ(heard[0].length, 8);
+    EXPECT_EQ(heard[1].code, COMM_HEARD_FRAME);
+    EXPECT_EQ(heard[1].length, 9);
+
+    // A Modbus TCP gateway hands on nothing it hears.
+    errno = 0;
+    EXPECT_EQ(listen_start("tcp:127.0.0.1", 19200, 2), COMM_OPEN_FAILED);
+    EXPECT_EQ(errno, EPROTONOSUPPORT);
 }

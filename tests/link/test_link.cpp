@@ -183,6 +183,9 @@ class TestLink : public QObject {
             {EINVAL, "tcp:my gw",
              QStringLiteral("Сетевой порт записан неверно: tcp:my gw. Пишите tcp:УЗЕЛ[:ПОРТ] или "
                             "rtu-tcp:УЗЕЛ:ПОРТ, без пробелов, порт от 1 до 65535.")},
+            {EPROTONOSUPPORT, "tcp:10.0.0.5",
+             QStringLiteral("Шлюз Modbus TCP передаёт только ответы на свои запросы: прослушать "
+                            "линию можно через прозрачный сервер (rtu-tcp:).")},
             {0, "tcp:10.0.0.5", QString()},
             {EBUSY, "COM1", QStringLiteral("Порт занят другой программой.")},
         };
