@@ -28,10 +28,14 @@ QList<int32_t> LinkSpeeds() {
 }
 
 void CheckCommSettings() {
-    const ResponseAllowanceMs allowance = ResponseAllowanceBounds();
-    ProfileFile(CommSettingsFilePath())
-        .readInteger(QStringLiteral("Link"), QStringLiteral("ResponseTimeout"), allowance.fallback,
-                     allowance.least, allowance.most);
+    const ProfileFile file(CommSettingsFilePath());
+    const std::pair<const char*, ResponseAllowanceMs> keys[] = {
+        {"ResponseTimeout", ResponseAllowanceBounds()},
+        {"NetworkAllowance", NetworkAllowanceBounds()},
+        {"ConnectTimeout", ConnectTimeoutBounds()}};
+    for (const auto& [key, bounds] : keys)
+        file.readInteger(QStringLiteral("Link"), QString::fromLatin1(key), bounds.fallback,
+                         bounds.least, bounds.most);
 }
 
 // ---- The device of a COM port

@@ -28,8 +28,8 @@ void ReadLinkSettings(const ProfileFile& file);
 // settings' list) and 1200, which a hand-edited file may bring.
 QList<int32_t> LinkSpeeds();
 
-// Reads [Link] ResponseTimeout of the library's comm_mb.ini within the
-// bounds the library takes, so that a value it ignores is noted; the library
+// Reads [Link] ResponseTimeout, NetworkAllowance and ConnectTimeout of the
+// library's comm_mb.ini within the bounds the library takes, so that a value it ignores is noted; the library
 // reads the file itself at every opening.
 void CheckCommSettings();
 

@@ -274,6 +274,35 @@ class TestSettings : public QObject {
         QCOMPARE(TakeIgnoredSettings().size(), 0);
     }
 
+    // The library's own settings file: each timing it takes, noted when out
+    // of its bounds, and the gateway's timings among them.
+    void commSettingsOutOfBoundsNoted() {
+        struct Case {
+            QByteArray text;
+            QStringList noted; // "Key=value"
+        };
+        const Case cases[] = {
+            {"[Link]\nResponseTimeout=300\nNetworkAllowance=0\nConnectTimeout=100\n", {}},
+            {"[Link]\nNetworkAllowance=5000\nConnectTimeout=30000\n", {}},
+            {"[Link]\nNetworkAllowance=-1\n", {"NetworkAllowance=-1"}},
+            {"[Link]\nNetworkAllowance=5001\nConnectTimeout=99\n",
+             {"NetworkAllowance=5001", "ConnectTimeout=99"}},
+            {"[Link]\nConnectTimeout=30001\nResponseTimeout=19\n",
+             {"ResponseTimeout=19", "ConnectTimeout=30001"}},
+        };
+        const QString path = CommSettingsFilePath();
+        for (const Case& c : cases) {
+            TakeIgnoredSettings();
+            WriteFile(path, c.text);
+            CheckCommSettings();
+            QStringList noted;
+            for (const auto& entry : TakeIgnoredSettings())
+                noted << entry.key + QLatin1Char('=') + entry.value;
+            QCOMPARE(noted, c.noted);
+        }
+        QFile::remove(path);
+    }
+
     // The one warning: each file with its entries, a long value cut short.
     void ignoredEntriesInOneWarning() {
         TakeIgnoredSettings();
