@@ -28,9 +28,9 @@
 #include "Compar.h"
 #include "FakeDevices.h"
 #include "Fleet.h"
+#include "Func.h"
 #include "HistoryRecords.h"
 #include "HistoryStore.h"
-#include "Func.h"
 #include "LinkStats.h"
 #include "LinkStatsWindow.h"
 #include "Main.h"
@@ -242,6 +242,15 @@ int main(int argc, char* argv[]) {
             number->setText(QStringLiteral("42"));
         TfMess search(&port);
         Save(&search, "search");
+    }
+    {
+        // The port of a module behind a Modbus TCP gateway, as typed in.
+        const QString saved = PortName;
+        PortName = QStringLiteral("tcp:10.0.0.5");
+        TParCOM port(&form);
+        port.show();
+        Save(&port, "port-gateway");
+        PortName = saved;
     }
     {
         const auto gate = MakeInputBox(
