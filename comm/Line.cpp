@@ -214,6 +214,14 @@ void Line::flush() {
         return;
     ready_.clear();
     readyAt_ = 0;
+    if (kind_ == Kind::ModbusTcp) {
+        // Bytes read now might end in the middle of a frame and leave the
+        // stream at no header: what waits is read frame by frame with the
+        // next reply, and a frame of an earlier transaction thrown away then.
+        if (Recorded)
+            Capture::instance().flushed();
+        return;
+    }
     uint8_t bytes[rtu::MaxFrameBytes];
     bool any = false;
     // A babbling line ends the drain after a few frames' worth.

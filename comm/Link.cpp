@@ -271,6 +271,12 @@ int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16
     if (function == WriteFunction) {
         request.insert(request.end(), data, data + count);
     }
+    if (line_.kind() == Line::Kind::ModbusTcp) {
+        // Each reply names its request (the transaction number): one owed to
+        // an earlier request is never taken for this one's, so none is
+        // waited for.
+        owed_ = 0;
+    }
     if (owed_ > 0 && Clock::now() >= lastHeard_ + silenceSpan()) {
         owed_ = 0; // the line has been silent: nothing owed will come
     }

@@ -155,6 +155,10 @@ class Link {
     // silent for a late-reply window since the latest request or reply: the
     // rest will not come. A healthy line owes nothing and never waits.
     //
+    // Through a Modbus TCP gateway nothing is waited for: every reply carries
+    // the transaction number of its request, and one of an earlier request
+    // is thrown away as it comes (Line.h).
+    //
     // Only the tool's retries go out at once: the same request again right
     // after it got no intact answer, up to AttemptsPerExchange attempts in a
     // row and without a reopening in between. A late reply to an earlier

@@ -226,6 +226,19 @@ TEST_P(ThroughGateway, GatewayFaultsAreToldAndTheNextExchangeWorks) {
     }
 }
 
+TEST_P(ThroughGateway, AReplyTooLateIsNeverTakenForTheNextOnes) {
+    gateway->setDelay(700); // past 250 + 200 ms
+    gateway->setFault(GatewayFault::Delay, 1);
+    uint16_t word = 0;
+    EXPECT_EQ(invoke_modb(1, 3, 768, 1, &word), COMM_NO_REPLY);
+    gateway->clearFaults();
+    // The late type code (17) comes while the next request waits.
+    ASSERT_EQ(invoke_modb(1, 3, 0, 1, &word), COMM_OK);
+    EXPECT_EQ(word, 0x082A);
+    ASSERT_EQ(invoke_modb(2, 3, 0, 1, &word), COMM_OK);
+    EXPECT_EQ(word, 0x082B);
+}
+
 TEST_P(ThroughGateway, ADroppedConnectionIsMadeAgainAtTheNextRequest) {
     uint16_t word = 0;
     ASSERT_EQ(invoke_modb(1, 3, 768, 1, &word), COMM_OK);
