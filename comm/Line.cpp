@@ -117,16 +117,25 @@ int Line::readRaw(uint8_t* bytes, int max, microseconds timeout) {
                                  : socket_.read(bytes, max, timeout);
 }
 
+int Line::drain() {
+    uint8_t rest[512];
+    int n = 0;
+    while ((n = socket_.read(rest, sizeof rest, microseconds(0))) > 0) {
+    }
+    return n;
+}
+
 int Line::readMbap(microseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
         uint8_t adu[MbapHeaderBytes + 255];
         int have = 0;
         int wanted = MbapHeaderBytes;
-        while (have < wanted) {
-            const auto now = Clock::now();
+        bool lost = false; // a header no frame has
+        while (have < wanted && !lost) {
             const microseconds wait =
-                have == 0 ? std::max(duration_cast<microseconds>(deadline - now), microseconds(0))
+                have == 0 ? std::max(duration_cast<microseconds>(deadline - Clock::now()),
+                                     microseconds(0))
                           : MbapPieceWait;
             const int n = socket_.read(adu + have, wanted - have, wait);
             if (n < 0) {
@@ -142,43 +151,23 @@ int Line::readMbap(microseconds timeout) {
             have += n;
             if (have >= MbapHeaderBytes && wanted == MbapHeaderBytes) {
                 const int length = wordAt(adu + 4);
-                if (length < 2 || length > 254) {
-                    // No frame is so long: the stream is lost in between,
-                    // and what waits behind it is thrown away too.
-                    uint8_t rest[512];
-                    int more = 0;
-                    while ((more = socket_.read(rest, sizeof rest, microseconds(0))) > 0) {
-                    }
-                    if (Recorded)
-                        Capture::instance().discarded(adu, have, COMM_BAD_REPLY);
-                    if (more < 0)
-                        return -1;
-                    have = -1;
-                    break;
-                }
+                lost = length < 2 || length > 254;
                 wanted = 6 + length;
             }
         }
-        if (have < 0)
-            continue; // thrown away: wait on
-        const uint16_t transaction = wordAt(adu);
-        const uint16_t protocol = wordAt(adu + 2);
         const int pduLength = wordAt(adu + 4) - 1;
-        if (transaction != transaction_ || protocol != 0) {
-            if (Recorded)
-                Capture::instance().discarded(adu, have, COMM_WRONG_SLAVE);
-            continue;
-        }
-        if (!pduLengthFits(adu + 7, pduLength)) {
-            // What the length left out may follow: it belongs to this frame.
-            uint8_t rest[512];
-            int more = 0;
-            while ((more = socket_.read(rest, sizeof rest, microseconds(0))) > 0) {
-            }
+        if (lost || !pduLengthFits(adu + 7, pduLength)) {
+            // What the length left out may follow, and after a header no
+            // frame has nothing there can be told apart: all of it goes.
             if (Recorded)
                 Capture::instance().discarded(adu, have, COMM_BAD_REPLY);
-            if (more < 0)
+            if (drain() < 0)
                 return -1;
+            continue; // wait on
+        }
+        if (wordAt(adu) != transaction_ || wordAt(adu + 2) != 0) {
+            if (Recorded)
+                Capture::instance().discarded(adu, have, COMM_WRONG_SLAVE);
             continue;
         }
         if (Recorded)

@@ -60,6 +60,8 @@ class Line : public ByteSource {
     int readRaw(uint8_t* bytes, int max, std::chrono::microseconds timeout);
     // One MBAP reply read and checked; its RTU frame into ready_.
     int readMbap(std::chrono::microseconds timeout);
+    // Throws away what waits at the connection; -1 when it failed.
+    int drain();
 
     Kind kind_ = Kind::Serial;
     SerialPort port_;

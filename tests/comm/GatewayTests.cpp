@@ -415,3 +415,68 @@ TEST(GatewayListen, ATransparentServersStreamIsHeard) {
     EXPECT_EQ(listen_start("tcp:127.0.0.1", 19200, 2), COMM_OPEN_FAILED);
     EXPECT_EQ(errno, EPROTONOSUPPORT);
 }
+
+// A gateway of its own that answers each request with `before` first (its
+// transaction number put in), then, 50 ms later, the right reply of type
+// code 17: what a confused gateway may send.
+struct ScriptedGateway {
+    int server = -1;
+    std::thread thread;
+    std::string name;
+
+    explicit ScriptedGateway(std::vector<uint8_t> before) {
+        server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(server, 1);
+        socklen_t len = sizeof a;
+        getsockname(server, reinterpret_cast<sockaddr*>(&a), &len);
+        name = "tcp:127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+        thread = std::thread([this, before]() mutable {
+            const int fd = ::accept(server, nullptr, nullptr);
+            uint8_t request[12];
+            if (::recv(fd, request, sizeof request, MSG_WAITALL) == sizeof request) {
+                before[0] = request[0];
+                before[1] = request[1];
+                [[maybe_unused]] auto n = ::send(fd, before.data(), before.size(), MSG_NOSIGNAL);
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                const uint8_t reply[] = {request[0], request[1], 0, 0, 0, 5, 1, 3, 2, 0, 17};
+                n = ::send(fd, reply, sizeof reply, MSG_NOSIGNAL);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+            ::close(fd);
+        });
+    }
+    ~ScriptedGateway() {
+        thread.join();
+        ::close(server);
+    }
+};
+
+TEST(GatewayMbap, AFrameThatIsNoneIsThrownAwayAndTheWaitGoesOn) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> before;
+    };
+    const Case cases[] = {
+        {"a length no frame has", {0, 0, 0, 0, 0xFF, 0xFF, 1, 3, 2, 0, 99}},
+        {"a length of one", {0, 0, 0, 0, 0, 1, 1}},
+        {"a length one short", {0, 0, 0, 0, 0, 4, 1, 3, 2, 0, 99}},
+        {"protocol 1", {0, 0, 0, 1, 0, 5, 1, 3, 2, 0, 99}},
+    };
+    for (const Case& c : cases) {
+        ScriptedGateway gateway(c.before);
+        ASSERT_EQ(init_comm(gateway.name.c_str(), 19200, 2), COMM_OK) << c.what;
+        const uint64_t before = lastFrameNumber();
+        uint16_t word = 0;
+        EXPECT_EQ(invoke_modb(1, 3, 768, 1, &word), COMM_OK) << c.what;
+        EXPECT_EQ(word, 17) << c.what;
+        const auto frames = framesAfter(before);
+        ASSERT_EQ(frames.size(), 3u) << c.what;
+        EXPECT_EQ(frames[1].kind, COMM_FRAME_STRAY) << c.what;
+        EXPECT_EQ(frames[2].kind, COMM_FRAME_REPLY) << c.what;
+        init_comm("", 19200, 2);
+    }
+}
