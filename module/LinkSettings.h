@@ -29,8 +29,8 @@ void ReadLinkSettings(const ProfileFile& file);
 QList<int32_t> LinkSpeeds();
 
 // Reads [Link] ResponseTimeout, NetworkAllowance and ConnectTimeout of the
-// library's comm_mb.ini within the bounds the library takes, so that a value it ignores is noted; the library
-// reads the file itself at every opening.
+// library's comm_mb.ini within the bounds the library takes, so that a value
+// it ignores is noted; the library reads the file itself at every opening.
 void CheckCommSettings();
 
 // ---- The device of a COM port (Linux)
