@@ -74,15 +74,30 @@ void Capture::closePending(uint8_t kind, int32_t code) {
     record(pending_);
 }
 
-void Capture::setLine(int32_t baud, int32_t parity) {
+void Capture::setLine(int32_t baud, int32_t parity, bool mbap) {
     std::lock_guard lock(mutex_);
     baud_ = baud;
     parity_ = static_cast<uint8_t>(parity);
+    flags_ = static_cast<uint8_t>((flags_ & ~COMM_FRAME_MBAP) | (mbap ? COMM_FRAME_MBAP : 0));
 }
 
 void Capture::setSearch(bool on) {
     std::lock_guard lock(mutex_);
-    flags_ = on ? COMM_FRAME_SEARCH : 0;
+    flags_ = static_cast<uint8_t>((flags_ & ~COMM_FRAME_SEARCH) | (on ? COMM_FRAME_SEARCH : 0));
+}
+
+void Capture::discarded(const uint8_t* bytes, int length, int32_t code) {
+    std::lock_guard lock(mutex_);
+    closePending(COMM_FRAME_STRAY, COMM_OK);
+    comm_frame f = blank(COMM_FRAME_STRAY, Clock::now());
+    f.exchange = 0;
+    f.attempt = 0;
+    f.code = code;
+    const int kept = std::clamp(length, 0, COMM_FRAME_BYTES);
+    std::memcpy(f.data, bytes, static_cast<std::size_t>(kept));
+    f.length = static_cast<uint16_t>(kept);
+    f.dropped = static_cast<uint32_t>(length - kept);
+    record(f);
 }
 
 void Capture::beginAttempt(int attempt) {

@@ -29,8 +29,9 @@ class Capture {
 
     // ---- What the link tells
 
-    // The line the following frames go over, and whether the search sends them.
-    void setLine(int32_t baud, int32_t parity);
+    // The line the following frames go over (`mbap`: a Modbus TCP gateway,
+    // the frames with their MBAP header), and whether the search sends them.
+    void setLine(int32_t baud, int32_t parity, bool mbap = false);
     void setSearch(bool on);
     // The next request is attempt `attempt` (1 begins a new exchange).
     void beginAttempt(int attempt);
@@ -46,6 +47,10 @@ class Capture {
     void sent(const uint8_t* bytes, int length, bool taken, Clock::time_point start,
               Clock::time_point end);
     void received(const uint8_t* bytes, int length);
+    // A frame read whole and thrown away at once (a network reply that
+    // belongs to no request, or whose length disagrees with its bytes): a
+    // stray record of its own, with `code`.
+    void discarded(const uint8_t* bytes, int length, int32_t code);
     // Bytes read while the port is flushed, then the flush itself.
     void flushed();
 
@@ -64,7 +69,7 @@ class Capture {
 
     int32_t baud_ = 0;
     uint8_t parity_ = 0;
-    uint8_t flags_ = 0;
+    uint8_t flags_ = 0; // COMM_FRAME_SEARCH, COMM_FRAME_MBAP
     uint32_t exchanges_ = 0;
     uint32_t exchange_ = 0;
     uint8_t attempt_ = 0;

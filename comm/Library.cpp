@@ -18,6 +18,28 @@ std::chrono::milliseconds Library::responseAllowance() const {
     return std::chrono::milliseconds(*ms);
 }
 
+void Library::applySettings() {
+    // A number outside the bounds means the default, as for ResponseTimeout.
+    const auto net = readIniInteger(iniFile_, "Link", "NetworkAllowance");
+    const auto connect = readIniInteger(iniFile_, "Link", "ConnectTimeout");
+    link_.setResponseAllowance(responseAllowance());
+    link_.setNetworkTimes(
+        net && *net >= 0 && *net <= MaxNetworkAllowance.count() ? std::chrono::milliseconds(*net)
+                                                                : DefaultNetworkAllowance,
+        connect && *connect >= MinConnectTimeout.count() && *connect <= MaxConnectTimeout.count()
+            ? std::chrono::milliseconds(*connect)
+            : DefaultConnectTimeout);
+}
+
+namespace {
+
+// errno for a name that is no port: a network port spelt wrong is told apart.
+int noPortError(const char* port) {
+    return port != nullptr && parseNetName(port, nullptr) == NetName::Bad ? EINVAL : ENOENT;
+}
+
+} // namespace
+
 int32_t Library::initComm(const char* port, int32_t baud, uint8_t parity) {
     std::lock_guard lock(mutex_);
     link_.close();
@@ -27,10 +49,10 @@ int32_t Library::initComm(const char* port, int32_t baud, uint8_t parity) {
     }
     const auto device = resolvePort(port != nullptr ? port : "", iniFile_);
     if (!device) {
-        errno = ENOENT;
+        errno = noPortError(port);
         return COMM_OPEN_FAILED;
     }
-    link_.setResponseAllowance(responseAllowance());
+    applySettings();
     const int32_t rc = link_.open(*device, baud, parity);
     errno = rc == COMM_OK ? 0 : link_.openError();
     return rc;
@@ -53,11 +75,11 @@ int32_t Library::enumParameters(const char* port, int32_t typeCode, uint16_t ser
     }
     const auto device = resolvePort(port != nullptr ? port : "", iniFile_);
     if (!device) {
-        errno = ENOENT;
+        errno = noPortError(port);
         return COMM_OPEN_FAILED;
     }
     link_.close();
-    link_.setResponseAllowance(responseAllowance());
+    applySettings();
     Capture::instance().setSearch(true);
     const int32_t rc = searchModule(link_, *device, static_cast<uint16_t>(typeCode), serial,
                                     static_cast<uint8_t>(address), baud, parity);
@@ -90,7 +112,7 @@ int32_t Library::listenStart(const char* port, int32_t baud, uint8_t parity) {
     }
     const auto device = resolvePort(port != nullptr ? port : "", iniFile_);
     if (!device) {
-        errno = ENOENT;
+        errno = noPortError(port);
         return COMM_OPEN_FAILED;
     }
     {

@@ -55,6 +55,8 @@ class Library {
   private:
     // [Link] ResponseTimeout of the settings file, read anew at every open.
     std::chrono::milliseconds responseAllowance() const;
+    // That and [Link] NetworkAllowance and ConnectTimeout, onto the link.
+    void applySettings();
 
     std::mutex mutex_;
     std::filesystem::path iniFile_;

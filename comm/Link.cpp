@@ -91,6 +91,19 @@ void Link::forgetOwed() {
     failedAttempts_ = 0;
 }
 
+void Link::setNetworkTimes(microseconds allowance, std::chrono::milliseconds connect) {
+    networkAllowance_ = std::clamp<microseconds>(allowance, microseconds(0), MaxNetworkAllowance);
+    connectTimeout_ = std::clamp(connect, MinConnectTimeout, MaxConnectTimeout);
+}
+
+microseconds Link::networkExtra() const {
+    return line_.isNetwork() ? networkAllowance_ : microseconds(0);
+}
+
+microseconds Link::replyAllowance() const {
+    return allowance_ + networkExtra();
+}
+
 void Link::setResponseAllowance(microseconds allowance) {
     allowance_ = std::clamp<microseconds>(allowance, MinResponseAllowance, MaxResponseAllowance);
 }
@@ -116,7 +129,7 @@ int32_t Link::open(const std::string& device, int32_t baud, int32_t parity) {
         openError_ = ENOENT;
         return COMM_OPEN_FAILED;
     }
-    if (const int error = line_.open(device, baud, parity); error != 0) {
+    if (const int error = line_.open(device, baud, parity, connectTimeout_); error != 0) {
         openError_ = error;
         return COMM_OPEN_FAILED;
     }
@@ -124,6 +137,11 @@ int32_t Link::open(const std::string& device, int32_t baud, int32_t parity) {
 }
 
 int32_t Link::reopenIfLost() {
+    // A gateway that closed the connection meanwhile is reconnected now,
+    // rather than fail the request.
+    if (line_.isOpen() && line_.peerClosed()) {
+        lose();
+    }
     if (!line_.isOpen()) {
         if (!lost_) {
             return COMM_NOT_OPEN;
@@ -141,7 +159,7 @@ microseconds Link::silenceSpan() const {
     // After the latest request, or the latest reply (once it is out the
     // module takes up the next request), the next reply owed starts within
     // the late-reply window, and then takes its own time.
-    const microseconds late = std::max<microseconds>(LateReplyWindow, allowance_);
+    const microseconds late = std::max<microseconds>(LateReplyWindow, allowance_) + networkExtra();
     return frameTime(baud_, LongestRequestBytes) + late + frameTime(baud_, LongestReplyBytes) +
            timeoutsFor(baud_, LongestReplyBytes, allowance_).byte + AdapterLatency;
 }
@@ -253,6 +271,12 @@ int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16
     if (function == WriteFunction) {
         request.insert(request.end(), data, data + count);
     }
+    if (line_.kind() == Line::Kind::ModbusTcp) {
+        // Each reply names its request (the transaction number): one owed to
+        // an earlier request is never taken for this one's, so none is
+        // waited for.
+        owed_ = 0;
+    }
     if (owed_ > 0 && Clock::now() >= lastHeard_ + silenceSpan()) {
         owed_ = 0; // the line has been silent: nothing owed will come
     }
@@ -288,7 +312,8 @@ int32_t Link::exchange(uint8_t address, uint8_t function, uint16_t first, uint16
     rtu::putCrc(frame, static_cast<std::size_t>(length));
     length += 2;
 
-    const Timeouts t = timeoutsFor(baud_, length, allowance_);
+    Timeouts t = timeoutsFor(baud_, length, replyAllowance());
+    t.byte += networkExtra() / 2; // a network hands a reply on in pieces
     Capture::instance().beginAttempt(retry ? failedAttempts_ + 1 : 1);
     const auto sent = Clock::now();
     ++owed_;

@@ -36,6 +36,19 @@ constexpr std::chrono::milliseconds DefaultResponseAllowance{250};
 constexpr std::chrono::milliseconds MinResponseAllowance{20};
 constexpr std::chrono::milliseconds MaxResponseAllowance{5000};
 
+// Over a gateway on the network the reply also makes the network's round
+// trip, and the gateway's own turn: comm_mb.ini [Link] NetworkAllowance sets
+// what comes on top of the response allowance there, in milliseconds (0 to
+// 5000; anything else means the default, 200 ms, which covers a plant's
+// network with a margin). [Link] ConnectTimeout is how long a connection to
+// the gateway may take to be made (100 to 30000 ms; default 2000 ms): a dead
+// gateway costs that much once per request.
+constexpr std::chrono::milliseconds DefaultNetworkAllowance{200};
+constexpr std::chrono::milliseconds MaxNetworkAllowance{5000};
+constexpr std::chrono::milliseconds DefaultConnectTimeout{2000};
+constexpr std::chrono::milliseconds MinConnectTimeout{100};
+constexpr std::chrono::milliseconds MaxConnectTimeout{30000};
+
 // How late a reply may come and still be told apart from the answer to a
 // later request. A module answers in order: it takes up a request once the
 // request is whole and its reply to the one before has gone out, and starts
@@ -95,7 +108,8 @@ class Link {
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    // Opens `device` (a device path) at `baud` and `parity`, closing whatever
+    // Opens `device` (a device path, or a network port's one spelling,
+    // PortName.h) at `baud` and `parity`, closing whatever
     // was open before. Returns COMM_OK only when the port is this process's
     // alone and the line is verified to run at exactly these settings;
     // COMM_BAD_PARAMETER for an unsupported speed or parity; COMM_OPEN_FAILED
@@ -113,6 +127,10 @@ class Link {
     // bounds above).
     void setResponseAllowance(std::chrono::microseconds allowance);
     std::chrono::microseconds responseAllowance() const { return allowance_; }
+    // What a network line adds to it, and the time a connection may take.
+    void setNetworkTimes(std::chrono::microseconds allowance, std::chrono::milliseconds connect);
+    bool isNetwork() const { return line_.isNetwork(); }
+    Line::Kind lineKind() const { return line_.kind(); }
 
     // Whether an exchange waits for the replies still owed to earlier
     // requests (see exchange).
@@ -137,6 +155,10 @@ class Link {
     // silent for a late-reply window since the latest request or reply: the
     // rest will not come. A healthy line owes nothing and never waits.
     //
+    // Through a Modbus TCP gateway nothing is waited for: every reply carries
+    // the transaction number of its request, and one of an earlier request
+    // is thrown away as it comes (Line.h).
+    //
     // Only the tool's retries go out at once: the same request again right
     // after it got no intact answer, up to AttemptsPerExchange attempts in a
     // row and without a reopening in between. A late reply to an earlier
@@ -148,10 +170,11 @@ class Link {
     // guarantee.
     //
     // When the device goes away (an I/O error, as when a USB adapter is
-    // unplugged) the port is closed, so the system can give the adapter its
-    // name again when it comes back, and each later exchange first tries once
-    // to open it again with the same device, speed and parity. Until that
-    // succeeds the exchange fails with COMM_IO_ERROR.
+    // unplugged, or a gateway's connection drops: also when it is found
+    // closed before the request goes out) the port is closed, so the system can give the adapter
+    // its name again when it comes back, and each later exchange first tries once to open it again
+    // with the same device, speed and parity. Until that succeeds the exchange fails with
+    // COMM_IO_ERROR.
     int32_t exchange(uint8_t address, uint8_t function, uint16_t first, uint16_t count,
                      uint16_t* data, Guard guard = Guard::Settle);
 
@@ -188,6 +211,9 @@ class Link {
     void lose(); // the device went away
     void forgetOwed();
     std::chrono::microseconds silenceSpan() const;
+    // The response allowance with what the network adds.
+    std::chrono::microseconds replyAllowance() const;
+    std::chrono::microseconds networkExtra() const;
     void noteHeard(int32_t code, Clock::time_point deadline);
 
     Line line_;
@@ -197,6 +223,8 @@ class Link {
     bool lost_ = false; // device_ went away; reopen before the next exchange
     int openError_ = 0;
     std::chrono::microseconds allowance_ = DefaultResponseAllowance;
+    std::chrono::microseconds networkAllowance_ = DefaultNetworkAllowance;
+    std::chrono::milliseconds connectTimeout_ = DefaultConnectTimeout;
 
     int owed_ = 0;                  // replies still owed to requests sent
     Clock::time_point lastHeard_{}; // the latest request sent or reply heard

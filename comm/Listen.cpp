@@ -1,5 +1,8 @@
 #include "Listen.h"
 
+#include "Link.h"
+#include "PortName.h"
+
 #include "Cutter.h"
 
 #include <algorithm>
@@ -38,12 +41,29 @@ int32_t Listener::start(const std::string& device, int32_t baud, int32_t parity)
         first_ = size_ = 0;
         lost_ = 0;
     }
-    openError_ = port_.open(device, baud, parity);
+    NetAddress net;
+    switch (parseNetName(device, &net)) {
+    case NetName::NotNetwork:
+        network_ = false;
+        openError_ = port_.open(device, baud, parity);
+        break;
+    case NetName::Bad:
+        openError_ = EINVAL;
+        break;
+    case NetName::Good:
+        // A Modbus TCP gateway answers requests; it hands on nothing it hears.
+        network_ = true;
+        openError_ = net.kind == NetKind::RtuTcp
+                         ? socket_.open(net.host, net.port, DefaultConnectTimeout)
+                         : EPROTONOSUPPORT;
+        break;
+    }
     if (openError_ != 0)
         return COMM_OPEN_FAILED;
     // What the driver kept from before is no frame heard now: its times
     // would be those of the first read.
-    port_.discard();
+    if (!network_)
+        port_.discard();
     stopping_ = false;
     running_ = true;
     thread_ = std::thread([this, baud, parity] { run(baud, parity); });
@@ -55,6 +75,7 @@ void Listener::stop() {
     if (thread_.joinable())
         thread_.join();
     port_.close();
+    socket_.close();
     running_ = false;
     came_.notify_all();
 }
@@ -73,13 +94,17 @@ void Listener::keep(const comm_heard& h) {
     came_.notify_all();
 }
 
+int Listener::readLine(uint8_t* bytes, int max, std::chrono::microseconds timeout) {
+    return network_ ? socket_.read(bytes, max, timeout) : port_.read(bytes, max, timeout);
+}
+
 void Listener::run(int32_t baud, int32_t parity) {
     Cutter cutter(baud, parity, [this](const comm_heard& h) { keep(h); });
     uint8_t bytes[1024];
     while (!stopping_) {
         const int64_t waitUs =
             cutter.held() > 0 ? cutter.patienceUs() : int64_t{ReadSliceMs} * 1000;
-        const int n = port_.read(bytes, sizeof bytes, std::chrono::microseconds(waitUs));
+        const int n = readLine(bytes, sizeof bytes, std::chrono::microseconds(waitUs));
         if (n < 0) {
             cutter.silence();
             comm_heard failed{};
@@ -101,6 +126,7 @@ void Listener::run(int32_t baud, int32_t parity) {
     }
     cutter.silence();
     port_.close();
+    socket_.close();
     running_ = false;
     came_.notify_all();
 }

@@ -3,6 +3,7 @@
 // until they are taken. Nothing is ever written to the port.
 #pragma once
 
+#include "NetSocket.h"
 #include "SerialPort.h"
 #include "comm_mb.h"
 
@@ -42,7 +43,14 @@ class Listener {
     void run(int32_t baud, int32_t parity);
     void keep(const comm_heard& h);
 
-    SerialPort port_; // the thread's alone while it runs
+    int readLine(uint8_t* bytes, int max, std::chrono::microseconds timeout);
+
+    // The line: a serial port, or a transparent serial server's connection
+    // (rtu-tcp:), which hands on everything heard on its line. The thread's
+    // alone while it runs.
+    SerialPort port_;
+    NetSocket socket_;
+    bool network_ = false;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> running_{false};

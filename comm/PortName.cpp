@@ -36,7 +36,73 @@ int comNumber(std::string_view name) {
     return n <= 255 ? n : 0;
 }
 
+bool startsWithName(std::string_view name, std::string_view prefix) {
+    return name.size() >= prefix.size() && ini::sameName(name.substr(0, prefix.size()), prefix);
+}
+
+bool hostSign(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_';
+}
+
+// 1..65535 written in decimal digits alone.
+bool portNumber(std::string_view text, uint16_t& port) {
+    if (text.empty() || text.size() > 5)
+        return false;
+    unsigned n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (n < 1 || n > 65535)
+        return false;
+    port = static_cast<uint16_t>(n);
+    return true;
+}
+
 } // namespace
+
+NetName parseNetName(std::string_view name, NetAddress* address) {
+    NetAddress a;
+    std::string_view rest;
+    if (startsWithName(name, "rtu-tcp:")) {
+        a.kind = NetKind::RtuTcp;
+        rest = name.substr(8);
+    } else if (startsWithName(name, "tcp:")) {
+        a.kind = NetKind::ModbusTcp;
+        rest = name.substr(4);
+    } else {
+        return NetName::NotNetwork;
+    }
+    const auto colon = rest.find(':');
+    const std::string_view host = rest.substr(0, colon);
+    if (host.empty())
+        return NetName::Bad;
+    for (char c : host) {
+        if (!hostSign(c))
+            return NetName::Bad;
+    }
+    if (colon == std::string_view::npos) {
+        if (a.kind == NetKind::RtuTcp)
+            return NetName::Bad; // a serial server has no port of its own kind
+        a.port = ModbusTcpPort;
+    } else if (!portNumber(rest.substr(colon + 1), a.port)) {
+        return NetName::Bad;
+    }
+    a.host = std::string(host);
+    if (address != nullptr)
+        *address = std::move(a);
+    return NetName::Good;
+}
+
+std::string hostAndPort(const NetAddress& address) {
+    return address.host + ":" + std::to_string(address.port);
+}
+
+std::string netName(const NetAddress& address) {
+    return (address.kind == NetKind::RtuTcp ? "rtu-tcp:" : "tcp:") + hostAndPort(address);
+}
 
 std::optional<std::string> readIniValue(const std::filesystem::path& iniFile,
                                         std::string_view section, std::string_view key) {
@@ -91,6 +157,15 @@ std::optional<std::string> resolvePort(std::string_view name,
                                        const std::filesystem::path& iniFile) {
     if (name.empty()) {
         return std::nullopt;
+    }
+    NetAddress net;
+    switch (parseNetName(name, &net)) {
+    case NetName::Good:
+        return netName(net);
+    case NetName::Bad:
+        return std::nullopt;
+    case NetName::NotNetwork:
+        break;
     }
 #if defined(_WIN32)
     if (name.substr(0, 4) == "\\\\.\\") {

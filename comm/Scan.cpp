@@ -34,7 +34,7 @@ microseconds scanAllowance(int32_t baud, microseconds responseAllowance) {
 }
 
 Link::Heard Link::hearFrame(uint8_t address, microseconds within, uint8_t* frame, int& length) {
-    const auto gap = timeoutsFor(baud_, ReadRequestBytes, allowance_).byte;
+    const auto gap = timeoutsFor(baud_, ReadRequestBytes, allowance_).byte + networkExtra() / 2;
     switch (readReply(line_, frame, length, std::max(within, microseconds(1)), gap)) {
     case Got::Nothing:
         return Heard::Nothing;
@@ -101,7 +101,8 @@ int32_t Link::probe(uint8_t address, uint16_t first, uint16_t count, uint16_t* d
                                          static_cast<uint8_t>(count & 0xFF)};
     rtu::putCrc(request, ReadRequestBytes - 2);
     lastAddress_ = address;
-    const microseconds allowance = patient ? allowance_ : scanAllowance(baud_, allowance_);
+    const microseconds allowance =
+        (patient ? allowance_ : scanAllowance(baud_, allowance_)) + networkExtra();
     // The monitor sees the look as an exchange of one attempt.
     const auto done = [](int32_t code) {
         Capture::instance().endAttempt(code);

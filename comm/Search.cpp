@@ -1,6 +1,7 @@
 #include "Search.h"
 
 #include "Link.h"
+#include "PortName.h"
 #include "comm_mb.h"
 
 #include <cerrno>
@@ -97,10 +98,17 @@ int32_t searchModule(Link& link, const std::string& device, uint16_t typeCode, u
     const auto fullAllowance = link.responseAllowance();
     Sweep sweep{link, address};
     const int32_t result = [&]() -> int32_t {
-        for (const auto allowance :
-             {std::chrono::microseconds(QuickPassAllowance), fullAllowance}) {
+        // Behind a gateway the serial line's settings are the gateway's: no
+        // sweep can change them. The address alone is looked for, once, with
+        // the full allowance.
+        const bool network = parseNetName(device, nullptr) == NetName::Good;
+        static const std::vector<LineSetting> gatewaySetting = {{19200, 2}};
+        const std::vector<std::chrono::microseconds> passes =
+            network ? std::vector<std::chrono::microseconds>{fullAllowance}
+                    : std::vector<std::chrono::microseconds>{QuickPassAllowance, fullAllowance};
+        for (const auto allowance : passes) {
             link.setResponseAllowance(allowance);
-            for (const LineSetting& s : searchOrder()) {
+            for (const LineSetting& s : network ? gatewaySetting : searchOrder()) {
                 if (const int32_t rc = link.open(device, s.baud, s.parity); rc != COMM_OK) {
                     // A setting the port cannot run at (a driver without
                     // 28800) is skipped; a port that cannot be opened at all

@@ -44,6 +44,10 @@ constexpr std::chrono::milliseconds QuickPassAllowance{50};
 // Returns COMM_OK with *baud and *parity set; COMM_BAD_CRC when replies came
 // but every one was corrupted; COMM_NO_REPLY when nothing answered or only
 // modules of another type or serial number did ("no matching module");
+// Behind a gateway (a network port) there is no sweep: the gateway runs the
+// serial line at its own settings, so the module is looked for once, at
+// 19200 even (which only sizes the time-outs), and that is what a find
+// reports.
 // COMM_OPEN_FAILED when the port cannot be opened; COMM_IO_ERROR when it
 // fails meanwhile. A setting the port cannot run at (28800 on a driver that
 // does not make it) is skipped. Arguments are the caller's to check.

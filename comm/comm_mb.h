@@ -51,6 +51,21 @@ enum {
  * (e.g. COM1=/dev/ttyUSB0), read anew at every init_comm and EnumParameters;
  * without an entry COMn is /dev/ttyS<n-1> on Linux and \\.\COMn on Windows.
  *
+ * A gateway on the network is a port too: "tcp:HOST[:PORT]" a Modbus TCP
+ * gateway (MBAP frames, the module's address as the unit identifier, port
+ * 502 unless given), "rtu-tcp:HOST:PORT" a transparent serial server (RTU
+ * frames as they are over TCP); HOST without spaces, PORT 1..65535, the
+ * prefix in any case. A name with the prefix spelt otherwise is no port
+ * (COMM_OPEN_FAILED, errno EINVAL). A connection that cannot be made is
+ * COMM_OPEN_FAILED with errno ENOENT (the host name does not resolve),
+ * ECONNREFUSED, ETIMEDOUT (within comm_mb.ini [Link] ConnectTimeout, 2000 ms
+ * unless set), EHOSTUNREACH or ENETUNREACH. Through a gateway the response
+ * allowance grows by [Link] NetworkAllowance (200 ms unless set); a
+ * connection the gateway closed is made again at the next call, as a lost
+ * serial device is opened again; the gateway's exceptions 10 and 11 come
+ * back as the codes 10 and 11. The speed and parity given to init_comm only
+ * size the time-outs there: the gateway runs the serial line.
+ *
  * Characters are 8 data bits with odd or even parity and one stop bit, or
  * without parity and two stop bits. */
 
@@ -114,7 +129,11 @@ enum {
     COMM_FRAME_LATE = 3,    /* a reply to an earlier request, thrown away while the
                                library waited for the replies still owed to it */
     COMM_FRAME_STRAY = 4,   /* bytes that came with no request, thrown away before the
-                               next request went out */
+                               next request went out; on a Modbus TCP gateway also a
+                               reply thrown away at once: code COMM_WRONG_SLAVE for
+                               another transaction or protocol, COMM_BAD_REPLY for a
+                               length that disagrees with its bytes, COMM_NO_REPLY for
+                               one cut short */
     COMM_FRAME_SILENCE = 5, /* no bytes: nothing came for the request before it
                                (COMM_NO_REPLY) or the port failed (COMM_IO_ERROR) between
                                time_us and end_us */
@@ -124,6 +143,9 @@ enum {
 
 /* comm_frame.flags */
 #define COMM_FRAME_SEARCH 1 /* sent or received by EnumParameters */
+/* on a Modbus TCP gateway: data is the MBAP frame (header, unit, PDU; no
+ * CRC) as it went or came */
+#define COMM_FRAME_MBAP 2
 
 /* One record. Times are microseconds: time_us and end_us on the steady
  * clock (CLOCK_MONOTONIC on Linux, QueryPerformanceCounter on Windows; the
@@ -148,7 +170,7 @@ typedef struct comm_frame {
     uint8_t kind;      /* COMM_FRAME_... */
     uint8_t attempt;   /* 1 to 3 within the exchange; 0 for none */
     uint8_t parity;
-    uint8_t flags; /* COMM_FRAME_SEARCH */
+    uint8_t flags; /* COMM_FRAME_SEARCH, COMM_FRAME_MBAP */
     uint8_t reserved[2];
     uint8_t data[COMM_FRAME_BYTES]; /* the bytes as they went or came, CRC included */
 } comm_frame;

@@ -31,6 +31,11 @@ QString ECommError::messageFor(int code) {
         return QStringLiteral("Не хватает буфера данных!");
     case 17:
         return QStringLiteral("Ошибка CRC!");
+    // A gateway's own exceptions: the module behind it was not reached.
+    case 10:
+        return QStringLiteral("Шлюз не нашёл путь к модулю");
+    case 11:
+        return QStringLiteral("Модуль за шлюзом не ответил");
     default:
         break;
     }

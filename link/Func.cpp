@@ -11,6 +11,7 @@
 
 #include "FrameLog.h"
 #include "LinkStats.h"
+#include "PortName.h"
 #include "Seam.h"
 #include "SettingsFolder.h"
 
@@ -138,12 +139,23 @@ QString ParityName(int parity) {
                                      : QStringLiteral("?");
 }
 
+bool IsNetworkPort(const QString& port) {
+    return comm::parseNetName(port.toStdString(), nullptr) != comm::NetName::NotNetwork;
+}
+
+bool IsGoodNetworkPort(const QString& port) {
+    return comm::parseNetName(port.toStdString(), nullptr) == comm::NetName::Good;
+}
+
 QString LinkStateText(bool opened) {
     const QString parity = ParityName(ParityIndex);
-    return (opened ? QStringLiteral("Открыт ") : QStringLiteral("Закрыт ")) + PortName +
-           QStringLiteral("  ") + QString::number(static_cast<uint32_t>(BaudRate)) +
-           QStringLiteral(" бод ") + parity + QStringLiteral(" Адрес ") +
-           QString::number(ModuleAddress);
+    const QString state = opened ? QStringLiteral("Открыт ") : QStringLiteral("Закрыт ");
+    // Behind a gateway the speed and parity are the gateway's own.
+    if (IsNetworkPort(PortName))
+        return state + PortName + QStringLiteral("  Адрес ") + QString::number(ModuleAddress);
+    return state + PortName + QStringLiteral("  ") +
+           QString::number(static_cast<uint32_t>(BaudRate)) + QStringLiteral(" бод ") + parity +
+           QStringLiteral(" Адрес ") + QString::number(ModuleAddress);
 }
 
 void ShowLinkState(bool opened) {
@@ -154,7 +166,51 @@ void ShowLinkState(bool opened) {
 int LastOpenError = 0;
 QString SerialDeviceRoot = QStringLiteral("/");
 
+namespace {
+
+// Why a connection to a gateway was not made.
+QString NetworkFailureReason(int error, const QString& port) {
+    comm::NetAddress address;
+    if (comm::parseNetName(port.toStdString(), &address) != comm::NetName::Good)
+        return QStringLiteral("Сетевой порт записан неверно: %1. Пишите tcp:УЗЕЛ[:ПОРТ] или "
+                              "rtu-tcp:УЗЕЛ:ПОРТ, без пробелов, порт от 1 до 65535.")
+            .arg(port);
+    const QString where = QString::fromStdString(comm::hostAndPort(address));
+    switch (error) {
+    case ECONNREFUSED:
+        return QStringLiteral("Не удалось соединиться с %1: соединение отвергнуто.").arg(where);
+    case ETIMEDOUT:
+        return QStringLiteral("Не удалось соединиться с %1: шлюз не ответил вовремя.").arg(where);
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return QStringLiteral("Не удалось соединиться с %1: узел недоступен.").arg(where);
+    case EPROTONOSUPPORT:
+        return QStringLiteral("Шлюз Modbus TCP передаёт только ответы на свои запросы: "
+                              "прослушать линию можно через прозрачный сервер (rtu-tcp:).");
+    case ENOENT:
+        return QStringLiteral("Не удалось соединиться с %1: узел «%2» не найден.")
+            .arg(where, QString::fromStdString(address.host));
+    default: {
+        QString text = qt_error_string(error).trimmed();
+        while (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+        return QStringLiteral("Не удалось соединиться с %1 (ошибка %2: %3).")
+            .arg(where)
+            .arg(error)
+            .arg(text);
+    }
+    }
+}
+
+} // namespace
+
 QString OpenFailureReason(int error) {
+    return OpenFailureReason(error, PortName);
+}
+
+QString OpenFailureReason(int error, const QString& port) {
+    if (error != 0 && IsNetworkPort(port))
+        return NetworkFailureReason(error, port);
     switch (error) {
     case 0:
         return QString();

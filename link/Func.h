@@ -92,7 +92,16 @@ int32_t OpenLineAt(const QString& port, int32_t baud, uint8_t parity, int* error
 // program, ENOTTY not a serial port, ...); 0 after a successful open.
 extern int LastOpenError;
 // The reason for the technician, one short Russian sentence; empty for 0.
+// For a gateway on the network (`port` a tcp: or rtu-tcp: name) it names
+// the host and port; without `port`, the port of the link settings.
 QString OpenFailureReason(int error);
+QString OpenFailureReason(int error, const QString& port);
+
+// Whether `port` names a gateway on the network (tcp:, rtu-tcp:), spelt
+// well or not.
+bool IsNetworkPort(const QString& port);
+// Whether `port` names a gateway, spelt as it must be.
+bool IsGoodNetworkPort(const QString& port);
 
 // ---- The library's own settings file and the serial devices (Linux)
 

@@ -51,10 +51,10 @@ QString Start(const QString& port, int32_t baud, uint8_t parity) {
         QString why;
         if (rc == COMM_BAD_PARAMETER)
             why = QStringLiteral("недопустимая скорость или чётность");
-        else if (error == EINVAL)
+        else if (error == EINVAL && !IsNetworkPort(port))
             why = QStringLiteral("драйвер не принял скорость %1 бод").arg(baud);
         else
-            why = OpenFailureReason(error);
+            why = OpenFailureReason(error, port);
         if (why.isEmpty())
             why = QStringLiteral("код %1").arg(rc);
         return QStringLiteral("Порт %1 не открыт для прослушивания: %2.").arg(port, why);

@@ -25,6 +25,17 @@ int ComNumberOf(const QString& name) {
     return comm::comNumberOf(name.toStdString());
 }
 
+ResponseAllowanceMs NetworkAllowanceBounds() {
+    return {static_cast<int32_t>(comm::DefaultNetworkAllowance.count()), 0,
+            static_cast<int32_t>(comm::MaxNetworkAllowance.count())};
+}
+
+ResponseAllowanceMs ConnectTimeoutBounds() {
+    return {static_cast<int32_t>(comm::DefaultConnectTimeout.count()),
+            static_cast<int32_t>(comm::MinConnectTimeout.count()),
+            static_cast<int32_t>(comm::MaxConnectTimeout.count())};
+}
+
 ResponseAllowanceMs ResponseAllowanceBounds() {
     return {static_cast<int32_t>(comm::DefaultResponseAllowance.count()),
             static_cast<int32_t>(comm::MinResponseAllowance.count()),

@@ -38,3 +38,7 @@ struct ResponseAllowanceMs {
     int32_t most;
 };
 ResponseAllowanceMs ResponseAllowanceBounds();
+// [Link] NetworkAllowance and ConnectTimeout of comm_mb.ini (a gateway on
+// the network) in the same way.
+ResponseAllowanceMs NetworkAllowanceBounds();
+ResponseAllowanceMs ConnectTimeoutBounds();

@@ -163,8 +163,11 @@ QString FoundText(const std::vector<Found>& found, const QString& title) {
 
 BusScan::BusScan(const Options& options) : options_(options) {
     const LineSetting present{BaudRate, ParityIndex};
-    settings_ = options.allSettings ? AllSettings(present) : std::vector<LineSetting>{present};
-    settingOpen_ = !options.allSettings; // the link's own setting is open already
+    // Behind a gateway the line runs at the gateway's settings, whatever the
+    // tool opens it at: one pass is all there is to look at.
+    const bool sweep = options.allSettings && !IsNetworkPort(PortName);
+    settings_ = sweep ? AllSettings(present) : std::vector<LineSetting>{present};
+    settingOpen_ = !sweep; // the link's own setting is open already
 }
 
 BusScan::~BusScan() {

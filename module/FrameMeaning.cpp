@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <cstring>
 
 #include "Calibration.h"
 #include "Errors.h"
@@ -165,8 +166,10 @@ QString ReplyText(const comm_frame& f, const RequestShape& s) {
         return QStringLiteral("ответ");
     }
     if (code >= 1 && code <= 11) {
-        const QString name =
-            code <= 8 ? QStringLiteral(": ") + ECommError::messageFor(code) : QString();
+        // 10 and 11 are a gateway's own: the module behind it not reached.
+        const QString name = code <= 8 || code == 10 || code == 11
+                                 ? QStringLiteral(": ") + ECommError::messageFor(code)
+                                 : QString();
         return QStringLiteral("исключение %1").arg(code) + name;
     }
     switch (code) {
@@ -189,9 +192,63 @@ QString Ms(int64_t us) {
     return QString::number((us + 500) / 1000);
 }
 
+// A Modbus TCP frame's header: transaction, protocol, length, unit.
+constexpr int MbapHeader = 7;
+
+bool IsMbap(const comm_frame& f) {
+    return (f.flags & COMM_FRAME_MBAP) != 0;
+}
+
+// "MBAP: транзакция 5, протокол 0, длина 6, устройство 1"; what is there of
+// it for a frame cut short.
+QString MbapText(const comm_frame& f) {
+    if (f.length < MbapHeader)
+        return QStringLiteral("MBAP: заголовок оборван (%1 байт)").arg(f.length);
+    return QStringLiteral("MBAP: транзакция %1, протокол %2, длина %3, устройство %4")
+        .arg(Word(f.data))
+        .arg(Word(f.data + 2))
+        .arg(Word(f.data + 4))
+        .arg(f.data[6]);
+}
+
+// The RTU frame a Modbus TCP frame stands for: the unit and the PDU, with
+// their CRC put on. Frames of a serial line stay as they are.
+comm_frame AsRtu(const comm_frame& f) {
+    if (!IsMbap(f))
+        return f;
+    comm_frame r = f;
+    r.flags = static_cast<uint8_t>(r.flags & ~COMM_FRAME_MBAP);
+    if (f.length < MbapHeader) {
+        r.length = 0;
+        return r;
+    }
+    const int body = std::min<int>(f.length - 6, COMM_FRAME_BYTES - 2);
+    std::memcpy(r.data, f.data + 6, static_cast<std::size_t>(body));
+    const uint16_t crc = ModbusCrc(r.data, body);
+    r.data[body] = static_cast<uint8_t>(crc & 0xFF);
+    r.data[body + 1] = static_cast<uint8_t>(crc >> 8);
+    r.length = static_cast<uint16_t>(body + 2);
+    return r;
+}
+
+// A Modbus TCP reply the library threw away at once.
+QString MbapStrayText(const comm_frame& f) {
+    switch (f.code) {
+    case COMM_WRONG_SLAVE:
+        return QStringLiteral("ответ не на этот запрос (чужая транзакция или протокол) отброшен");
+    case COMM_BAD_REPLY:
+        return QStringLiteral("ответ отброшен: длина MBAP не сходится с байтами");
+    case COMM_NO_REPLY:
+        return QStringLiteral("ответ оборван и отброшен");
+    default:
+        return QStringLiteral("байты без запроса отброшены");
+    }
+}
+
 } // namespace
 
-RequestShape ShapeOfRequest(const comm_frame& f) {
+RequestShape ShapeOfRequest(const comm_frame& frame) {
+    const comm_frame f = AsRtu(frame);
     RequestShape s;
     if (f.length < 8 || !IsWholeFrame(f.data, f.length))
         return s;
@@ -222,7 +279,9 @@ bool FrameFailed(const comm_frame& f) {
     }
 }
 
-FrameMeaning MeaningOf(const comm_frame& f, const RequestShape& request) {
+// What a frame of a serial line (or the RTU frame a Modbus TCP frame stands
+// for) means.
+static FrameMeaning MeaningOfRtu(const comm_frame& f, const RequestShape& request) {
     FrameMeaning m;
     m.failed = FrameFailed(f);
     switch (f.kind) {
@@ -261,6 +320,17 @@ FrameMeaning MeaningOf(const comm_frame& f, const RequestShape& request) {
     }
     if (f.dropped > 0)
         m.text += QStringLiteral("; длиннее любого кадра: ещё %1 байт не показаны").arg(f.dropped);
+    return m;
+}
+
+FrameMeaning MeaningOf(const comm_frame& frame, const RequestShape& request) {
+    FrameMeaning m = MeaningOfRtu(AsRtu(frame), request);
+    if (!IsMbap(frame))
+        return m;
+    if (frame.kind == COMM_FRAME_STRAY)
+        m.text = MbapStrayText(frame);
+    if (frame.length > 0)
+        m.text = MbapText(frame) + QStringLiteral(" — ") + m.text;
     return m;
 }
 

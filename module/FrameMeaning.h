@@ -38,7 +38,10 @@ struct FrameMeaning {
 // "значение 12003, флаги: нет", "Запись 1912 = ключ (разблокировка)",
 // "исключение 2: Недопустимый адрес данных", "CRC неверна",
 // "нет ответа за 257 мс", "запоздавший ответ отброшен",
-// "поиск: 9600 бод Odd — Чтение 768 (тип модуля)".
+// "поиск: 9600 бод Odd — Чтение 768 (тип модуля)". A Modbus TCP frame
+// (COMM_FRAME_MBAP) is read as the RTU frame it stands for, after its header:
+// "MBAP: транзакция 5, протокол 0, длина 6, устройство 1 — Чтение 768 (тип
+// модуля)".
 FrameMeaning MeaningOf(const comm_frame& frame, const RequestShape& request);
 
 // MeaningOf(frame, ...).failed without making the text.

@@ -28,10 +28,14 @@ QList<int32_t> LinkSpeeds() {
 }
 
 void CheckCommSettings() {
-    const ResponseAllowanceMs allowance = ResponseAllowanceBounds();
-    ProfileFile(CommSettingsFilePath())
-        .readInteger(QStringLiteral("Link"), QStringLiteral("ResponseTimeout"), allowance.fallback,
-                     allowance.least, allowance.most);
+    const ProfileFile file(CommSettingsFilePath());
+    const std::pair<const char*, ResponseAllowanceMs> keys[] = {
+        {"ResponseTimeout", ResponseAllowanceBounds()},
+        {"NetworkAllowance", NetworkAllowanceBounds()},
+        {"ConnectTimeout", ConnectTimeoutBounds()}};
+    for (const auto& [key, bounds] : keys)
+        file.readInteger(QStringLiteral("Link"), QString::fromLatin1(key), bounds.fallback,
+                         bounds.least, bounds.most);
 }
 
 // ---- The device of a COM port
@@ -126,7 +130,20 @@ QString SearchOutcome::message() const {
 }
 
 QString SearchOutcome::reason() const {
-    return kind == Kind::OpenFailed ? OpenFailureReason(openError) : QString();
+    if (kind != Kind::OpenFailed)
+        return QString();
+    return port.isEmpty() ? OpenFailureReason(openError) : OpenFailureReason(openError, port);
+}
+
+QString SearchNote(const QString& port) {
+    if (!IsNetworkPort(port))
+        return QString();
+    if (port.startsWith(QStringLiteral("tcp:"), Qt::CaseInsensitive))
+        return QStringLiteral("Через шлюз Modbus TCP скорость и чётность линии задаёт шлюз: "
+                              "они не подбираются, модуль ищется только по адресу.");
+    return QStringLiteral("Через прозрачный сервер скорость не подбирается: модуль ищется "
+                          "только по адресу. Скорость и чётность линии задайте в настройках "
+                          "шлюза такими же, как у модуля.");
 }
 
 SearchOutcome SearchModule(const QString& port, uint16_t serial, int32_t address) {
@@ -134,5 +151,7 @@ SearchOutcome SearchModule(const QString& port, uint16_t serial, int32_t address
     uint8_t parity = 0;
     int error = 0;
     const int32_t code = SearchLine(port, reg::TypeQS730, serial, address, baud, parity, error);
-    return SearchOutcome::of(code, baud, parity, error);
+    SearchOutcome outcome = SearchOutcome::of(code, baud, parity, error);
+    outcome.port = port;
+    return outcome;
 }

@@ -28,9 +28,9 @@ void ReadLinkSettings(const ProfileFile& file);
 // settings' list) and 1200, which a hand-edited file may bring.
 QList<int32_t> LinkSpeeds();
 
-// Reads [Link] ResponseTimeout of the library's comm_mb.ini within the
-// bounds the library takes, so that a value it ignores is noted; the library
-// reads the file itself at every opening.
+// Reads [Link] ResponseTimeout, NetworkAllowance and ConnectTimeout of the
+// library's comm_mb.ini within the bounds the library takes, so that a value
+// it ignores is noted; the library reads the file itself at every opening.
 void CheckCommSettings();
 
 // ---- The device of a COM port (Linux)
@@ -86,6 +86,7 @@ struct SearchOutcome {
     int32_t baud = 0;   // Found: the speed the module answered at
     uint8_t parity = 0; // Found: its parity index
     int openError = 0;  // OpenFailed: the errno the library left, 0 when unknown
+    QString port;       // searched on
 
     static SearchOutcome of(int32_t code, int32_t baud, uint8_t parity, int error);
     // The message the search ends with: none when found or for other codes.
@@ -93,6 +94,10 @@ struct SearchOutcome {
     // Why the port did not open, for the device line; empty otherwise.
     QString reason() const;
 };
+
+// What the search does behind a gateway on `port` (tcp:, rtu-tcp:), one
+// short text for the technician; empty for a serial port.
+QString SearchNote(const QString& port);
 
 // The search on `port` (a COM name or a device, PortToOpen) for the module
 // with serial-number word `serial` at `address`, checked already.

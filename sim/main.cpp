@@ -4,6 +4,7 @@
 // The first line on stdout is the device to open (or the link given with
 // --link), so scripts can read it. With --master, the line has a polling
 // master of its own and the devices printed are listener endpoints.
+#include "Gateway.h"
 #include "PolledLine.h"
 #include "Registers.h"
 #include "SimLine.h"
@@ -18,8 +19,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -32,7 +35,21 @@ const char* const Usage =
     "[--lose-reply REG[:N]]... "
     "[--module ADDRESS[:SERIAL[:BAUD[:PARITY[:TYPE]]]]]... [--master POLL,...] [--period MS] "
     "[--timeout MS] [--pause MS] [--listeners N] [--status FILE] [--fault KIND:N[@ADDRESS]]... "
-    "[--babble-ms MS] [--help] [--help-master]\n";
+    "[--babble-ms MS] [--tcp PORT | --rtu-tcp PORT] [--gateway-delay MS] [--help] "
+    "[--help-master] [--help-gateway]\n";
+
+const char* const GatewayHelp =
+    "With --tcp PORT the modules (--module, or the one module of the other options) sit behind\n"
+    "a Modbus TCP gateway at 127.0.0.1:PORT (0: a free port); with --rtu-tcp PORT behind a\n"
+    "transparent serial server there (RTU frames as they are over TCP). The line behind it runs\n"
+    "at --baud and --parity. Standard output: the port as the tool spells it\n"
+    "(tcp:127.0.0.1:PORT, rtu-tcp:127.0.0.1:PORT). The gateway's faults:\n"
+    "  --fault KIND:N      every N-th request: no-path (exception 10), no-answer (exception 11),\n"
+    "                      delay (the answer --gateway-delay MS late, 300), drop (the\n"
+    "                      connection closed on the request), drop-mid (half the answer, then\n"
+    "                      closed), wrong-id (another transaction number), stale (a copy with\n"
+    "                      the transaction number before, then the answer), wrong-protocol\n"
+    "                      (protocol 1), short-length (the MBAP length one short)\n";
 
 const char* const MasterHelp =
     "With --master the line has a polling master of its own, the modules (--module, or the one\n"
@@ -248,6 +265,53 @@ sim::FaultRule FaultOption(const std::string& text) {
     return rule;
 }
 
+// "KIND:N" of the gateway's faults.
+std::pair<sim::GatewayFault, int> GatewayFaultOption(const std::string& text) {
+    const std::vector<std::string> fields = Split(text, ':');
+    int kind = 0;
+    while (kind < sim::GatewayFaultKinds &&
+           fields[0] != sim::GatewayFaultName(static_cast<sim::GatewayFault>(kind)))
+        ++kind;
+    if (kind == sim::GatewayFaultKinds || fields.size() != 2)
+        Fail("bad value for --fault: " + text);
+    const int every = static_cast<int>(Number("--fault", fields[1].c_str(), 1000000));
+    if (every < 1)
+        Fail("bad value for --fault: " + text);
+    return {static_cast<sim::GatewayFault>(kind), every};
+}
+
+// Modules behind a gateway until SIGINT or SIGTERM; SIGUSR1 restarts them all.
+int RunGateway(sim::GatewayKind kind, uint16_t port, const std::vector<sim::Options>& modules,
+               const sim::Options& line, const std::vector<std::string>& faults, int gatewayDelayMs,
+               int delayMs, int badCrc, const sigset_t& stopSignals) {
+    sim::Gateway gateway(kind, modules, port, line.baud, line.parity);
+    for (std::size_t i = 0; i < gateway.size(); ++i) {
+        gateway.module(i).delayAll(delayMs);
+        gateway.module(i).corruptCrcNext(badCrc);
+    }
+    for (const std::string& text : faults) {
+        const auto [fault, every] = GatewayFaultOption(text);
+        gateway.setFault(fault, every);
+    }
+    gateway.setDelay(gatewayDelayMs);
+    std::printf("%s\n", gateway.portName().c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "qs730-sim: %s, %zu modules behind a %s at %d bit/s, parity %d; stop with "
+                 "Ctrl+C, restart with kill -USR1 %d\n",
+                 gateway.portName().c_str(), gateway.size(),
+                 kind == sim::GatewayKind::ModbusTcp ? "Modbus TCP gateway"
+                                                     : "transparent serial server",
+                 line.baud, line.parity, static_cast<int>(getpid()));
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGUSR1) {
+        for (std::size_t i = 0; i < gateway.size(); ++i)
+            gateway.module(i).restart();
+        std::fprintf(stderr, "qs730-sim: restarted\n");
+    }
+    return 0;
+}
+
 // Makes the link when one is asked for and prints the first line: the device
 // to open. False, having said why, when the link cannot be made.
 template <class Line> bool Publish(Line& line, const std::string& link) {
@@ -356,10 +420,19 @@ int main(int argc, char** argv) {
     sim::PolledLineOptions polled;
     bool withMaster = false;
     std::string masterOnly; // an option that needs --master
+    std::vector<std::string> faultTexts;
+    std::optional<sim::GatewayKind> gateway;
+    uint16_t gatewayPort = 0;
+    int gatewayDelayMs = 300;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
             std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (option == "--help-gateway") {
+            std::fputs(Usage, stdout);
+            std::fputs(GatewayHelp, stdout);
             return 0;
         }
         if (option == "--help-master") {
@@ -427,7 +500,14 @@ int main(int argc, char** argv) {
         else if (option == "--status")
             polled.statusPath = value;
         else if (option == "--fault")
-            polled.faults.push_back(FaultOption(value));
+            faultTexts.push_back(value);
+        else if (option == "--tcp" || option == "--rtu-tcp") {
+            if (gateway)
+                Fail("only one of --tcp and --rtu-tcp");
+            gateway = option == "--tcp" ? sim::GatewayKind::ModbusTcp : sim::GatewayKind::RtuTcp;
+            gatewayPort = static_cast<uint16_t>(Number(option, value, 65535));
+        } else if (option == "--gateway-delay")
+            gatewayDelayMs = static_cast<int>(Number(option, value, 60000));
         else if (option == "--babble-ms")
             polled.babbleMs = static_cast<int>(Number(option, value, 1000));
         else
@@ -437,8 +517,15 @@ int main(int argc, char** argv) {
             option == "--babble-ms")
             masterOnly = option;
     }
+    if (gateway && withMaster)
+        Fail("--master and a gateway do not go together");
+    if (gateway && masterOnly == "--fault")
+        masterOnly.clear(); // the gateway's faults
     if (!masterOnly.empty() && !withMaster)
         Fail(masterOnly + " needs --master");
+    if (!gateway)
+        for (const std::string& text : faultTexts)
+            polled.faults.push_back(FaultOption(text));
     if (polled.periodMs < 1 || polled.timeoutMs < 1 || polled.listeners < 1 || polled.babbleMs < 1)
         Fail("bad value for --period, --timeout, --listeners or --babble-ms");
     if (options.address < 1)
@@ -465,6 +552,17 @@ int main(int argc, char** argv) {
             polled.baud = options.baud;
             polled.parity = options.parity;
             return RunPolled(modules, polled, link, delayMs, badCrc, stopSignals);
+        }
+        if (gateway) {
+            std::vector<sim::Options> modules;
+            for (const std::string& text : moduleTexts)
+                modules.push_back(ModuleOption(text, options));
+            if (modules.empty())
+                modules.push_back(options);
+            for (const std::string& text : faultTexts)
+                GatewayFaultOption(text); // refused before anything is served
+            return RunGateway(*gateway, gatewayPort, modules, options, faultTexts, gatewayDelayMs,
+                              delayMs, badCrc, stopSignals);
         }
         if (!moduleTexts.empty()) {
             std::vector<sim::Options> modules;

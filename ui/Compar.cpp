@@ -3,7 +3,9 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 
@@ -59,10 +61,21 @@ TParCOM::TParCOM(QWidget* parent)
     connect(ui->btAuto, &QPushButton::clicked, this, seam::Guarded(this, &TParCOM::btAutoClick));
 
     // Port: the exact name, case included; any other name selects nothing.
+    // A gateway on the network is typed in (tcp:HOST[:PORT],
+    // rtu-tcp:HOST:PORT) and shown as it was saved.
+    ui->cbPort->setEditable(true);
+    ui->cbPort->setInsertPolicy(QComboBox::NoInsert);
+    ui->cbPort->lineEdit()->setPlaceholderText(QStringLiteral("COM1 или tcp:10.0.0.5"));
+    ui->cbPort->setToolTip(
+        QStringLiteral("Последовательный порт из списка, или шлюз в сети:\n"
+                       "tcp:УЗЕЛ[:ПОРТ] — шлюз Modbus TCP (порт 502, если не указан),\n"
+                       "rtu-tcp:УЗЕЛ:ПОРТ — прозрачный сервер (кадры RTU по TCP)"));
     ui->cbPort->setCurrentIndex(-1);
     for (int i = 0; i < ui->cbPort->count(); ++i)
         if (ui->cbPort->itemText(i) == PortName)
             ui->cbPort->setCurrentIndex(i);
+    if (IsNetworkPort(PortName))
+        ui->cbPort->setEditText(PortName);
 
     ui->cbSpeed->setCurrentIndex(reg::SpeedIndex(BaudRate));
     ui->cbParity->setCurrentIndex(ParityIndex < ui->cbParity->count() ? ParityIndex : -1);
@@ -174,7 +187,10 @@ LinkChoice TParCOM::chosenLink() const {
     const int32_t address = StrToInt(ui->edAddress->text());
     CheckModuleAddress(address);
     c.address = static_cast<uint8_t>(address);
-    c.port = ui->cbPort->currentText();
+    c.port = ui->cbPort->currentText().trimmed();
+    // A gateway's name spelt wrong opens nothing: say how it is spelt.
+    if (IsNetworkPort(c.port) && !IsGoodNetworkPort(c.port))
+        throw Exception(OpenFailureReason(EINVAL, c.port));
     if (ui->cbSerNumAlpha->currentIndex() >= 0)
         c.letter = ui->cbSerNumAlpha->currentText();
     c.device = deviceEntry();
@@ -185,7 +201,7 @@ void TParCOM::btOkClick() {
     const LinkChoice choice = chosenLink();
     if (!OpenPortOn(choice.port, portToOpen(), choice.baud, choice.parity)) {
         if (ShowsDevices)
-            showDevice(OpenFailureReason(LastOpenError)); // the box does not say why
+            showDevice(OpenFailureReason(LastOpenError, choice.port)); // the box does not say why
         return;
     }
     lineMoved_ = false; // the line runs at the new link
@@ -225,9 +241,21 @@ void TParCOM::btAutoClick() {
     // on every way out of here.
     auto mess = std::make_unique<TfMess>(this);
     mess->paintNow();
-    const SearchOutcome found = SearchModule(portToOpen(), serial, address);
+    const QString port = portToOpen();
+    if (IsNetworkPort(port) && !IsGoodNetworkPort(port))
+        throw Exception(OpenFailureReason(EINVAL, port));
+    const QString note = SearchNote(port);
+    const SearchOutcome found = SearchModule(port, serial, address);
     mess.reset();
 
+    if (found.kind == SearchOutcome::Kind::Found && !note.isEmpty()) {
+        // Behind a gateway the speed and parity found say nothing.
+        seam::message(this,
+                      QStringLiteral("Модуль обнаружен!\n") + note +
+                          QStringLiteral("\nДля установки параметров порта нажмите ОК"),
+                      QString(), seam::Icon::Warning);
+        return;
+    }
     if (found.kind == SearchOutcome::Kind::Found) {
         if (const int speed = reg::SpeedIndex(found.baud); speed >= 0)
             ui->cbSpeed->setCurrentIndex(speed);
@@ -243,6 +271,9 @@ void TParCOM::btAutoClick() {
     lineMoved_ = false;
     if (ShowsDevices && !found.reason().isEmpty())
         showDevice(found.reason());
+    if (!ShowsDevices && IsNetworkPort(port) && !found.reason().isEmpty())
+        throw Exception(found.reason()); // no device line to say it in
     if (!found.message().isEmpty())
-        throw Exception(found.message());
+        throw Exception(note.isEmpty() ? found.message()
+                                       : found.message() + QStringLiteral("\n") + note);
 }

@@ -10,6 +10,7 @@
 #include "Errors.h"
 #include "FrameLog.h"
 #include "Func.h"
+#include "Gateway.h"
 #include "LinkStats.h"
 #include "RecorderUi.h"
 #include "SimBus.h"
@@ -130,6 +131,27 @@ class TestBusScanSim : public QObject {
                  QStringList(QStringLiteral("Открыт %1  9600 бод None Адрес 2").arg(bus.port())));
         QCOMPARE(SerialAtTheToolsLink(), reg::EncodeSerial(0, 2));
         QVERIFY(!bus.anyWrite());
+    }
+
+    // Behind a gateway, either kind: the modules found at their addresses;
+    // "Все скорости" looks at the one setting, since the gateway runs the
+    // line at its own.
+    void throughAGateway() {
+        for (const auto kind : {sim::GatewayKind::ModbusTcp, sim::GatewayKind::RtuTcp}) {
+            SimBus bus({LineModule(1, "A0001")}); // binds the library
+            sim::Gateway gateway(kind, {LineModule(3, "A0003"), LineModule(7, "A0007")});
+            const QString name = QString::fromStdString(gateway.portName());
+            PortName = name;
+            QVERIFY(OpenPort(name, 19200, 2));
+            bus::BusScan scan({true, 2});
+            QCOMPARE(scan.settingCount(), 1);
+            QCOMPARE(Run(scan), QString());
+            QCOMPARE(scan.found().size(), size_t(2));
+            QCOMPARE(scan.found()[0].address, 3);
+            QCOMPARE(scan.found()[1].address, 7);
+            QCOMPARE(scan.found()[1].serial, std::optional<uint16_t>(reg::EncodeSerial(0, 7)));
+            PortName = bus.port();
+        }
     }
 
     // "Стоп" at once; after "Все скорости" the port is back at the tool's

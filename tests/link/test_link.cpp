@@ -154,9 +154,45 @@ class TestLink : public QObject {
                  QStringLiteral("Функция не поддерживается библиотекой!"));
         QCOMPARE(ECommError::messageFor(16), QStringLiteral("Не хватает буфера данных!"));
         QCOMPARE(ECommError::messageFor(17), QStringLiteral("Ошибка CRC!"));
+        // A gateway's own exceptions.
+        QCOMPARE(ECommError::messageFor(10), QStringLiteral("Шлюз не нашёл путь к модулю"));
+        QCOMPARE(ECommError::messageFor(11), QStringLiteral("Модуль за шлюзом не ответил"));
         for (int code : {9, 12, 13, 18, 20, 1000})
             QCOMPARE(ECommError::messageFor(code), QStringLiteral("Неизвестная ошибка связи!"));
         QVERIFY(ECommError::messageFor(-3).contains(QStringLiteral("-3")));
+    }
+
+    // Why a gateway's connection was not made names the host and port; a
+    // serial port's reasons stay as they are.
+    void networkOpenFailureReasons() {
+        struct Case {
+            int error;
+            const char* port;
+            QString reason;
+        };
+        const Case cases[] = {
+            {ECONNREFUSED, "tcp:10.0.0.5",
+             QStringLiteral("Не удалось соединиться с 10.0.0.5:502: соединение отвергнуто.")},
+            {ETIMEDOUT, "rtu-tcp:gw1:4001",
+             QStringLiteral("Не удалось соединиться с gw1:4001: шлюз не ответил вовремя.")},
+            {EHOSTUNREACH, "tcp:10.0.0.5:1502",
+             QStringLiteral("Не удалось соединиться с 10.0.0.5:1502: узел недоступен.")},
+            {ENOENT, "tcp:gw-cabinet-3",
+             QStringLiteral("Не удалось соединиться с gw-cabinet-3:502: узел «gw-cabinet-3» не "
+                            "найден.")},
+            {EINVAL, "tcp:my gw",
+             QStringLiteral("Сетевой порт записан неверно: tcp:my gw. Пишите tcp:УЗЕЛ[:ПОРТ] или "
+                            "rtu-tcp:УЗЕЛ:ПОРТ, без пробелов, порт от 1 до 65535.")},
+            {EPROTONOSUPPORT, "tcp:10.0.0.5",
+             QStringLiteral("Шлюз Modbus TCP передаёт только ответы на свои запросы: прослушать "
+                            "линию можно через прозрачный сервер (rtu-tcp:).")},
+            {0, "tcp:10.0.0.5", QString()},
+            {EBUSY, "COM1", QStringLiteral("Порт занят другой программой.")},
+        };
+        for (const Case& c : cases)
+            QCOMPARE(OpenFailureReason(c.error, QString::fromLatin1(c.port)), c.reason);
+        QVERIFY(OpenFailureReason(EPIPE, QStringLiteral("tcp:10.0.0.5"))
+                    .startsWith(QStringLiteral("Не удалось соединиться с 10.0.0.5:502 (ошибка ")));
     }
 
     void errorBoxFullStopRule() {

@@ -274,6 +274,35 @@ class TestSettings : public QObject {
         QCOMPARE(TakeIgnoredSettings().size(), 0);
     }
 
+    // The library's own settings file: each timing it takes, noted when out
+    // of its bounds, and the gateway's timings among them.
+    void commSettingsOutOfBoundsNoted() {
+        struct Case {
+            QByteArray text;
+            QStringList noted; // "Key=value"
+        };
+        const Case cases[] = {
+            {"[Link]\nResponseTimeout=300\nNetworkAllowance=0\nConnectTimeout=100\n", {}},
+            {"[Link]\nNetworkAllowance=5000\nConnectTimeout=30000\n", {}},
+            {"[Link]\nNetworkAllowance=-1\n", {"NetworkAllowance=-1"}},
+            {"[Link]\nNetworkAllowance=5001\nConnectTimeout=99\n",
+             {"NetworkAllowance=5001", "ConnectTimeout=99"}},
+            {"[Link]\nConnectTimeout=30001\nResponseTimeout=19\n",
+             {"ResponseTimeout=19", "ConnectTimeout=30001"}},
+        };
+        const QString path = CommSettingsFilePath();
+        for (const Case& c : cases) {
+            TakeIgnoredSettings();
+            WriteFile(path, c.text);
+            CheckCommSettings();
+            QStringList noted;
+            for (const auto& entry : TakeIgnoredSettings())
+                noted << entry.key + QLatin1Char('=') + entry.value;
+            QCOMPARE(noted, c.noted);
+        }
+        QFile::remove(path);
+    }
+
     // The one warning: each file with its entries, a long value cut short.
     void ignoredEntriesInOneWarning() {
         TakeIgnoredSettings();
@@ -304,6 +333,19 @@ class TestSettings : public QObject {
                                     "Файлы не изменены."));
         TellIgnoredSettings(nullptr); // nothing new: no box
         QCOMPARE(rec.messages.size(), 1);
+    }
+
+    // A gateway's name is read as it was written; the status line names the
+    // host and leaves out the speed, which is the gateway's.
+    void networkPortInTheFileAndTheStatusLine() {
+        for (const QString& name :
+             {QStringLiteral("tcp:10.0.0.5"), QStringLiteral("rtu-tcp:gw-cabinet-3:4001")}) {
+            ProfileFile(ini).writeString(QStringLiteral("Port"), QStringLiteral("Name"), name);
+            ReadLinkSettings(ProfileFile(ini));
+            QCOMPARE(PortName, name);
+            QCOMPARE(LinkStateText(false),
+                     QStringLiteral("Закрыт ") + name + QStringLiteral("  Адрес 1"));
+        }
     }
 
     void outOfRangeParityInTheStatusLine() {

@@ -111,6 +111,46 @@ class TestFrameMeaning : public QObject {
             << "байты без запроса отброшены (не кадр Modbus); длиннее любого кадра: ещё 44 "
                "байт не показаны"
             << true;
+        // Through a Modbus TCP gateway: the header read out, then the frame.
+        const auto mbap = [](uint8_t kind, const char* hex, int32_t code = COMM_OK) {
+            comm_frame f = Frame(kind, QByteArray::fromHex(hex), code, true);
+            f.flags = COMM_FRAME_MBAP;
+            return f;
+        };
+        QTest::newRow("mbap request")
+            << mbap(req, "000500000006010303000002") << RequestShape{}
+            << "MBAP: транзакция 5, протокол 0, длина 6, устройство 1 — Чтение 768-769 (тип "
+               "модуля, версия)"
+            << false;
+        QTest::newRow("mbap reply")
+            << mbap(rep, "00050000000701030400110203") << RequestShape{true, 3, 768, 2}
+            << "MBAP: транзакция 5, протокол 0, длина 7, устройство 1 — тип модуля 17, версия "
+               "02.03"
+            << false;
+        QTest::newRow("gateway: no path")
+            << mbap(rep, "00060000000301830A", 10) << poll
+            << "MBAP: транзакция 6, протокол 0, длина 3, устройство 1 — исключение 10: Шлюз не "
+               "нашёл путь к модулю"
+            << true;
+        QTest::newRow("gateway: module did not answer")
+            << mbap(rep, "00070000000301830B", 11) << poll
+            << "MBAP: транзакция 7, протокол 0, длина 3, устройство 1 — исключение 11: Модуль за "
+               "шлюзом не ответил"
+            << true;
+        QTest::newRow("mbap: another transaction")
+            << mbap(COMM_FRAME_STRAY, "00040000000701030400110203", COMM_WRONG_SLAVE)
+            << RequestShape{}
+            << "MBAP: транзакция 4, протокол 0, длина 7, устройство 1 — ответ не на этот запрос "
+               "(чужая транзакция или протокол) отброшен"
+            << true;
+        QTest::newRow("mbap: short length")
+            << mbap(COMM_FRAME_STRAY, "000500000006010304001102", COMM_BAD_REPLY) << RequestShape{}
+            << "MBAP: транзакция 5, протокол 0, длина 6, устройство 1 — ответ отброшен: длина "
+               "MBAP не сходится с байтами"
+            << true;
+        QTest::newRow("mbap: header cut short")
+            << mbap(rep, "000500", COMM_NO_REPLY) << RequestShape{}
+            << "MBAP: заголовок оборван (3 байт) — ответ оборван: 0 байт" << true;
         comm_frame wait = Frame(COMM_FRAME_WAIT, {}, 0, true);
         wait.end_us = 812'000;
         QTest::newRow("wait") << wait << RequestShape{} << "ожидание запоздавших ответов 812 мс"
@@ -153,6 +193,15 @@ class TestFrameMeaning : public QObject {
         QVERIFY(
             !ShapeOfRequest(Frame(COMM_FRAME_REQUEST, QByteArray::fromHex("010304000003"), 0, true))
                  .known);
+        // A Modbus TCP request has no CRC: its shape is that of its PDU.
+        comm_frame mbap =
+            Frame(COMM_FRAME_REQUEST, QByteArray::fromHex("000100000006010304000003"), 0, true);
+        mbap.flags = COMM_FRAME_MBAP;
+        const RequestShape t = ShapeOfRequest(mbap);
+        QVERIFY(t.known);
+        QCOMPARE(t.function, 3);
+        QCOMPARE(t.first, 1024);
+        QCOMPARE(t.count, 3);
     }
 };
 

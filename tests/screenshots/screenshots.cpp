@@ -245,6 +245,15 @@ int main(int argc, char* argv[]) {
         Save(&search, "search");
     }
     {
+        // The port of a module behind a Modbus TCP gateway, as typed in.
+        const QString saved = PortName;
+        PortName = QStringLiteral("tcp:10.0.0.5");
+        TParCOM port(&form);
+        port.show();
+        Save(&port, "port-gateway");
+        PortName = saved;
+    }
+    {
         const auto gate = MakeInputBox(
             &form, QStringLiteral("Внимание!"),
             QStringLiteral("Параметры работы модуля будут изменены!\nТребуется пароль!"),

@@ -5,6 +5,7 @@
 #include "SimModule.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -146,17 +147,85 @@ TEST(SimProgram, ServesALineOfModules) {
                   });
 }
 
+// The modules behind the program's gateway, through libmodbus's TCP client:
+// the first line names the port as the tool writes it, each address is its
+// own module, and the gateway's faults come as asked.
+TEST(SimProgram, ServesModulesBehindAGateway) {
+    const char* args[] = {"qs730-sim", "--tcp", "0",       "--module",  "3:B0123",
+                          "--module",  "5",     "--fault", "no-path:3", nullptr};
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        ::close(out[1]);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        ::execv(QS_SIM_EXE, const_cast<char* const*>(args));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    FILE* stdoutOfSim = ::fdopen(out[0], "r");
+    char line[256] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, stdoutOfSim), nullptr);
+    const std::string name = line;
+    ASSERT_EQ(name.rfind("tcp:127.0.0.1:", 0), 0u) << name;
+    const int port = std::atoi(name.c_str() + 14);
+    ASSERT_GT(port, 0);
+
+    modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_EQ(modbus_connect(ctx), 0);
+    uint16_t word = 0;
+    modbus_set_slave(ctx, 3);
+    EXPECT_EQ(modbus_read_registers(ctx, 0, 1, &word), 1);
+    EXPECT_EQ(word, 4219);
+    modbus_set_slave(ctx, 5);
+    EXPECT_EQ(modbus_read_registers(ctx, 0, 1, &word), 1);
+    EXPECT_EQ(word, 0x082A);
+    // The third request: the gateway finds no path.
+    EXPECT_EQ(modbus_read_registers(ctx, 0, 1, &word), -1);
+    EXPECT_EQ(errno, EMBXGPATH);
+    modbus_close(ctx);
+    modbus_free(ctx);
+
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    std::fclose(stdoutOfSim);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "clean exit on SIGTERM";
+}
+
 TEST(SimProgram, RefusesBadOptions) {
     int status = 0;
     std::string out = Shell(std::string(QS_SIM_EXE) + " --help", &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out.rfind("usage: qs730-sim", 0), 0u) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
-    for (const char* bad :
-         {"--baud 14400", "--parity mark", "--address 0", "--address 248", "--serial A2048",
-          "--serial 70000", "--bogus 1", "--type", "--refuse 258", "--refuse 258:0",
-          "--refuse 258:256", "--module 0", "--module 1:A0042:14400", "--module 1:::mark",
-          "--module 1:A0042:19200:even:17:9"}) {
+    for (const char* bad : {"--baud 14400",
+                            "--parity mark",
+                            "--address 0",
+                            "--address 248",
+                            "--serial A2048",
+                            "--serial 70000",
+                            "--bogus 1",
+                            "--type",
+                            "--refuse 258",
+                            "--refuse 258:0",
+                            "--refuse 258:256",
+                            "--module 0",
+                            "--module 1:A0042:14400",
+                            "--module 1:::mark",
+                            "--module 1:A0042:19200:even:17:9",
+                            "--tcp 70000",
+                            "--tcp 0 --rtu-tcp 0",
+                            "--tcp 0 --fault bogus:1",
+                            "--tcp 0 --fault drop:0",
+                            "--tcp 0 --fault noise:1",
+                            "--rtu-tcp 0 --master 1:1024:3",
+                            "--tcp 0 --period 5"}) {
         Shell(std::string(QS_SIM_EXE) + " " + bad, &status);
         EXPECT_EQ(status, 2) << bad;
     }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLibrary>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 #include "Compar.h"
 #include "Controls.h"
 #include "Func.h"
+#include "Gateway.h"
 #include "Mess.h"
 #include "PortMap.h"
 #include "RecorderUi.h"
@@ -36,6 +38,11 @@ sim::Options Module() {
     o.parity = 1;
     o.serial = reg::EncodeSerial(0, 42);
     return o;
+}
+
+// A port on 127.0.0.1 that nothing listens at: one a gateway had.
+uint16_t UnusedPort() {
+    return sim::Gateway(sim::GatewayKind::ModbusTcp, {}).port();
 }
 
 const QString Found =
@@ -206,6 +213,119 @@ class TestComparSim : public QObject {
         QCOMPARE(SerialLetter, QStringLiteral("A"));
         QCOMPARE(statusLine, QStringLiteral("Закрыт COM1  9600 бод Odd Адрес 5"));
         QVERIFY(!QFile::exists(SettingsFilePath()));
+    }
+
+    // A gateway typed in the port box, searched through, taken over with
+    // "OK", saved, and shown again by the next dialog: both kinds.
+    void networkPortTypedSearchedAndKept() {
+        struct Case {
+            sim::GatewayKind kind;
+            QString note;
+        };
+        const Case cases[] = {
+            {sim::GatewayKind::ModbusTcp,
+             QStringLiteral("Через шлюз Modbus TCP скорость и чётность линии задаёт шлюз: "
+                            "они не подбираются, модуль ищется только по адресу.")},
+            {sim::GatewayKind::RtuTcp,
+             QStringLiteral("Через прозрачный сервер скорость не подбирается: модуль ищется "
+                            "только по адресу. Скорость и чётность линии задайте в настройках "
+                            "шлюза такими же, как у модуля.")},
+        };
+        for (const Case& c : cases) {
+            init();
+            sim::Gateway gateway(c.kind, {Module()}, 0, 9600, 1);
+            const QString name = QString::fromStdString(gateway.portName());
+            PortName = QStringLiteral("COM1");
+            BaudRate = 19200;
+            ParityIndex = 2;
+            ModuleAddress = 1;
+            SerialLetter = QStringLiteral("A");
+
+            RecorderUi rec;
+            {
+                TParCOM dlg(nullptr);
+                dlg.show();
+                auto* port = Control<QComboBox>(dlg, "cbPort");
+                // Typed, as the technician does.
+                port->setFocus();
+                port->lineEdit()->selectAll();
+                QTest::keyClicks(port->lineEdit(), name);
+                QCOMPARE(port->currentText(), name);
+                search(dlg, QStringLiteral("42"), QStringLiteral("5"));
+                QCOMPARE(
+                    rec.texts(),
+                    QStringList{QStringLiteral("Модуль обнаружен!\n") + c.note +
+                                QStringLiteral("\nДля установки параметров порта нажмите ОК")});
+                // No module at 6: not found, and the note says why no sweep.
+                QVERIFY_THROWS_NO_EXCEPTION(search(dlg, QStringLiteral("42"), QStringLiteral("6")));
+                QCOMPARE(rec.texts().last(), QStringLiteral("Модуль не найден!\n") + c.note);
+                Control<QLineEdit>(dlg, "edAddress")->setText(QStringLiteral("5"));
+                Control<QPushButton>(dlg, "btOk")->click();
+                QCOMPARE(dlg.result(), int(QDialog::Accepted));
+            }
+            QCOMPARE(PortName, name);
+            QCOMPARE(statusLine, QStringLiteral("Открыт ") + name + QStringLiteral("  Адрес 5"));
+            QVERIFY(ReadFile(SettingsFilePath())
+                        .startsWith(QStringLiteral("[Port]\nName=") + name + QStringLiteral("\n")));
+            uint16_t value = 0;
+            QVERIFY_THROWS_NO_EXCEPTION(ReadRegister(0, value));
+            QCOMPARE(value, reg::EncodeSerial(0, 42));
+
+            // The settings file read back: the next dialog shows the gateway.
+            PortName = QStringLiteral("COM1");
+            ReadLinkSettings(ToolSettingsFile());
+            QCOMPARE(PortName, name);
+            TParCOM again(nullptr);
+            QCOMPARE(Control<QComboBox>(again, "cbPort")->currentText(), name);
+            cleanup();
+        }
+    }
+
+    // Gateways that cannot be reached, or names spelt wrong: the reason
+    // names the host, nothing is taken over or saved.
+    void networkPortThatDoesNotOpen() {
+        const QString refused = QStringLiteral("tcp:127.0.0.1:%1").arg(UnusedPort());
+        struct Case {
+            QString typed;
+            QStringList box;
+            QString deviceLine; // the reason below the port
+        };
+        const Case cases[] = {
+            {refused,
+             {QStringLiteral("Невозможно открыть ") + refused},
+             QStringLiteral("Не удалось соединиться с 127.0.0.1:%1: соединение отвергнуто.")
+                 .arg(refused.section(QLatin1Char(':'), 2))},
+            {QStringLiteral("tcp:my gateway"),
+             {QStringLiteral("Сетевой порт записан неверно: tcp:my gateway. Пишите "
+                             "tcp:УЗЕЛ[:ПОРТ] или rtu-tcp:УЗЕЛ:ПОРТ, без пробелов, порт от 1 "
+                             "до 65535.")},
+             QString()},
+            {QStringLiteral("rtu-tcp:10.0.0.5:70000"),
+             {QStringLiteral("Сетевой порт записан неверно: rtu-tcp:10.0.0.5:70000. Пишите "
+                             "tcp:УЗЕЛ[:ПОРТ] или rtu-tcp:УЗЕЛ:ПОРТ, без пробелов, порт от 1 "
+                             "до 65535.")},
+             QString()},
+        };
+        for (const Case& c : cases) {
+            init();
+            PortName = QStringLiteral("COM1");
+            BaudRate = 9600;
+            ParityIndex = 1;
+            ModuleAddress = 5;
+            RecorderUi rec;
+            TParCOM dlg(nullptr);
+            dlg.show();
+            Control<QComboBox>(dlg, "cbPort")->setEditText(c.typed);
+            Control<QPushButton>(dlg, "btOk")->click();
+            QCOMPARE(rec.texts(), c.box);
+            QVERIFY(dlg.isVisible());
+            QCOMPARE(PortName, QStringLiteral("COM1"));
+            QVERIFY(!QFile::exists(SettingsFilePath()));
+            if (!c.deviceLine.isEmpty())
+                QVERIFY2(Control<QLabel>(dlg, "lbDevice")->text().contains(c.deviceLine),
+                         qPrintable(Control<QLabel>(dlg, "lbDevice")->text()));
+            cleanup();
+        }
     }
 };
 

@@ -7,12 +7,19 @@
 //         address 1 (19200 bit/s, even parity) every 20 ms, and every 5th
 //         request goes out with a wrong CRC
 // No other COM port up to COM200 leads anywhere.
+//   QS_GATEWAY_TCP (environment): a Modbus TCP gateway on 127.0.0.1 with A0042
+//         at address 1 and B0123 at 2, every 4th request answered with
+//         exception 10
+//   QS_GATEWAY_RTU: the same modules behind a transparent serial server
 #include "Rtu.h"
 #include "comm_mb.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -124,4 +131,38 @@ TEST(WineCom, ListeningHearsTheControllerAndStopsAtOnce) {
     comm_heard h;
     EXPECT_EQ(listen_read(&h, 1, sizeof h, 100, &count, nullptr), COMM_NOT_OPEN);
     EXPECT_EQ(count, 0);
+}
+
+// Winsock through wine: the gateways on the Linux side.
+TEST(WineGateway, ModulesBehindBothKindsOfGateway) {
+    for (const char* variable : {"QS_GATEWAY_TCP", "QS_GATEWAY_RTU"}) {
+        const char* name = std::getenv(variable);
+        if (name == nullptr || *name == 0)
+            GTEST_SKIP() << variable << " not set: no gateway started";
+        ASSERT_EQ(init_comm(name, 19200, 2), COMM_OK) << name;
+        uint16_t words[2] = {};
+        ASSERT_EQ(invoke_modb(1, 3, 768, 2, words), COMM_OK) << name;
+        EXPECT_EQ(words[0], 17);
+        ASSERT_EQ(invoke_modb(2, 3, 0, 1, words), COMM_OK) << name;
+        EXPECT_EQ(words[0], B0123);
+        ASSERT_EQ(invoke_modb(1, 3, 0, 1, words), COMM_OK) << name;
+        EXPECT_EQ(words[0], A0042);
+        // The 4th request: the Modbus TCP gateway finds no path.
+        const int32_t fourth = invoke_modb(1, 3, 0, 1, words);
+        EXPECT_EQ(fourth, std::string(variable) == "QS_GATEWAY_TCP" ? 10 : COMM_OK) << name;
+        EXPECT_EQ(invoke_modb(9, 3, 0, 1, words), COMM_NO_REPLY) << name;
+        init_comm("", 19200, 2);
+    }
+}
+
+TEST(WineGateway, ARefusedConnectionAndABadNameOpenNothing) {
+    // Port 1 on this machine: nothing listens there.
+    errno = 0;
+    EXPECT_EQ(init_comm("tcp:127.0.0.1:1", 19200, 2), COMM_OPEN_FAILED);
+    EXPECT_EQ(errno, ECONNREFUSED);
+    errno = 0;
+    EXPECT_EQ(init_comm("tcp:my gateway", 19200, 2), COMM_OPEN_FAILED);
+    EXPECT_EQ(errno, EINVAL);
+    uint16_t word = 0;
+    EXPECT_EQ(invoke_modb(1, 3, 0, 1, &word), COMM_NOT_OPEN);
 }

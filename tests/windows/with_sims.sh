@@ -6,6 +6,10 @@
 # Starts one simulated module per COMn on a pseudo-terminal, maps COMn to it
 # in wine's registry (HKLM\Software\Wine\Ports), runs the command and stops
 # the modules again, removing the mappings. WINEPREFIX names the prefix.
+#
+# An entry "NAME=--tcp 0 <options>" (or --rtu-tcp) starts simulated modules
+# behind a gateway on 127.0.0.1 instead, and the command gets the port as the
+# library writes it in the environment variable NAME (wine passes it on).
 set -euo pipefail
 sim=$1
 shift
@@ -27,6 +31,15 @@ while [ $# -gt 0 ] && [ "$1" != "--" ]; do
   port=${1%%=*}
   read -r -a options <<<"${1#*=}"
   shift
+  case "${options[0]:-}" in
+    --tcp | --rtu-tcp)
+      "$sim" "${options[@]}" >"$work/$port.out" 2>/dev/null &
+      pids+=($!)
+      for _ in $(seq 50); do [ -s "$work/$port.out" ] && break; sleep 0.1; done
+      export "$port=$(head -n 1 "$work/$port.out")"
+      continue
+      ;;
+  esac
   "$sim" --link "$work/$port" "${options[@]}" >"$work/$port.out" 2>&1 &
   pids+=($!)
   for _ in $(seq 50); do [ -L "$work/$port" ] && break; sleep 0.1; done
