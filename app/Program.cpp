@@ -15,7 +15,6 @@
 #include "Passw.h"
 #include "Profile.h"
 #include "Seam.h"
-#include "ThreadEnd.h"
 
 QTranslator* InstallQtTranslation() {
     auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
@@ -80,7 +79,5 @@ int RunProgram(QApplication& app, const QString& libraryPath) {
     } catch (const std::exception& e) {
         seam::ShowException(e);
     }
-    // The writers' threads, ended by now, out of the system's way too.
-    threadend::waitAll(2000);
     return 0;
 }

@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "LogFile.h"
-#include "ThreadEnd.h"
 
 bool LogWriter::WriteAndSync(QFile& file, const QByteArray& bytes) {
     return file.write(bytes) == bytes.size() && SyncLogFile(file);
@@ -21,10 +20,7 @@ std::shared_ptr<LogWriter> LogWriter::start(std::unique_ptr<QFile> file, DiskWri
     std::shared_ptr<LogWriter> writer(
         new LogWriter(std::move(file), std::move(write), std::move(failed)));
     // The thread keeps the writer alive until it ends.
-    std::thread([writer] {
-        threadend::watchCurrentThread();
-        writer->run();
-    }).detach();
+    std::thread([writer] { writer->run(); }).detach();
     return writer;
 }
 

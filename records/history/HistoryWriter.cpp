@@ -11,7 +11,6 @@
 
 #include "Errors.h"
 #include "HistoryQueue.h"
-#include "ThreadEnd.h"
 
 namespace History {
 
@@ -219,9 +218,6 @@ Writer::Writer(Target target, QString queuePath, int retryMs, QObject* parent)
     connect(worker_, &WriterWorker::available, this, &Writer::available);
     connect(worker_, &WriterWorker::moduleFound, this, &Writer::moduleFound);
     connect(thread_, &QThread::finished, worker_, &WriterWorker::end, Qt::DirectConnection);
-    connect(
-        thread_, &QThread::started, thread_, [] { threadend::watchCurrentThread(); },
-        Qt::DirectConnection);
     thread_->setObjectName(QStringLiteral("history"));
     thread_->start();
     // What an earlier run left in the queue goes now.

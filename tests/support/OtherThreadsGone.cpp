@@ -1,45 +1,24 @@
-// Linked into every test program of the sanitizer build and of the Windows
-// build: at exit waits (at most two seconds) until the program's other
-// threads are gone.
+// Linked into every test program of the sanitizer build: at exit, before the
+// leak check, waits (at most two seconds) until the program's other threads
+// are gone.
 //
-// QtTest's watchdog thread is waited for when the tests end, but the wait
-// returns once the thread's code is done, while the runtime's thread-exit
-// handlers still run on it. On Linux the leak check may then find that
-// thread's data unreferenced and fail a test that passed; on Windows a
-// process that exits in that moment kills the thread inside the threads
-// library's lock and hangs in its own exit. A thread of the tool's own that
-// is still running after two seconds is left as it is.
+// QtTest's watchdog thread is waited for when the tests end, but its thread
+// data is released only by the thread's own exit handlers, which may run
+// after the main thread has gone on to exit; the leak check then finds that
+// data unreferenced and fails a test that passed. A thread of the tool's own
+// that is still running after two seconds is left to the check as it is.
 #include <chrono>
-#include <thread>
-
-#if defined(_WIN32)
-#include <windows.h>
-
-#include <tlhelp32.h>
-#else
 #include <filesystem>
-#endif
+#include <thread>
 
 namespace {
 
 int Threads() {
-    int n = 0;
-#if defined(_WIN32)
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 1;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++n;
-    CloseHandle(snapshot);
-#else
     std::error_code error;
+    int n = 0;
     for (std::filesystem::directory_iterator it("/proc/self/task", error), end; !error && it != end;
          it.increment(error))
         ++n;
-#endif
     return n;
 }
 
