@@ -1,9 +1,11 @@
 #include "HistorySettings.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QHash>
-#include <QThread>
+#include <QPointer>
 
+#include "HistoryWriter.h"
 #include "Profile.h"
 #include "Seam.h"
 #include "ui_HistorySettings.h"
@@ -74,13 +76,9 @@ THistorySettings::THistorySettings(QWidget* parent, const History::Target& curre
     connect(ui->btCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-THistorySettings::~THistorySettings() {
-    // A trial still waiting for a server ends within its connect timeout.
-    if (probe_) {
-        probe_->wait();
-        delete probe_;
-    }
-}
+// A trial still waiting for a server ends within its connect timeout, and
+// its answer then finds no dialog.
+THistorySettings::~THistorySettings() = default;
 
 void THistorySettings::showBackend() {
     const bool server = ui->rbServer->isChecked();
@@ -115,23 +113,34 @@ bool Complete(QWidget* owner, const History::Target& t) {
 } // namespace
 
 void THistorySettings::btCheckClick() {
-    if (probe_)
+    if (probing_)
         return;
     if (!Complete(this, target()))
         return;
     const History::Target t = WithRunPassword(this, target());
     ui->lbCheck->setText(QStringLiteral("Проверка соединения: %1…").arg(t.text()));
     ui->btCheck->setEnabled(false);
-    auto result = std::make_shared<QString>();
-    probe_ = QThread::create([t, result] { *result = History::Probe(t); });
-    connect(probe_, &QThread::finished, this, [this, t, result] {
-        probe_->deleteLater();
-        probe_ = nullptr;
-        checkDone(result->isEmpty() ? QStringLiteral("Соединение установлено: %1.").arg(t.text())
-                                    : QStringLiteral("Соединение не установлено: %1.\n%2")
-                                          .arg(t.text(), seam::ErrorBoxText(*result)));
-    });
-    probe_->start();
+    probing_ = true;
+    // On the history's database thread, behind what the writer is doing.
+    QMetaObject::invokeMethod(
+        History::DatabaseThread(),
+        [t, dialog = QPointer<THistorySettings>(this)] {
+            const QString problem = History::Probe(t);
+            QMetaObject::invokeMethod(
+                qApp,
+                [dialog, t, problem] {
+                    if (!dialog)
+                        return;
+                    dialog->probing_ = false;
+                    dialog->checkDone(
+                        problem.isEmpty()
+                            ? QStringLiteral("Соединение установлено: %1.").arg(t.text())
+                            : QStringLiteral("Соединение не установлено: %1.\n%2")
+                                  .arg(t.text(), seam::ErrorBoxText(problem)));
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }
 
 void THistorySettings::checkDone(const QString& text) {

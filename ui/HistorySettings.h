@@ -9,7 +9,6 @@
 
 #include "HistoryStore.h"
 
-class QThread;
 class ProfileFile;
 
 namespace Ui {
@@ -55,5 +54,5 @@ class THistorySettings : public QDialog {
     std::unique_ptr<Ui::THistorySettings> ui;
     std::unique_ptr<ProfileFile> settings_;
     History::Target current_;
-    QThread* probe_ = nullptr;
+    bool probing_ = false; // a trial of the connection is under way
 };

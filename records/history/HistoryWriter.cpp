@@ -1,13 +1,17 @@
 #include "HistoryWriter.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHash>
 #include <QMutex>
+#include <QSemaphore>
 #include <QSet>
 #include <QThread>
 #include <QTimer>
 #include <QWaitCondition>
 #include <atomic>
+#include <memory>
+#include <utility>
 
 #include "Errors.h"
 #include "HistoryQueue.h"
@@ -79,8 +83,7 @@ class WriterWorker : public QObject {
         QMutexLocker lock(&mutex_);
         return attempts_;
     }
-    // After the thread ended: what could not reach the queue file yet goes
-    // there now.
+    // At the end: what could not reach the queue file yet goes there now.
     void last() {
         QList<Entry> rest;
         {
@@ -209,17 +212,45 @@ class WriterWorker : public QObject {
     qint64 attempts_ = 0;
 };
 
+namespace {
+QObject* databaseContext = nullptr; // on the database thread; used on the main thread only
+
+void EndDatabaseThread() {
+    QObject* context = std::exchange(databaseContext, nullptr);
+    if (!context)
+        return;
+    QThread* thread = context->thread();
+    QMetaObject::invokeMethod(context, &QObject::deleteLater);
+    thread->quit();
+    // A server that does not answer is given up after its connect timeout;
+    // a thread still hanging then is left to the end of the process.
+    if (thread->wait(15000))
+        delete thread;
+}
+} // namespace
+
+QObject* DatabaseThread() {
+    if (!databaseContext) {
+        auto* thread = new QThread;
+        thread->setObjectName(QStringLiteral("history"));
+        databaseContext = new QObject;
+        databaseContext->moveToThread(thread);
+        thread->start();
+#if !defined(Q_OS_WIN)
+        qAddPostRoutine(EndDatabaseThread);
+#endif
+    }
+    return databaseContext;
+}
+
 Writer::Writer(Target target, QString queuePath, int retryMs, QObject* parent)
-    : QObject(parent), target_(target), thread_(new QThread),
+    : QObject(parent), target_(target),
       worker_(new WriterWorker(std::move(target), std::move(queuePath), retryMs)) {
     qRegisterMetaType<std::optional<History::ModuleRow>>();
-    worker_->moveToThread(thread_);
+    worker_->moveToThread(DatabaseThread()->thread());
     connect(worker_, &WriterWorker::unavailable, this, &Writer::unavailable);
     connect(worker_, &WriterWorker::available, this, &Writer::available);
     connect(worker_, &WriterWorker::moduleFound, this, &Writer::moduleFound);
-    connect(thread_, &QThread::finished, worker_, &WriterWorker::end, Qt::DirectConnection);
-    thread_->setObjectName(QStringLiteral("history"));
-    thread_->start();
     // What an earlier run left in the queue goes now.
     retry();
 }
@@ -230,14 +261,21 @@ Writer::~Writer() {
     // What came last gets one try before the end (a local file takes it at
     // once); whatever does not go waits in the queue for the next run.
     settle(2000);
-    thread_->quit();
-    // A server that does not answer is given up after its connect timeout;
-    // a thread still hanging then is left to the end of the process.
-    if (!thread_->wait(15000))
-        return;
-    worker_->last();
-    delete worker_;
-    delete thread_;
+    // The store is closed and what is still in hand goes to the queue file,
+    // on the database thread; a server that does not answer is given up
+    // after its connect timeout, and a worker still hanging then finishes by
+    // itself.
+    auto done = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(
+        worker_,
+        [w = worker_, done] {
+            w->end();
+            w->last();
+            w->deleteLater();
+            done->release();
+        },
+        Qt::QueuedConnection);
+    done->tryAcquire(1, 15000);
 }
 
 void Writer::add(const Entry& entry) {

@@ -70,8 +70,15 @@ class Writer : public QObject, public Sink {
 
   private:
     Target target_;
-    QThread* thread_;
     WriterWorker* worker_;
 };
+
+// An object on the thread the history's databases are used on: one thread
+// for the whole run, shared by every writer and every trial of a connection.
+// On Windows it is never ended: a process with a thread that had used the
+// database drivers and ended before the process hung in its own exit, in the
+// C++ runtime's unload; the thread, idle in its event loop, goes with the
+// process. Elsewhere it is ended with the application object.
+QObject* DatabaseThread();
 
 } // namespace History
