@@ -215,6 +215,7 @@ class WriterWorker : public QObject {
 namespace {
 QObject* databaseContext = nullptr; // on the database thread; used on the main thread only
 
+#if !defined(Q_OS_WIN)
 void EndDatabaseThread() {
     QObject* context = std::exchange(databaseContext, nullptr);
     if (!context)
@@ -227,6 +228,7 @@ void EndDatabaseThread() {
     if (thread->wait(15000))
         delete thread;
 }
+#endif
 } // namespace
 
 QObject* DatabaseThread() {

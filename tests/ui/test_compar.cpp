@@ -157,7 +157,7 @@ const QString BadAddress = QStringLiteral("Адрес должен быть от
 const QString BadNumber = QStringLiteral("Номер модуля должен быть от 0 до 2047!");
 
 // The device line as read, without the places where it may break.
-QString DeviceLine(QWidget& dlg) {
+[[maybe_unused]] QString DeviceLine(QWidget& dlg) {
     return Control<QLabel>(dlg, "lbDevice")->text().remove(QChar(0x200B));
 }
 
