@@ -14,9 +14,9 @@
 #include <cstring>
 
 #include "Func.h"
+#include "HistoryServer.h"
 #include "HistoryStore.h"
 #include "HistoryWriter.h"
-#include "PgServer.h"
 #include "SimLink.h"
 
 using namespace History;
@@ -124,19 +124,10 @@ int main(int argc, char** argv) {
 
     if (server) {
         PgServer pg;
-        if (!pg.start() || !pg.createDatabase(QStringLiteral("history")) ||
-            !pg.psqlFile(QStringLiteral("history"),
-                         QStringLiteral(QS_SOURCE_DIR "/records/history/history-server.sql"))) {
+        if (!HistoryServer::Prepare(pg))
             std::printf("PostgreSQL: not started: %s\n", qPrintable(pg.why()));
-        } else {
-            Target t;
-            t.backend = Target::Backend::Server;
-            t.host = pg.socketFolder();
-            t.port = pg.port();
-            t.database = QStringLiteral("history");
-            t.user = PgServer::superUser();
-            Measure("PostgreSQL", t, modules);
-        }
+        else
+            Measure("PostgreSQL", HistoryServer::Target(pg, PgServer::superUser()), modules);
     }
 
     if (!LoadCommLibrary()) {

@@ -14,9 +14,9 @@
 #include "Errors.h"
 #include "HistoryCases.h"
 #include "HistoryQueue.h"
+#include "HistoryServer.h"
 #include "HistoryStore.h"
 #include "HistoryWriter.h"
-#include "PgServer.h"
 
 using namespace History;
 
@@ -26,25 +26,13 @@ class TestHistoryPg : public QObject {
     QTemporaryDir dir_;
 
     Target target(const QString& user = QStringLiteral("petrov")) const {
-        Target t;
-        t.backend = Target::Backend::Server;
-        t.host = server_.socketFolder();
-        t.port = server_.port();
-        t.database = QStringLiteral("history");
-        t.user = user;
-        return t;
+        return HistoryServer::Target(server_, user);
     }
 
   private slots:
     void initTestCase() {
-        QVERIFY2(server_.start(), qPrintable(server_.why()));
-        QVERIFY2(server_.createDatabase(QStringLiteral("history")), qPrintable(server_.why()));
-        QVERIFY2(
-            server_.psqlFile(QStringLiteral("history"),
-                             QStringLiteral(QS_SOURCE_DIR "/records/history/history-server.sql")),
-            qPrintable(server_.why()));
-        QVERIFY2(server_.psql(QStringLiteral("history"),
-                              QStringLiteral("CREATE ROLE petrov LOGIN IN ROLE qs730_technician; "
+        QVERIFY2(HistoryServer::Prepare(
+                     server_, QStringLiteral("CREATE ROLE petrov LOGIN IN ROLE qs730_technician; "
                                              "CREATE ROLE sidorov LOGIN IN ROLE qs730_technician; "
                                              "CREATE ROLE outsider LOGIN")),
                  qPrintable(server_.why()));

@@ -8,8 +8,8 @@
 #include <QtTest>
 
 #include "Controls.h"
+#include "HistoryServer.h"
 #include "HistorySettings.h"
-#include "PgServer.h"
 #include "Profile.h"
 #include "RecorderUi.h"
 
@@ -23,14 +23,8 @@ class TestHistorySettingsPg : public QObject {
 
   private slots:
     void initTestCase() {
-        QVERIFY2(server_.start(), qPrintable(server_.why()));
-        QVERIFY2(server_.createDatabase(QStringLiteral("history")), qPrintable(server_.why()));
-        QVERIFY2(
-            server_.psqlFile(QStringLiteral("history"),
-                             QStringLiteral(QS_SOURCE_DIR "/records/history/history-server.sql")),
-            qPrintable(server_.why()));
-        QVERIFY2(server_.psql(QStringLiteral("history"),
-                              QStringLiteral("CREATE ROLE petrov LOGIN IN ROLE qs730_technician; "
+        QVERIFY2(HistoryServer::Prepare(
+                     server_, QStringLiteral("CREATE ROLE petrov LOGIN IN ROLE qs730_technician; "
                                              "CREATE ROLE outsider LOGIN")),
                  qPrintable(server_.why()));
     }
@@ -47,12 +41,7 @@ class TestHistorySettingsPg : public QObject {
     void check() {
         QFETCH(QString, user);
         QFETCH(QString, answer);
-        Target t;
-        t.backend = Target::Backend::Server;
-        t.host = server_.socketFolder();
-        t.port = server_.port();
-        t.database = QStringLiteral("history");
-        t.user = user;
+        const Target t = HistoryServer::Target(server_, user);
         THistorySettings w(nullptr, t, ProfileFile(dir_.filePath(QStringLiteral("s.ini"))));
         QSignalSpy done(&w, &THistorySettings::checked);
         Control<QPushButton>(w, "btCheck")->click();
