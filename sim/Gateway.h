@@ -82,4 +82,8 @@ class Gateway {
     std::unique_ptr<Impl> d;
 };
 
+// A port on 127.0.0.1 that nothing listens at just now (one the system
+// handed out and took back), for trials of a refused connection.
+uint16_t UnusedPort();
+
 } // namespace sim

@@ -8,15 +8,11 @@
 #include "comm_mb.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <modbus.h>
-#include <netinet/in.h>
 #include <numeric>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -71,18 +67,6 @@ bool pollBoth(sim::Gateway& gateway, int rounds, int perRound, Times& library, T
     return true;
 }
 
-uint16_t unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 } // namespace
 
 int main() {
@@ -118,7 +102,7 @@ int main() {
     {
         // A dead gateway: the library's open, and a request made after the
         // gateway went away (the connection made again, refused).
-        const std::string dead = "tcp:127.0.0.1:" + std::to_string(unusedPort());
+        const std::string dead = "tcp:127.0.0.1:" + std::to_string(sim::UnusedPort());
         Times open;
         for (int i = 0; i < 100; ++i) {
             const auto start = Clock::now();

@@ -44,19 +44,6 @@ std::vector<sim::Options> twoModules() {
     return {first, second};
 }
 
-// A port on 127.0.0.1 that nothing listens at (taken and given back).
-uint16_t unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 std::vector<comm_frame> framesAfter(uint64_t after) {
     std::vector<comm_frame> frames(COMM_FRAME_RING);
     int32_t count = 0;
@@ -135,14 +122,15 @@ TEST(GatewayNames, BadNamesOpenNothing) {
 }
 
 TEST(GatewayNames, RefusedAndUnknownHostsSayWhy) {
-    const std::string refused = "tcp:127.0.0.1:" + std::to_string(unusedPort());
+    const std::string refused = "tcp:127.0.0.1:" + std::to_string(sim::UnusedPort());
     struct Case {
         std::string name;
         int error;
     };
-    for (const Case& c : {Case{refused, ECONNREFUSED},
-                          Case{"rtu-tcp:127.0.0.1:" + std::to_string(unusedPort()), ECONNREFUSED},
-                          Case{"tcp:no-such-host.invalid", ENOENT}}) {
+    for (const Case& c :
+         {Case{refused, ECONNREFUSED},
+          Case{"rtu-tcp:127.0.0.1:" + std::to_string(sim::UnusedPort()), ECONNREFUSED},
+          Case{"tcp:no-such-host.invalid", ENOENT}}) {
         errno = 0;
         EXPECT_EQ(init_comm(c.name.c_str(), 19200, 2), COMM_OPEN_FAILED) << c.name;
         EXPECT_EQ(errno, c.error) << c.name;

@@ -40,11 +40,6 @@ sim::Options Module() {
     return o;
 }
 
-// A port on 127.0.0.1 that nothing listens at: one a gateway had.
-uint16_t UnusedPort() {
-    return sim::Gateway(sim::GatewayKind::ModbusTcp, {}).port();
-}
-
 const QString Found =
     QStringLiteral("Модуль обнаружен!\nДля установки параметров порта нажмите ОК");
 
@@ -284,7 +279,7 @@ class TestComparSim : public QObject {
     // Gateways that cannot be reached, or names spelt wrong: the reason
     // names the host, nothing is taken over or saved.
     void networkPortThatDoesNotOpen() {
-        const QString refused = QStringLiteral("tcp:127.0.0.1:%1").arg(UnusedPort());
+        const QString refused = QStringLiteral("tcp:127.0.0.1:%1").arg(sim::UnusedPort());
         struct Case {
             QString typed;
             QStringList box;
