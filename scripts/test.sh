@@ -34,6 +34,5 @@ run() { # <build dir> <cmake options...>
 echo "== normal build"
 run build
 echo "== sanitizer build (ASan + UBSan)"
-windows=OFF
-if [ "${QS_SANITIZE_WINDOWS:-0}" = 1 ]; then windows=ON; fi
-run build-sanitize -DQS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DQS_SANITIZE_WINDOWS=$windows
+run build-sanitize -DQS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+  -DQS_SANITIZE_WINDOWS="${QS_SANITIZE_WINDOWS:-OFF}"
